@@ -1,0 +1,33 @@
+#include "log/IpLog.h"
+
+bool TIpBaseLog::Enabled() const {
+  std::lock_guard guard(FLock);
+  return FEnabled;
+}
+
+void TIpBaseLog::SetEnabled(bool value) {
+  std::lock_guard guard(FLock);
+  FEnabled = value;
+}
+
+String TIpBaseLog::FileName() const {
+  std::lock_guard guard(FLock);
+  return FFileName;
+}
+
+void TIpBaseLog::SetFileName(const String& value) {
+  std::lock_guard guard(FLock);
+  FFileName = value;
+}
+
+TIpDebugLog::TIpDebugLog(TIpSockControl* owner) : TIpBaseLog(owner) { SetFileName("debug.log"); }
+
+String TIpEventLog::DateTimeFormat() const {
+  std::lock_guard guard(FLock);
+  return FDateTimeFormat;
+}
+
+void TIpEventLog::SetDateTimeFormat(const String& value) {
+  std::lock_guard guard(FLock);
+  FDateTimeFormat = value;
+}

@@ -1,0 +1,88 @@
+// Test doubles of the window system and the system API, sharing one virtual clock. Posted
+// messages wait in a queue until the test pumps them; window timers fire as the test advances
+// the clock. Installing a TFakePlatform replaces the platform until it goes out of scope.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "toolkit/Platform.h"
+
+class TFakePlatform final : public TWindowSystem, public TSystemApi {
+public:
+  TFakePlatform();
+  ~TFakePlatform() override;
+
+  // --- virtual clock ---
+  uint32_t Tick = 1000;                // GetTickCount
+  TDateTime UtcNow = 45292.0;          // 2024-01-01 00:00:00 UTC
+  double LocalOffsetHours = 9.0;       // local time = UTC + this
+  // Moves the clock forward, firing due timers in time order and pumping their messages.
+  void Advance(uint32_t ms);
+  // Dispatches everything posted so far (and whatever that posts in turn).
+  void ProcessMessages() override;
+
+  // --- what the code under test did ---
+  std::vector<TSystemTime> LocalTimesSet, SystemTimesSet;
+  bool RefuseClockSetting = false;     // SetLocalTime/SetSystemTime fail with error 1314
+  std::vector<uint32_t> PriorityClasses;
+  struct Box {
+    String Text, Caption;
+    uint32_t Flags;
+  };
+  std::vector<Box> MessageBoxes;
+  bool TimersRefused = false;          // SetTimer fails
+  int QuitCode = -1;                   // PostQuitMessage's code, -1 before it
+  // Messages posted to windows that are not fake message windows (e.g. attached windows).
+  struct Posted {
+    THandle Wnd;
+    uint32_t Msg, WParam;
+    int32_t LParam;
+  };
+  std::vector<Posted> ForeignPosts;
+
+  // Timer state of a window: period by id.
+  std::map<uint32_t, uint32_t> TimersOf(THandle wnd) const;
+  int TimerStarts = 0;                 // SetTimer calls that succeeded
+
+  // --- TWindowSystem ---
+  std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) override;
+  bool Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) override;
+  int32_t Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) override;
+  uint32_t RegisterMessage(const String& name) override;
+  bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs) override;
+  int RunMessageLoop() override;
+  void PostQuitMessage(int code) override { QuitCode = code; }
+  int ShowMessageBox(const String& text, const String& caption, uint32_t flags) override;
+
+  // --- TSystemApi ---
+  uint32_t GetTickCount() override { return Tick; }
+  TSystemTime GetSystemTime() override { return DateTimeToSystemTime(UtcNow); }
+  TSystemTime GetLocalTime() override { return DateTimeToSystemTime(UtcNow + LocalOffsetHours / 24.0); }
+  bool SetSystemTime(const TSystemTime& utc) override;
+  bool SetLocalTime(const TSystemTime& local) override;
+  uint32_t GetLastError() override { return LastError; }
+  String SystemErrorText(uint32_t code) override;
+  void SetPriorityClass(uint32_t priorityClass) override { PriorityClasses.push_back(priorityClass); }
+  uint32_t LastError = 0;
+
+private:
+  class Window;
+  friend class Window;
+  struct TimerState {
+    uint32_t Period;
+    uint64_t Due;
+  };
+  struct WindowState {
+    TWndMethod Handler;
+    std::map<uint32_t, TimerState> Timers;
+  };
+  std::map<THandle, WindowState> FWindows;
+  std::deque<Posted> FQueue;
+  std::map<String, uint32_t> FRegistered;
+  THandle FNextHandle = 0x1000;
+  uint64_t FNow = 0;  // virtual ms since the fake started; timers are due on this scale
+  TWindowSystem* FOldWindows;
+  TSystemApi* FOldSystem;
+};

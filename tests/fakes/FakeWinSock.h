@@ -1,0 +1,87 @@
+// A fake WinSock library behind a fake loader. Tests choose which library files exist and
+// load, what WSAStartup answers, which entry points are missing, which host names resolve,
+// and which datagrams arrive; the fake records every call the code under test makes.
+// Only one TFakeWinSock may exist at a time (the entry points are plain functions).
+#pragma once
+
+#include <deque>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "sock/IpWinSock.h"
+
+class TFakeWinSock final : public TLibraryLoader {
+public:
+  TFakeWinSock();
+  ~TFakeWinSock() override;
+
+  // --- the loader's world ---
+  std::set<String> ExistingFiles{"ws2_32.dll", "wsock32.dll"};
+  std::set<String> UnloadableFiles;
+  std::map<String, int> StartupResults;  // by file name; missing = 0
+  std::set<String> MissingEntries;
+  std::vector<String> Loaded, Freed;
+  std::map<String, int> GetProcCalls;
+  uint16_t StartupVersionAsked = 0;
+  int CleanupCalls = 0;
+
+  // --- the network's world ---
+  std::map<String, std::vector<uint32_t>> Hosts;  // name -> addresses (network order)
+  struct Datagram {
+    std::vector<uint8_t> Bytes;
+    uint32_t FromAddress = 0;  // network order
+    uint16_t FromPort = 0;     // host order
+  };
+  struct SocketState {
+    int Type = 0;
+    bool Closed = false;
+    uintptr_t SelectWindow = 0;
+    uint32_t SelectMessage = 0;
+    int32_t SelectEvents = 0;
+    std::vector<Datagram> Sent;      // with the destination in From*
+    std::deque<Datagram> Incoming;
+  };
+  std::map<TSocket, SocketState> Sockets;
+  TSocket NextSocket = 100;
+  int WsaLastError = 0;
+  int SocketError = 0;        // socket() fails with this code when not 0
+  int RecvFromError = 0;      // recvfrom fails with this code when not 0
+  int HostLookupError = 11001;  // WSAGetLastError after a failed gethostbyname (0 = no code)
+  std::vector<String> HostLookups;
+  int CloseCalls = 0;
+
+  // The socket most recently created.
+  SocketState& LastSocket();
+
+  // --- TLibraryLoader ---
+  bool FileExists(const String& fileName) override { return ExistingFiles.count(fileName) > 0; }
+  uintptr_t Load(const String& fileName) override;
+  void* GetProc(uintptr_t library, const char* name) override;
+  void Free(uintptr_t library) override;
+  uint32_t LastError() override { return 127; }
+  String SystemErrorText(uint32_t code) override { return "Fake system text " + std::to_string(code); }
+
+  static TFakeWinSock* Current;
+
+private:
+  std::map<uintptr_t, String> FHandles;
+  uintptr_t FNextLibrary = 0x10000000;
+  // Storage that gethostbyname's result points into.
+  THostEnt FHostEnt{};
+  std::vector<uint32_t> FHostAddresses;
+  std::vector<char*> FHostList;
+  String FHostName;
+  char FNtoaBuffer[16] = {};
+  friend struct FakeWinSockEntries;
+};
+
+// Installs a fake library as the global WinSock table for a test's lifetime.
+class TFakeWinSockModule {
+public:
+  TFakeWinSockModule() : FModule(Fake) {}
+  TFakeWinSock Fake;
+
+private:
+  TWinSockModule FModule;
+};

@@ -1,0 +1,96 @@
+// The socket event core against the real ws2_32.dll and real windows under Wine.
+#include <gtest/gtest.h>
+
+#include "sock/IpSockControl.h"
+#include "toolkit/Platform.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+namespace {
+
+class RecordingControl : public TIpSockControl {
+public:
+  using TIpSockControl::TIpSockControl;
+  std::vector<TSocket> Reads;
+  void NotifyRead(TSocket socket) override {
+    Reads.push_back(socket);
+    // Drain the datagram so that WinSock does not signal it again.
+    char buffer[64];
+    WinSockAccess->RecvFrom()(socket, buffer, sizeof buffer, 0, nullptr, nullptr);
+  }
+};
+
+class SockControlWine : public ::testing::Test {
+protected:
+  TWinSockModule Module;
+};
+
+TEST_F(SockControlWine, LoadsWinSock2Level2) {
+  ASSERT_NE(WinSockAccess, nullptr);
+  EXPECT_EQ(WinSockAccess->WinSockLevel, 2);
+  EXPECT_EQ(WinSockAccess->WsaData.wVersion, 0x0202);
+  EXPECT_NE(WinSockAccess->LibraryHandle(), 0u);
+}
+
+TEST_F(SockControlWine, DatagramArrivesAsSocketEventAndReachesNotifyRead) {
+  RecordingControl control(nullptr);
+  auto& ws = *WinSockAccess;
+  TSocket receiver = ws.Socket()(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(receiver, INVALID_SOCKET);
+  TSockAddrIn local{};
+  local.sin_family = AF_INET;
+  local.sin_addr = ws.InetAddr()("127.0.0.1");
+  ASSERT_EQ(ws.Bind()(receiver, reinterpret_cast<TSockAddr*>(&local), sizeof local), 0);
+  int len = sizeof local;
+  ASSERT_EQ(ws.GetSockName()(receiver, reinterpret_cast<TSockAddr*>(&local), &len), 0);
+  ASSERT_EQ(ws.WSAAsyncSelect()(receiver, control.WindowHandle(), IPM_SOCKET_EVENT, FD_READ), 0);
+
+  TSocket sender = ws.Socket()(AF_INET, SOCK_DGRAM, 0);
+  const char payload[] = "ping";
+  ASSERT_EQ(ws.SendTo()(sender, payload, 4, 0, reinterpret_cast<TSockAddr*>(&local), sizeof local), 4);
+
+  EXPECT_TRUE(WindowSystem().PumpUntil([&] { return !control.Reads.empty(); }, 5000));
+  ASSERT_EQ(control.Reads.size(), 1u);
+  EXPECT_EQ(control.Reads[0], receiver);
+  ws.CloseSocket()(sender);
+  ws.CloseSocket()(receiver);
+}
+
+TEST_F(SockControlWine, ErrorInHighWordReachesOnErrorWithTheExactText) {
+  RecordingControl control(nullptr);
+  std::vector<String> errors;
+  int code = 0;
+  control.OnError = [&](TObject*, uint32_t, int errCode, const String& text) {
+    code = errCode;
+    errors.push_back(text);
+  };
+  ASSERT_TRUE(PostMessageA(reinterpret_cast<HWND>(control.WindowHandle()), IPM_SOCKET_EVENT, 1234,
+                           MAKELPARAM(FD_READ, 10054)));
+  EXPECT_TRUE(WindowSystem().PumpUntil([&] { return !errors.empty(); }, 5000));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(code, 10054);
+  EXPECT_EQ(errors[0], "WinSock Error (10054): Connection reset by peer, on API 'Fd_Read'");
+  EXPECT_TRUE(control.Reads.empty());
+}
+
+TEST_F(SockControlWine, WindowTimerTicksDriveTimerElapsed) {
+  struct TimedControl : TIpSockControl {
+    using TIpSockControl::TIpSockControl;
+    std::vector<uint32_t> Elapsed;
+    void TimerElapsed(uint32_t e) override { Elapsed.push_back(e); }
+  } control(nullptr);
+  control.SetTimerInterval(50);
+  EXPECT_TRUE(WindowSystem().PumpUntil([&] { return control.Elapsed.size() >= 2; }, 5000));
+  ASSERT_GE(control.Elapsed.size(), 2u);
+  EXPECT_GE(control.Elapsed[1], 30u);
+}
+
+TEST_F(SockControlWine, SystemErrorTextComesFromTheSystem) {
+  // 10000 is outside the table: the system's own message text (possibly empty under Wine,
+  // but never the table's texts).
+  EXPECT_NE(ErrorText(10000), "Host not found");
+  EXPECT_EQ(ErrorText(11001), "Host not found");
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// The seams between the portable core and the operating system.
+//
+// Everything that decides something is portable; these interfaces only carry calls across.
+// The Win32 build installs real implementations by default; tests install fakes (with a
+// virtual clock) through the Set* functions, and restore the previous one afterwards.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "toolkit/SysUtils.h"
+
+using THandle = uintptr_t;  // a window or module handle; 0 = none
+
+// Window messages that the portable code knows by number.
+constexpr uint32_t WM_DESTROY = 0x0002;
+constexpr uint32_t WM_QUERYENDSESSION = 0x0011;
+constexpr uint32_t WM_ENDSESSION = 0x0016;
+constexpr uint32_t WM_TIMER = 0x0113;
+constexpr uint32_t WM_COMMAND = 0x0111;
+constexpr uint32_t WM_POWERBROADCAST = 0x0218;
+constexpr uint32_t WM_USER = 0x0400;
+
+// One window message as a window procedure sees it; Result is what the procedure returns.
+struct TMessage {
+  uint32_t Msg = 0;
+  uint32_t WParam = 0;
+  int32_t LParam = 0;
+  int32_t Result = 0;
+};
+
+using TWndMethod = std::function<void(TMessage&)>;
+
+// A hidden window that hands every message to one handler, and runs window timers.
+class TMessageWindow {
+public:
+  virtual ~TMessageWindow() = default;
+  virtual THandle Handle() const = 0;
+  // Timer `id` posts WM_TIMER (WParam = id) every `ms`; false when the system refuses.
+  virtual bool SetTimer(uint32_t id, uint32_t ms) = 0;
+  virtual void KillTimer(uint32_t id) = 0;
+};
+
+// Creates message windows and posts messages to any window by handle.
+class TWindowSystem {
+public:
+  virtual ~TWindowSystem() = default;
+  virtual std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) = 0;
+  virtual bool Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) = 0;
+  // Sends a message and waits for its result (only to windows of this process).
+  virtual int32_t Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) = 0;
+  // Number of a registered window message (RegisterWindowMessage).
+  virtual uint32_t RegisterMessage(const String& name) = 0;
+  // Dispatches every message that is waiting now, without blocking.
+  virtual void ProcessMessages() = 0;
+  // Dispatches messages until `done` is true or `timeoutMs` has passed; returns done().
+  virtual bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs) = 0;
+  // Runs the thread's message loop until PostQuitMessage; returns the quit code.
+  virtual int RunMessageLoop() = 0;
+  virtual void PostQuitMessage(int code) = 0;
+  // Modal message box (MB_* flags); returns the button pressed (IDOK 1).
+  virtual int ShowMessageBox(const String& text, const String& caption, uint32_t flags) = 0;
+};
+
+constexpr uint32_t MB_OK = 0x0;
+constexpr uint32_t MB_ICONERROR = 0x10;
+constexpr uint32_t MB_ICONWARNING = 0x30;
+constexpr uint32_t MB_ICONINFORMATION = 0x40;
+
+// The system time in its broken-down form, as the platform's SYSTEMTIME.
+struct TSystemTime {
+  uint16_t wYear = 0, wMonth = 0, wDayOfWeek = 0, wDay = 0;
+  uint16_t wHour = 0, wMinute = 0, wSecond = 0, wMilliseconds = 0;
+};
+
+// Clock, ticks, process priority and system error texts.
+class TSystemApi {
+public:
+  virtual ~TSystemApi() = default;
+  virtual uint32_t GetTickCount() = 0;
+  virtual TSystemTime GetSystemTime() = 0;  // UTC
+  virtual TSystemTime GetLocalTime() = 0;
+  // Both return false when the system refuses; GetLastError then tells why.
+  virtual bool SetSystemTime(const TSystemTime& utc) = 0;
+  virtual bool SetLocalTime(const TSystemTime& local) = 0;
+  virtual uint32_t GetLastError() = 0;
+  // The system's message text for an error number, without trailing blanks, line ends or dot.
+  virtual String SystemErrorText(uint32_t code) = 0;
+  virtual void SetPriorityClass(uint32_t priorityClass) = 0;
+};
+
+constexpr uint32_t IDLE_PRIORITY_CLASS = 0x40;
+constexpr uint32_t NORMAL_PRIORITY_CLASS = 0x20;
+
+TWindowSystem& WindowSystem();
+TSystemApi& SystemApi();
+// Install a replacement (tests); nullptr goes back to the platform's default. Return the old one.
+TWindowSystem* SetWindowSystem(TWindowSystem* ws);
+TSystemApi* SetSystemApi(TSystemApi* sys);
+
+// The platform's defaults, defined by the Win32 layer or by the native stand-in.
+TWindowSystem& DefaultWindowSystem();
+TSystemApi& DefaultSystemApi();
+
+// Date-time value of a system time and back.
+TDateTime SystemTimeToDateTime(const TSystemTime& st);
+TSystemTime DateTimeToSystemTime(TDateTime dt);
