@@ -1,0 +1,32 @@
+// What the program asks of the system beyond the clock and windows: the user's name, its own
+// path and command line, the shell, and version resources of files.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "toolkit/Platform.h"
+
+class TAppSystem {
+public:
+  virtual ~TAppSystem() = default;
+  // Name of the logged-on Windows user (GetUserNameA with room for 256 characters); empty when
+  // it cannot be read.
+  virtual String UserName() = 0;
+  virtual String ExePath() = 0;      // full path of the running executable
+  virtual String CommandLine() = 0;  // the whole command line, program name first
+  // Opens a document or an address with the shell ("OPEN", SW_SHOW); the result is not used.
+  virtual void ShellOpen(THandle wnd, const String& target) = 0;
+  // The version resource of a file; false when it has none.
+  virtual bool FileVersionInfo(const String& path, std::vector<uint8_t>& block) = 0;
+  // The first entry of "\VarFileInfo\Translation"; false when the table is empty or missing.
+  virtual bool VersionTranslation(const std::vector<uint8_t>& block, uint32_t& translation) = 0;
+  // A string of the version resource by its full path; false when missing or empty.
+  virtual bool VersionString(const std::vector<uint8_t>& block, const String& subBlock, String& value) = 0;
+  // Writes to the console the program was started from; false when there is none.
+  virtual bool ConsoleWrite(const String& text) = 0;
+};
+
+TAppSystem& AppSystem();
+TAppSystem* SetAppSystem(TAppSystem* sys);  // tests; returns the previous one
+TAppSystem& DefaultAppSystem();             // the platform's

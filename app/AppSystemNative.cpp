@@ -1,0 +1,23 @@
+// The native build runs no program: a minimal stand-in so the core links; tests install fakes.
+#include <cstdio>
+
+#include "app/AppSystem.h"
+
+namespace {
+class NativeAppSystem final : public TAppSystem {
+public:
+  String UserName() override { return "user"; }
+  String ExePath() override { return "Kairotsu.exe"; }
+  String CommandLine() override { return "Kairotsu.exe"; }
+  void ShellOpen(THandle, const String&) override {}
+  bool FileVersionInfo(const String&, std::vector<uint8_t>&) override { return false; }
+  bool VersionTranslation(const std::vector<uint8_t>&, uint32_t&) override { return false; }
+  bool VersionString(const std::vector<uint8_t>&, const String&, String&) override { return false; }
+  bool ConsoleWrite(const String& text) override { return std::fputs(text.c_str(), stdout) >= 0; }
+};
+}  // namespace
+
+TAppSystem& DefaultAppSystem() {
+  static NativeAppSystem instance;
+  return instance;
+}
