@@ -8,7 +8,7 @@
 #include "toolkit/Platform.h"
 
 class TAppSystem {
-public:
+ public:
   virtual ~TAppSystem() = default;
   // Name of the logged-on Windows user (GetUserNameA with room for 256 characters); empty when
   // it cannot be read.

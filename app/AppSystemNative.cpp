@@ -5,7 +5,7 @@
 
 namespace {
 class NativeAppSystem final : public TAppSystem {
-public:
+ public:
   String UserName() override { return "user"; }
   String ExePath() override { return "Kairotsu.exe"; }
   String CommandLine() override { return "Kairotsu.exe"; }

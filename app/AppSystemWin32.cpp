@@ -1,11 +1,11 @@
-#include "app/AppSystem.h"
-
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
+
+#include "app/AppSystem.h"
 
 namespace {
 class Win32AppSystem final : public TAppSystem {
-public:
+ public:
   String UserName() override {
     char buffer[257];
     DWORD size = sizeof buffer;

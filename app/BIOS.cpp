@@ -3,7 +3,7 @@
 #include "app/AppSystem.h"
 
 const char* const VersionKeys[8] = {
-    "\\CompanyName",      "\\FileDescription", "\\FileVersion", "\\InternalName",
+    "\\CompanyName",    "\\FileDescription",  "\\FileVersion", "\\InternalName",
     "\\LegalCopyright", "\\OriginalFilename", "\\ProductName", "\\ProductVersion",
 };
 
@@ -42,8 +42,10 @@ std::vector<String> SplitCommandLine(const String& commandLine) {
     String arg;
     bool quoted = false;
     while (i < n && (quoted || static_cast<unsigned char>(commandLine[i]) > ' ')) {
-      if (commandLine[i] == '"') quoted = !quoted;
-      else arg += commandLine[i];
+      if (commandLine[i] == '"')
+        quoted = !quoted;
+      else
+        arg += commandLine[i];
       ++i;
     }
     if (!first) args.push_back(arg);

@@ -11,13 +11,13 @@
 
 // Root of every exception of the socket component set.
 class EIpBaseException : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 // An entry point of a library loaded at run time could not be obtained.
 class EIpAccessException : public EIpBaseException {
-public:
+ public:
   using EIpBaseException::EIpBaseException;
 };
 
@@ -26,26 +26,26 @@ enum TIpLineTerminator { ltNone, ltCR, ltLF, ltCRLF, ltOther };
 // An object with a library handle and a re-entrant lock. The lock is always taken: it costs
 // little on one thread and keeps the object safe when a caller adds threads.
 class TIpBaseAccess : public TObject {
-public:
+ public:
   TIpBaseAccess() = default;
   void Lock() { FLock.lock(); }
   void Unlock() { FLock.unlock(); }
 
-protected:
+ protected:
   uintptr_t LibraryHandle = 0;
 
-private:
+ private:
   std::recursive_mutex FLock;
 };
 
 // A persistent object with a re-entrant lock.
 class TIpBasePersistent : public TPersistent {
-public:
+ public:
   TIpBasePersistent() = default;
   void Lock() { FLock.lock(); }
   void Unlock() { FLock.unlock(); }
 
-private:
+ private:
   std::recursive_mutex FLock;
 };
 
@@ -54,7 +54,7 @@ using TIpFormatDataEntry = void (*)(int32_t Socket, uint32_t Kind, const void* D
 
 // The component base of the socket set: the published Version and the debug-log formatter.
 class TIpBaseComponent : public TComponent {
-public:
+ public:
   using TComponent::TComponent;
 
   // "v1.15"; writing is accepted and ignored (never stored).
@@ -67,9 +67,9 @@ public:
   virtual TIpFormatDataEntry FormatterClass() const { return &TIpBaseComponent::FormatDataEntry; }
 };
 
-String GetVersionText();  // "v%.2f" with 1.15
-String TrimBlanks(const String& s);  // only 0x20 counts as a blank
-int CharPos(char c, const String& s);  // 1-based, 0 when absent
+String GetVersionText();                                          // "v%.2f" with 1.15
+String TrimBlanks(const String& s);                               // only 0x20 counts as a blank
+int CharPos(char c, const String& s);                             // 1-based, 0 when absent
 int CompareBytes(const void* a, const void* b, uint32_t length);  // 0, 1 or -1, unsigned bytes
 int CountChar(const void* block, uint32_t length, uint8_t value);
 int MinInt(int a, int b);

@@ -11,7 +11,7 @@
 class TIpSockControl;
 
 class TIpBaseLog : public TPersistent {
-public:
+ public:
   explicit TIpBaseLog(TIpSockControl* owner) : FOwner(owner) {}
   bool Enabled() const;
   virtual void SetEnabled(bool value);
@@ -19,10 +19,10 @@ public:
   virtual void SetFileName(const String& value);
   TIpSockControl* Owner() const { return FOwner; }
 
-protected:
+ protected:
   mutable std::recursive_mutex FLock;
 
-private:
+ private:
   bool FEnabled = false;
   String FFileName;
   TIpSockControl* FOwner;
@@ -31,7 +31,7 @@ private:
 enum TIpWriteMode { wmOverwrite, wmAppend };
 
 class TIpDebugLog : public TIpBaseLog {
-public:
+ public:
   explicit TIpDebugLog(TIpSockControl* owner);
   uint32_t BufferSize() const { return FBufferSize; }
   void SetBufferSize(uint32_t value) { FBufferSize = value; }
@@ -40,17 +40,17 @@ public:
   // Whether entries are waiting to be written out.
   bool HasEntries() const { return false; }
 
-private:
+ private:
   uint32_t FBufferSize = 65536;
   TIpWriteMode FWriteMode = wmOverwrite;
 };
 
 class TIpEventLog : public TIpBaseLog {
-public:
+ public:
   using TIpBaseLog::TIpBaseLog;
   String DateTimeFormat() const;
   void SetDateTimeFormat(const String& value);
 
-private:
+ private:
   String FDateTimeFormat;
 };

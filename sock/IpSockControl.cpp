@@ -211,17 +211,12 @@ void TIpSockControl::WndProc(TMessage& message) {
 
 bool TIpSockControl::Dispatch(TMessage& message) {
   switch (message.Msg) {
-    case IPM_SOCKET_EVENT:
-      SocketEvent(message);
-      return true;
-    case IPM_SOCKET_FREE:
-      FreeSocket(message.WParam);
-      return true;
+    case IPM_SOCKET_EVENT: SocketEvent(message); return true;
+    case IPM_SOCKET_FREE: FreeSocket(message.WParam); return true;
     case IPM_SEND_WINDOW_SIZE:
       if (TIpSocket* s = FindSocket(message.WParam, false)) s->SendWindowSize();
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -26,8 +26,17 @@ constexpr uint32_t IPM_DATA_COPY = 0x1295;
 constexpr uint32_t IPM_SEND_WINDOW_SIZE = 0x1296;
 
 enum TIpSockOptions {
-  soBroadcast, soDebug, soDiscardReceived, soDontRoute, soEchoReceived, soEchoSent,
-  soKeepAlive, soNoDelay, soReuseAddr, soStripHighBit, soTelnet
+  soBroadcast,
+  soDebug,
+  soDiscardReceived,
+  soDontRoute,
+  soEchoReceived,
+  soEchoSent,
+  soKeepAlive,
+  soNoDelay,
+  soReuseAddr,
+  soStripHighBit,
+  soTelnet
 };
 using TIpSockOptionSet = uint16_t;  // bit n = option n
 constexpr TIpSockOptionSet SockOption(TIpSockOptions o) { return static_cast<TIpSockOptionSet>(1u << o); }
@@ -40,13 +49,13 @@ enum TIpReceiveMode { rmLine, rmStream, rmAny };
 
 // Settings handed to every new socket.
 class TIpBaseInits : public TPersistent {
-public:
+ public:
   TIpSockOptionSet SocketOptions = 0;
 };
 
 // Settings handed to every new data socket.
 class TIpDataInits : public TIpBaseInits {
-public:
+ public:
   uint32_t FixedLineLength = 80;
   uint32_t IdleTimeout = 0;
   char LineTermChar = '\n';
@@ -60,7 +69,7 @@ public:
 
 // What the control needs of a socket object; the client's socket classes implement it.
 class TIpSocket : public TObject {
-public:
+ public:
   virtual void HandleRead() {}
   virtual void HandleWrite() {}
   virtual void HandleOutOfBand() {}
@@ -74,7 +83,7 @@ using TIpErrorEvent = std::function<void(TObject* Sender, uint32_t Socket, int E
 using TIpErrorReplyEvent = std::function<void(TObject* Sender, uint32_t Handle, int ErrCode, const String& ErrStr)>;
 
 class TIpSockControl : public TIpBaseComponent {
-public:
+ public:
   explicit TIpSockControl(TComponent* owner);
   ~TIpSockControl() override;
 
@@ -154,7 +163,7 @@ public:
   virtual void AttachWindow(THandle wnd);
   virtual void DetachWindow(THandle wnd);
 
-protected:
+ protected:
   // Message handlers by number: the control's own, then those a descendant adds. Returns false
   // when the class has no handler for the message.
   virtual bool Dispatch(TMessage& message);
@@ -163,7 +172,7 @@ protected:
   // Hands an exception that escaped event handling to the application's handler.
   void HandleException(const std::exception& e);
 
-private:
+ private:
   std::unique_ptr<TIpDebugLog> FDebugLog;
   std::unique_ptr<TIpEventLog> FEventLog;
   std::unique_ptr<TIpDataInits> FDataInits;

@@ -14,20 +14,48 @@ const TIpWinSockLibrary WinSockLibraries[3] = {
 };
 
 const char* const TIpWinSockAccess::EntryNames[kEntryCount] = {
-    "bind",         "closesocket", "connect",    "gethostbyname", "getpeername",
-    "getsockname",  "getsockopt",  "htonl",      "htons",         "inet_addr",
-    "inet_ntoa",    "ntohl",       "ntohs",      "recv",          "recvfrom",
-    "send",         "sendto",      "setsockopt", "shutdown",      "socket",
-    "WSAAsyncSelect", "WSACancelAsyncRequest", "WSACleanup", "WSAGetLastError", "WSAStartup",
+    "bind",           "closesocket",
+    "connect",        "gethostbyname",
+    "getpeername",    "getsockname",
+    "getsockopt",     "htonl",
+    "htons",          "inet_addr",
+    "inet_ntoa",      "ntohl",
+    "ntohs",          "recv",
+    "recvfrom",       "send",
+    "sendto",         "setsockopt",
+    "shutdown",       "socket",
+    "WSAAsyncSelect", "WSACancelAsyncRequest",
+    "WSACleanup",     "WSAGetLastError",
+    "WSAStartup",
 };
 
 namespace {
 enum EntryIndex {
-  eBind, eCloseSocket, eConnect, eGetHostByName, eGetPeerName,
-  eGetSockName, eGetSockOpt, eHtonl, eHtons, eInetAddr,
-  eInetNtoa, eNtohl, eNtohs, eRecv, eRecvFrom,
-  eSend, eSendTo, eSetSockOpt, eShutdown, eSocket,
-  eWSAAsyncSelect, eWSACancelAsyncRequest, eWSACleanup, eWSAGetLastError, eWSAStartup,
+  eBind,
+  eCloseSocket,
+  eConnect,
+  eGetHostByName,
+  eGetPeerName,
+  eGetSockName,
+  eGetSockOpt,
+  eHtonl,
+  eHtons,
+  eInetAddr,
+  eInetNtoa,
+  eNtohl,
+  eNtohs,
+  eRecv,
+  eRecvFrom,
+  eSend,
+  eSendTo,
+  eSetSockOpt,
+  eShutdown,
+  eSocket,
+  eWSAAsyncSelect,
+  eWSACancelAsyncRequest,
+  eWSACleanup,
+  eWSAGetLastError,
+  eWSAStartup,
 };
 
 struct TLockGuard {

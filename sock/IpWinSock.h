@@ -10,11 +10,11 @@
 
 // Loading libraries at run time: the seam under the WinSock table.
 class TLibraryLoader {
-public:
+ public:
   virtual ~TLibraryLoader() = default;
   // Whether the system's file search finds the file (OpenFile with OF_EXIST).
   virtual bool FileExists(const String& fileName) = 0;
-  virtual uintptr_t Load(const String& fileName) = 0;  // 0 on failure
+  virtual uintptr_t Load(const String& fileName) = 0;              // 0 on failure
   virtual void* GetProc(uintptr_t library, const char* name) = 0;  // nullptr on failure
   virtual void Free(uintptr_t library) = 0;
   virtual uint32_t LastError() = 0;
@@ -25,34 +25,34 @@ public:
 TLibraryLoader& DefaultLibraryLoader();
 
 class EIpWinSockError : public EIpBaseException {
-public:
+ public:
   // The standard message "WinSock Error (%d): %s, on API '%s'".
   EIpWinSockError(int code, const String& api);
   // A plain message with ErrorCode 0.
   explicit EIpWinSockError(const String& message) : EIpBaseException(message) {}
   int ErrorCode() const { return FErrorCode; }
 
-private:
+ private:
   int FErrorCode = 0;
 };
 
 class EIpActiveError : public EIpBaseException {
-public:
+ public:
   EIpActiveError();
 };
 
 class EIpIndexError : public EIpBaseException {
-public:
+ public:
   EIpIndexError();
 };
 
 class EIpNoSocketError : public EIpBaseException {
-public:
+ public:
   EIpNoSocketError();
 };
 
 class EIpProgrammerError : public EIpBaseException {
-public:
+ public:
   EIpProgrammerError();
 };
 
@@ -65,7 +65,7 @@ struct TIpWinSockLibrary {
 extern const TIpWinSockLibrary WinSockLibraries[3];  // indexed by level 1 and 2
 
 class TIpWinSockAccess : public TIpBaseAccess {
-public:
+ public:
   // Loads ws2_32.dll, else wsock32.dll, and starts it. Raises EIpWinSockError when WSAStartup
   // fails; finding no library at all is not an error here (every entry point then raises).
   explicit TIpWinSockAccess(TLibraryLoader& loader = DefaultLibraryLoader());
@@ -107,7 +107,7 @@ public:
   // The entry-point names in table order (alphabetical by WinSock name).
   static const char* const EntryNames[kEntryCount];
 
-private:
+ private:
   void* Entry(int index);
 
   TLibraryLoader& FLoader;
@@ -120,17 +120,17 @@ extern TIpWinSockAccess* WinSockAccess;
 
 // Owns the global table for its lifetime (the socket layer's module initialisation).
 class TWinSockModule {
-public:
+ public:
   explicit TWinSockModule(TLibraryLoader& loader = DefaultLibraryLoader());
   ~TWinSockModule();
   TWinSockModule(const TWinSockModule&) = delete;
   TWinSockModule& operator=(const TWinSockModule&) = delete;
 
-private:
+ private:
   std::unique_ptr<TIpWinSockAccess> FAccess;
   TIpWinSockAccess* FPrevious;
 };
 
-String ErrorText(int code);       // text of a WinSock error code (system text outside the table)
-String EventName(uint32_t code);  // "Fd_Read" … "Fd_Close"; empty for other codes
+String ErrorText(int code);            // text of a WinSock error code (system text outside the table)
+String EventName(uint32_t code);       // "Fd_Read" … "Fd_Close"; empty for other codes
 String LookupKindName(uint32_t kind);  // "WsaAsyncGetHostByName" …; empty for other kinds

@@ -1,10 +1,10 @@
 // The real loader: OpenFile to find the library on the search path, LoadLibraryA and
 // GetProcAddress to reach it.
+#include <windows.h>
+#include <winsock2.h>
+
 #include "sock/IpWinSock.h"
 #include "toolkit/Platform.h"
-
-#include <winsock2.h>
-#include <windows.h>
 
 static_assert(sizeof(TSockAddrIn) == sizeof(sockaddr_in));
 static_assert(sizeof(TWSAData) == sizeof(WSADATA));
@@ -17,7 +17,7 @@ static_assert(offsetof(TServEnt, s_port) == offsetof(servent, s_port));
 
 namespace {
 class Win32Loader final : public TLibraryLoader {
-public:
+ public:
   bool FileExists(const String& fileName) override {
     OFSTRUCT info{};
     return OpenFile(fileName.c_str(), &info, OF_EXIST) != HFILE_ERROR;

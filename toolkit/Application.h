@@ -7,7 +7,7 @@
 #include "toolkit/Classes.h"
 
 class TApplication : public TComponent {
-public:
+ public:
   explicit TApplication(TComponent* owner = nullptr);
   ~TApplication() override;
 
@@ -23,11 +23,11 @@ public:
   // error box with the exception's message and the application's title.
   void HandleException(TObject* sender, const std::exception& e);
 
-  int Run();          // message loop until Terminate
+  int Run();  // message loop until Terminate
   void Terminate(int exitCode = 0);
   bool Terminated() const { return FTerminated; }
 
-private:
+ private:
   String FTitle;
   bool FShowMainForm = true;
   bool FTerminated = false;

@@ -12,7 +12,7 @@
 #include "toolkit/SysUtils.h"
 
 class TObject {
-public:
+ public:
   virtual ~TObject() = default;
 };
 
@@ -21,7 +21,7 @@ class TPersistent : public TObject {};
 enum TOperation { opInsert, opRemove };
 
 class TComponent : public TPersistent {
-public:
+ public:
   explicit TComponent(TComponent* owner);
   ~TComponent() override;
   TComponent(const TComponent&) = delete;
@@ -59,10 +59,10 @@ public:
   bool IsLoading() const { return FLoading; }
   void SetLoading(bool loading) { FLoading = loading; }
 
-protected:
+ protected:
   virtual void Notification(TComponent* component, TOperation operation);
 
-private:
+ private:
   TComponent* FOwner;
   String FName;
   int FTag = 0;

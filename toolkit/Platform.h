@@ -34,7 +34,7 @@ using TWndMethod = std::function<void(TMessage&)>;
 
 // A hidden window that hands every message to one handler, and runs window timers.
 class TMessageWindow {
-public:
+ public:
   virtual ~TMessageWindow() = default;
   virtual THandle Handle() const = 0;
   // Timer `id` posts WM_TIMER (WParam = id) every `ms`; false when the system refuses.
@@ -44,7 +44,7 @@ public:
 
 // Creates message windows and posts messages to any window by handle.
 class TWindowSystem {
-public:
+ public:
   virtual ~TWindowSystem() = default;
   virtual std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) = 0;
   virtual bool Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) = 0;
@@ -76,7 +76,7 @@ struct TSystemTime {
 
 // Clock, ticks, process priority and system error texts.
 class TSystemApi {
-public:
+ public:
   virtual ~TSystemApi() = default;
   virtual uint32_t GetTickCount() = 0;
   virtual TSystemTime GetSystemTime() = 0;  // UTC

@@ -10,7 +10,7 @@
 namespace {
 
 class NativeWindowSystem final : public TWindowSystem {
-public:
+ public:
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod) override {
     throw Exception("No window system in the native build");
   }
@@ -26,7 +26,7 @@ public:
     return 1;
   }
 
-private:
+ private:
   int FQuitCode = 0;
 };
 
@@ -35,8 +35,10 @@ TSystemTime FromTimePoint(std::chrono::system_clock::time_point tp, bool local) 
   auto ms = duration_cast<milliseconds>(tp.time_since_epoch()).count();
   std::time_t secs = static_cast<std::time_t>(ms / 1000);
   std::tm parts{};
-  if (local) localtime_r(&secs, &parts);
-  else gmtime_r(&secs, &parts);
+  if (local)
+    localtime_r(&secs, &parts);
+  else
+    gmtime_r(&secs, &parts);
   TSystemTime st;
   st.wYear = static_cast<uint16_t>(parts.tm_year + 1900);
   st.wMonth = static_cast<uint16_t>(parts.tm_mon + 1);
@@ -50,7 +52,7 @@ TSystemTime FromTimePoint(std::chrono::system_clock::time_point tp, bool local) 
 }
 
 class NativeSystemApi final : public TSystemApi {
-public:
+ public:
   uint32_t GetTickCount() override {
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -63,7 +65,7 @@ public:
   String SystemErrorText(uint32_t code) override { return "System error " + std::to_string(code); }
   void SetPriorityClass(uint32_t) override {}
 
-private:
+ private:
   bool Refuse() {
     FLastError = 1314;  // "A required privilege is not held by the client."
     return false;

@@ -1,10 +1,10 @@
 // The real platform for the Win32 build: hidden windows, timers, the message loop, the clock.
 // Project headers come before <windows.h>: they declare constants that the platform's
 // headers define as macros.
+#include <windows.h>
+
 #include "toolkit/Application.h"
 #include "toolkit/Platform.h"
-
-#include <windows.h>
 
 static_assert(sizeof(SYSTEMTIME) == sizeof(TSystemTime));
 static_assert(sizeof(THandle) == sizeof(HWND));
@@ -14,7 +14,7 @@ namespace {
 const char kWindowClass[] = "KairotsuMessageWindow";
 
 class Win32MessageWindow final : public TMessageWindow {
-public:
+ public:
   explicit Win32MessageWindow(TWndMethod handler) : FHandler(std::move(handler)) {
     RegisterClassOnce();
     FWnd = CreateWindowExA(WS_EX_TOOLWINDOW, kWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
@@ -29,7 +29,7 @@ public:
   bool SetTimer(uint32_t id, uint32_t ms) override { return ::SetTimer(FWnd, id, ms, nullptr) != 0; }
   void KillTimer(uint32_t id) override { ::KillTimer(FWnd, id); }
 
-private:
+ private:
   static void RegisterClassOnce() {
     static bool registered = [] {
       WNDCLASSA wc{};
@@ -67,7 +67,7 @@ private:
 };
 
 class Win32WindowSystem final : public TWindowSystem {
-public:
+ public:
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) override {
     return std::make_unique<Win32MessageWindow>(std::move(handler));
   }
@@ -114,7 +114,7 @@ public:
 };
 
 class Win32SystemApi final : public TSystemApi {
-public:
+ public:
   uint32_t GetTickCount() override { return ::GetTickCount(); }
   TSystemTime GetSystemTime() override {
     TSystemTime st;
@@ -135,9 +135,9 @@ public:
   uint32_t GetLastError() override { return ::GetLastError(); }
   String SystemErrorText(uint32_t code) override {
     char buffer[512];
-    DWORD len = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                   FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                               nullptr, code, 0, buffer, sizeof buffer, nullptr);
+    DWORD len =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                       nullptr, code, 0, buffer, sizeof buffer, nullptr);
     while (len > 0 && (static_cast<unsigned char>(buffer[len - 1]) <= 32 || buffer[len - 1] == '.')) --len;
     return String(buffer, len);
   }

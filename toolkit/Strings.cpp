@@ -38,10 +38,14 @@ long long StrToIntDef(const String& text, long long fallback) {
   for (; i < text.size(); ++i) {
     char c = text[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return fallback;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return fallback;
     value = value * base + d;
     if (value > 0xFFFFFFFFLL) return fallback;
   }

@@ -9,6 +9,6 @@ bool SameText(const String& a, const String& b);  // ASCII case-insensitive equa
 String IntToStr(long long value);
 // Integer value of a decimal or "$"/"0x" hexadecimal text; `fallback` when it is not one.
 long long StrToIntDef(const String& text, long long fallback);
-String ExtractFilePath(const String& path);   // up to and including the last '\\', '/' or ':'
-String ExtractFileName(const String& path);   // after the last '\\', '/' or ':'
+String ExtractFilePath(const String& path);  // up to and including the last '\\', '/' or ':'
+String ExtractFileName(const String& path);  // after the last '\\', '/' or ':'
 String ChangeFileExt(const String& path, const String& ext);

@@ -72,9 +72,7 @@ String Format(const String& fmt, const std::vector<TFormatArg>& args) {
         if (v < 0) body.insert(body.begin(), '-');
         break;
       }
-      case 'u':
-        body = Digits(static_cast<unsigned long long>(arg.AsInt()) & 0xFFFFFFFFULL, 10, precision);
-        break;
+      case 'u': body = Digits(static_cast<unsigned long long>(arg.AsInt()) & 0xFFFFFFFFULL, 10, precision); break;
       case 'x': {
         if (arg.ArgKind() != TFormatArg::Kind::Int)
           throw Exception("Format '" + fmt + "' invalid or incompatible with argument");
@@ -100,8 +98,7 @@ String Format(const String& fmt, const std::vector<TFormatArg>& args) {
         body = buf;
         break;
       }
-      default:
-        throw Exception("Format '" + fmt + "' invalid or incompatible with argument");
+      default: throw Exception("Format '" + fmt + "' invalid or incompatible with argument");
     }
     out += PadTo(body, width, left);
   }

@@ -15,25 +15,25 @@ using String = std::string;
 
 // Root of every exception the program raises; carries a message text.
 class Exception : public std::exception {
-public:
+ public:
   explicit Exception(String message) : FMessage(std::move(message)) {}
   const String& Message() const { return FMessage; }
   void SetMessage(const String& message) { FMessage = message; }
   const char* what() const noexcept override { return FMessage.c_str(); }
 
-private:
+ private:
   String FMessage;
 };
 
 // The runtime raises this when the system refuses a resource such as a window timer.
 class EOutOfResources : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 // One argument of Format: an integer, a floating-point number or a string.
 class TFormatArg {
-public:
+ public:
   enum class Kind { Int, Float, Str };
   TFormatArg(int v) : FKind(Kind::Int), FInt(v) {}
   TFormatArg(long v) : FKind(Kind::Int), FInt(v) {}
@@ -50,7 +50,7 @@ public:
   double AsFloat() const { return FKind == Kind::Float ? FFloat : static_cast<double>(FInt); }
   const String& AsStr() const { return FStr; }
 
-private:
+ private:
   Kind FKind;
   long long FInt = 0;
   double FFloat = 0;

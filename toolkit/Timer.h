@@ -9,7 +9,7 @@
 #include "toolkit/Platform.h"
 
 class TTimer : public TComponent {
-public:
+ public:
   explicit TTimer(TComponent* owner);
   ~TTimer() override;
 
@@ -21,7 +21,7 @@ public:
 
   std::function<void(TObject* Sender)> OnTimer;
 
-private:
+ private:
   void Update();
   void WndProc(TMessage& message);
 

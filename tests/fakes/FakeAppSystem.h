@@ -7,7 +7,7 @@
 #include "app/AppSystem.h"
 
 class TFakeAppSystem final : public TAppSystem {
-public:
+ public:
   TFakeAppSystem() : FOld(SetAppSystem(this)) {}
   ~TFakeAppSystem() override { SetAppSystem(FOld); }
 
@@ -46,6 +46,6 @@ public:
     return true;
   }
 
-private:
+ private:
   TAppSystem* FOld;
 };

@@ -1,7 +1,7 @@
 #include "fakes/FakePlatform.h"
 
 class TFakePlatform::Window final : public TMessageWindow {
-public:
+ public:
   Window(TFakePlatform& owner, THandle handle) : FOwner(owner), FHandle(handle) {}
   ~Window() override { FOwner.FWindows.erase(FHandle); }
   THandle Handle() const override { return FHandle; }
@@ -13,7 +13,7 @@ public:
   }
   void KillTimer(uint32_t id) override { FOwner.FWindows[FHandle].Timers.erase(id); }
 
-private:
+ private:
   TFakePlatform& FOwner;
   THandle FHandle;
 };

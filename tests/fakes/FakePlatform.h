@@ -10,14 +10,14 @@
 #include "toolkit/Platform.h"
 
 class TFakePlatform final : public TWindowSystem, public TSystemApi {
-public:
+ public:
   TFakePlatform();
   ~TFakePlatform() override;
 
   // --- virtual clock ---
-  uint32_t Tick = 1000;                // GetTickCount
-  TDateTime UtcNow = 45292.0;          // 2024-01-01 00:00:00 UTC
-  double LocalOffsetHours = 9.0;       // local time = UTC + this
+  uint32_t Tick = 1000;           // GetTickCount
+  TDateTime UtcNow = 45292.0;     // 2024-01-01 00:00:00 UTC
+  double LocalOffsetHours = 9.0;  // local time = UTC + this
   // Moves the clock forward, firing due timers in time order and pumping their messages.
   void Advance(uint32_t ms);
   // Dispatches everything posted so far (and whatever that posts in turn).
@@ -25,15 +25,15 @@ public:
 
   // --- what the code under test did ---
   std::vector<TSystemTime> LocalTimesSet, SystemTimesSet;
-  bool RefuseClockSetting = false;     // SetLocalTime/SetSystemTime fail with error 1314
+  bool RefuseClockSetting = false;  // SetLocalTime/SetSystemTime fail with error 1314
   std::vector<uint32_t> PriorityClasses;
   struct Box {
     String Text, Caption;
     uint32_t Flags;
   };
   std::vector<Box> MessageBoxes;
-  bool TimersRefused = false;          // SetTimer fails
-  int QuitCode = -1;                   // PostQuitMessage's code, -1 before it
+  bool TimersRefused = false;  // SetTimer fails
+  int QuitCode = -1;           // PostQuitMessage's code, -1 before it
   // Messages posted to windows that are not fake message windows (e.g. attached windows).
   struct Posted {
     THandle Wnd;
@@ -44,7 +44,7 @@ public:
 
   // Timer state of a window: period by id.
   std::map<uint32_t, uint32_t> TimersOf(THandle wnd) const;
-  int TimerStarts = 0;                 // SetTimer calls that succeeded
+  int TimerStarts = 0;  // SetTimer calls that succeeded
 
   // --- TWindowSystem ---
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) override;
@@ -67,7 +67,7 @@ public:
   void SetPriorityClass(uint32_t priorityClass) override { PriorityClasses.push_back(priorityClass); }
   uint32_t LastError = 0;
 
-private:
+ private:
   class Window;
   friend class Window;
   struct TimerState {

@@ -12,7 +12,7 @@
 #include "sock/IpWinSock.h"
 
 class TFakeWinSock final : public TLibraryLoader {
-public:
+ public:
   TFakeWinSock();
   ~TFakeWinSock() override;
 
@@ -39,14 +39,14 @@ public:
     uintptr_t SelectWindow = 0;
     uint32_t SelectMessage = 0;
     int32_t SelectEvents = 0;
-    std::vector<Datagram> Sent;      // with the destination in From*
+    std::vector<Datagram> Sent;  // with the destination in From*
     std::deque<Datagram> Incoming;
   };
   std::map<TSocket, SocketState> Sockets;
   TSocket NextSocket = 100;
   int WsaLastError = 0;
-  int SocketError = 0;        // socket() fails with this code when not 0
-  int RecvFromError = 0;      // recvfrom fails with this code when not 0
+  int SocketError = 0;          // socket() fails with this code when not 0
+  int RecvFromError = 0;        // recvfrom fails with this code when not 0
   int HostLookupError = 11001;  // WSAGetLastError after a failed gethostbyname (0 = no code)
   std::vector<String> HostLookups;
   int CloseCalls = 0;
@@ -64,7 +64,7 @@ public:
 
   static TFakeWinSock* Current;
 
-private:
+ private:
   std::map<uintptr_t, String> FHandles;
   uintptr_t FNextLibrary = 0x10000000;
   // Storage that gethostbyname's result points into.
@@ -78,10 +78,10 @@ private:
 
 // Installs a fake library as the global WinSock table for a test's lifetime.
 class TFakeWinSockModule {
-public:
+ public:
   TFakeWinSockModule() : FModule(Fake) {}
   TFakeWinSock Fake;
 
-private:
+ private:
   TWinSockModule FModule;
 };

@@ -52,7 +52,7 @@ struct Control : TIpSockControl {
 int32_t Event(uint32_t code, uint32_t error = 0) { return static_cast<int32_t>(code | (error << 16)); }
 
 class SockControl : public ::testing::Test {
-protected:
+ protected:
   TFakePlatform Platform;
   TFakeWinSockModule WinSock;
   Control C{nullptr};
@@ -71,9 +71,11 @@ protected:
 
 TEST_F(SockControl, EachEventWithoutErrorReachesItsHook) {
   C.Add(7);
-  const std::pair<uint32_t, const char*> rows[] = {
-      {FD_READ, "HandleRead"}, {FD_WRITE, "HandleWrite"}, {FD_OOB, "HandleOutOfBand"},
-      {FD_ACCEPT, "NotifyAccept"}, {FD_CONNECT, "HandleConnect"}};
+  const std::pair<uint32_t, const char*> rows[] = {{FD_READ, "HandleRead"},
+                                                   {FD_WRITE, "HandleWrite"},
+                                                   {FD_OOB, "HandleOutOfBand"},
+                                                   {FD_ACCEPT, "NotifyAccept"},
+                                                   {FD_CONNECT, "HandleConnect"}};
   for (auto [code, hook] : rows) {
     C.Log.clear();
     Post(IPM_SOCKET_EVENT, 7, Event(code));
@@ -95,7 +97,8 @@ TEST_F(SockControl, EventWithErrorGoesToOnErrorOnly) {
   C.Add(7);
   Post(IPM_SOCKET_EVENT, 7, Event(FD_READ, 10054));
   ASSERT_EQ(Errors.size(), 1u);
-  EXPECT_EQ(Errors[0], std::make_tuple(7u, 10054, String("WinSock Error (10054): Connection reset by peer, on API 'Fd_Read'")));
+  EXPECT_EQ(Errors[0],
+            std::make_tuple(7u, 10054, String("WinSock Error (10054): Connection reset by peer, on API 'Fd_Read'")));
   EXPECT_TRUE(C.Log.empty());
 }
 
@@ -124,7 +127,9 @@ TEST_F(SockControl, WinSockExceptionInHookBecomesOnErrorOtherGoesToApplication) 
   C.ThrowFromRead = [] { throw EIpWinSockError(10035, "Recv"); };
   Post(IPM_SOCKET_EVENT, 5, Event(FD_READ));
   ASSERT_EQ(Errors.size(), 1u);
-  EXPECT_EQ(Errors[0], std::make_tuple(5u, 10035, String("WinSock Error (10035): Resource temporarily unavailable, on API 'Recv'")));
+  EXPECT_EQ(
+      Errors[0],
+      std::make_tuple(5u, 10035, String("WinSock Error (10035): Resource temporarily unavailable, on API 'Recv'")));
   C.ThrowFromRead = [] { throw Exception("boom"); };
   Post(IPM_SOCKET_EVENT, 5, Event(FD_READ));
   EXPECT_EQ(shown, std::vector<String>{"boom"});

@@ -1,16 +1,15 @@
 // The socket event core against the real ws2_32.dll and real windows under Wine.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
 
 #include "sock/IpSockControl.h"
 #include "toolkit/Platform.h"
 
-#include <winsock2.h>
-#include <windows.h>
-
 namespace {
 
 class RecordingControl : public TIpSockControl {
-public:
+ public:
   using TIpSockControl::TIpSockControl;
   std::vector<TSocket> Reads;
   void NotifyRead(TSocket socket) override {
@@ -22,7 +21,7 @@ public:
 };
 
 class SockControlWine : public ::testing::Test {
-protected:
+ protected:
   TWinSockModule Module;
 };
 
@@ -65,8 +64,8 @@ TEST_F(SockControlWine, ErrorInHighWordReachesOnErrorWithTheExactText) {
     code = errCode;
     errors.push_back(text);
   };
-  ASSERT_TRUE(PostMessageA(reinterpret_cast<HWND>(control.WindowHandle()), IPM_SOCKET_EVENT, 1234,
-                           MAKELPARAM(FD_READ, 10054)));
+  ASSERT_TRUE(
+      PostMessageA(reinterpret_cast<HWND>(control.WindowHandle()), IPM_SOCKET_EVENT, 1234, MAKELPARAM(FD_READ, 10054)));
   EXPECT_TRUE(WindowSystem().PumpUntil([&] { return !errors.empty(); }, 5000));
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(code, 10054);
