@@ -1,7 +1,7 @@
-#include <shellapi.h>
-#include <windows.h>
-
 #include "app/AppSystem.h"
+
+#include <windows.h>
+#include <shellapi.h>
 
 namespace {
 class Win32AppSystem final : public TAppSystem {

@@ -1,10 +1,10 @@
 // The real loader: OpenFile to find the library on the search path, LoadLibraryA and
 // GetProcAddress to reach it.
-#include <windows.h>
-#include <winsock2.h>
-
 #include "sock/IpWinSock.h"
 #include "toolkit/Platform.h"
+
+#include <winsock2.h>
+#include <windows.h>
 
 static_assert(sizeof(TSockAddrIn) == sizeof(sockaddr_in));
 static_assert(sizeof(TWSAData) == sizeof(WSADATA));

@@ -1,10 +1,10 @@
 // The real platform for the Win32 build: hidden windows, timers, the message loop, the clock.
 // Project headers come before <windows.h>: they declare constants that the platform's
 // headers define as macros.
-#include <windows.h>
-
 #include "toolkit/Application.h"
 #include "toolkit/Platform.h"
+
+#include <windows.h>
 
 static_assert(sizeof(SYSTEMTIME) == sizeof(TSystemTime));
 static_assert(sizeof(THandle) == sizeof(HWND));

@@ -1,10 +1,11 @@
 // The socket event core against the real ws2_32.dll and real windows under Wine.
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <winsock2.h>
 
 #include "sock/IpSockControl.h"
 #include "toolkit/Platform.h"
+
+#include <winsock2.h>
+#include <windows.h>
 
 namespace {
 
