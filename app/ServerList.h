@@ -1,0 +1,23 @@
+// The server list file "NTP.lst" beside the executable: one server per line, "\r\n" after
+// each, ANSI bytes; read with CR, LF or CR LF line ends.
+#pragma once
+
+#include <vector>
+
+#include "toolkit/SysUtils.h"
+
+// Raised when the list file cannot be read or written; the message names the file.
+class EServerListError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Lines of a text: every line, an empty one included, is an item; a last line without a line
+// end is kept; a final line end does not add an empty item.
+std::vector<String> SplitLines(const String& text);
+std::vector<String> LoadServerList(const String& path);
+void SaveServerList(const String& path, const std::vector<String>& servers);
+bool FileExists(const String& path);
+
+// The 22 servers written to a new list file.
+extern const std::vector<String> DefaultServers;

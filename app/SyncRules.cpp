@@ -1,0 +1,44 @@
+#include "app/SyncRules.h"
+
+#include "app/BIOS.h"
+#include "toolkit/Strings.h"
+
+bool IsOneShotName(const String& exePath) {
+  String base = GetFileBaseName(exePath);
+  return base.size() >= 2 && LowerCase(base.substr(base.size() - 2)) == "x1";
+}
+
+bool IsOneShotArgument(const String& arg) { return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') && arg[1] == '1'; }
+
+bool IsOneShot(const String& exePath, const std::vector<String>& args) {
+  if (IsOneShotName(exePath)) return true;
+  for (const String& a : args)
+    if (IsOneShotArgument(a)) return true;
+  return false;
+}
+
+bool IsGuardedMinute(int minute) {
+  return minute == 0 || (minute >= 27 && minute <= 30) || (minute >= 57 && minute <= 59);
+}
+
+int ClampInt(long long value, int low, int high) {
+  if (value < low) return low;
+  if (value > high) return high;
+  return static_cast<int>(value);
+}
+
+long long SpinTextValue(const String& text, int minValue) {
+  // A decimal number only: the spin edit takes its text as a decimal integer.
+  if (text.empty()) return minValue;
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i >= text.size() || text.size() - i > 10) return minValue;
+  for (size_t k = i; k < text.size(); ++k)
+    if (text[k] < '0' || text[k] > '9') return minValue;
+  return std::stoll(text);
+}
+
+TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin) {
+  offsetSec = ClampInt(offsetSec, 0, 59);
+  offsetMin = ClampInt(offsetMin, 0, 1439);
+  return serverUtc + kJstHours / 24.0 + EncodeTime(offsetMin / 60, offsetMin % 60, offsetSec, 0);
+}

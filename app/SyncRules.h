@@ -1,0 +1,36 @@
+// The rules of the synchronisation controller that need no window: when to run once and end,
+// which minutes are held back, how the received time becomes the local time to set, and the
+// ranges that the dialog's numbers are brought into before use.
+#pragma once
+
+#include <vector>
+
+#include "toolkit/SysUtils.h"
+
+// One-shot mode: an executable base name ending in "x1" (any case), or an argument whose
+// first two characters are "/1" or "-1".
+bool IsOneShotName(const String& exePath);
+bool IsOneShotArgument(const String& arg);
+bool IsOneShot(const String& exePath, const std::vector<String>& args);
+
+// The minutes at which the minute guard holds a synchronisation back: 0, 27-30, 57-59.
+bool IsGuardedMinute(int minute);
+
+// Offsets and interval in their ranges, as the spin edits bring them there.
+struct TSyncSettings {
+  int OffsetSec = 0;    // 0..59
+  int OffsetMin = 0;    // 0..1439
+  int UpdateTime = 30;  // 10..1440 minutes
+};
+int ClampInt(long long value, int low, int high);
+// The number in a spin edit's text, or `minValue` when the text is not a number.
+long long SpinTextValue(const String& text, int minValue);
+
+// Japan Standard Time plus the user's offset for a server time (UTC).
+TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin);
+
+constexpr double kJstHours = 9.0;
+// How long a one-shot run waits for the reply after sending its request.
+constexpr uint32_t kOneShotReplyWaitMs = 5000;
+// How long a query (/q) waits for the reply.
+constexpr uint32_t kQueryReplyWaitMs = 5000;

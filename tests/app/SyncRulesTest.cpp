@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "app/ServerList.h"
+#include "app/SyncRules.h"
+#include "toolkit/Platform.h"
+
+TEST(SyncRules, OneShotFromNameAndArguments) {
+  EXPECT_TRUE(IsOneShot("C:\\x\\SETX1.EXE", {}));
+  EXPECT_TRUE(IsOneShot("C:\\x\\KairotsuX1.exe", {}));
+  EXPECT_FALSE(IsOneShot("C:\\x\\setx1y.exe", {}));    // x1 inside the name
+  EXPECT_FALSE(IsOneShot("C:\\x1\\Kairotsu.exe", {}));  // x1 in the directory
+  EXPECT_FALSE(IsOneShot("C:\\x\\1.exe", {}));
+  EXPECT_TRUE(IsOneShot("Kairotsu.exe", {"-q", "/1x"}));
+  EXPECT_TRUE(IsOneShot("Kairotsu.exe", {"-1"}));
+  EXPECT_FALSE(IsOneShot("Kairotsu.exe", {"/2", "/", "1", "x1"}));
+}
+
+TEST(SyncRules, GuardedMinutes) {
+  for (int m : {0, 27, 28, 29, 30, 57, 58, 59}) EXPECT_TRUE(IsGuardedMinute(m)) << m;
+  for (int m : {1, 26, 31, 56, 15, 45}) EXPECT_FALSE(IsGuardedMinute(m)) << m;
+}
+
+TEST(SyncRules, AppliedTimeAddsNineHoursAndTheOffset) {
+  TSystemTime st = DateTimeToSystemTime(AppliedLocalTime(EncodeDate(2024, 1, 1), 30, 90));
+  EXPECT_EQ(st.wYear * 10000 + st.wMonth * 100 + st.wDay, 20240101);
+  EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 103030);
+  // 1439 minutes and 59 seconds on top of 9 hours roll the date.
+  st = DateTimeToSystemTime(AppliedLocalTime(EncodeDate(2024, 12, 31) + EncodeTime(23, 0, 0, 0), 59, 1439));
+  EXPECT_EQ(st.wYear * 10000 + st.wMonth * 100 + st.wDay, 20250102);
+  EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 75959);
+  // Out-of-range offsets are brought into range instead of breaking the time of day.
+  st = DateTimeToSystemTime(AppliedLocalTime(EncodeDate(2024, 1, 1), 75, 5000));
+  EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 85959);
+  st = DateTimeToSystemTime(AppliedLocalTime(EncodeDate(2024, 1, 1), -5, -1));
+  EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 90000);
+}
+
+TEST(SyncRules, SpinTextsAndRanges) {
+  EXPECT_EQ(SpinTextValue("42", 10), 42);
+  EXPECT_EQ(SpinTextValue("abc", 10), 10);
+  EXPECT_EQ(SpinTextValue("", 0), 0);
+  EXPECT_EQ(SpinTextValue("0x2", 0), 0);
+  EXPECT_EQ(SpinTextValue("-3", 0), -3);
+  EXPECT_EQ(ClampInt(0, 10, 1440), 10);
+  EXPECT_EQ(ClampInt(99999, 10, 1440), 1440);
+  EXPECT_EQ(ClampInt(30, 10, 1440), 30);
+}
+
+TEST(ServerListFile, LinesWithAnyLineEnd) {
+  EXPECT_EQ(SplitLines("a\r\nb\r\n"), (std::vector<String>{"a", "b"}));
+  EXPECT_EQ(SplitLines("a\nb\nc"), (std::vector<String>{"a", "b", "c"}));
+  EXPECT_EQ(SplitLines("a\rb\r\n\r\nd"), (std::vector<String>{"a", "b", "", "d"}));
+  EXPECT_EQ(SplitLines(""), std::vector<String>{});
+  EXPECT_EQ(SplitLines("\n"), std::vector<String>{""});
+}
+
+TEST(ServerListFile, WritesCrLfLinesAndReadsThemBack) {
+  auto dir = std::filesystem::temp_directory_path() / ("kairotsu-list-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  String path = (dir / "NTP.lst").string();
+  EXPECT_FALSE(FileExists(path));
+  ASSERT_EQ(DefaultServers.size(), 22u);
+  SaveServerList(path, DefaultServers);
+  std::ifstream in(path, std::ios::binary);
+  String bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes.substr(0, 13), "ntp.nict.jp\r\n");
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 22);
+  EXPECT_EQ(LoadServerList(path), DefaultServers);
+  EXPECT_THROW(LoadServerList((dir / "missing.lst").string()), EServerListError);
+  EXPECT_THROW(SaveServerList((dir / "no" / "such" / "NTP.lst").string(), {"x"}), EServerListError);
+  std::filesystem::remove_all(dir);
+}
