@@ -1,0 +1,242 @@
+#include "sntp/IpTime.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "sock/IpWinSock.h"
+
+namespace {
+
+constexpr double kTwoTo32 = 4294967296.0;
+constexpr double kSecondsPerDay = 86400.0;
+constexpr double kNtpEpoch = 2.0;             // date-time of 1900-01-01 00:00
+constexpr size_t kReceiveBufferSize = 65536;  // above the largest UDP payload: no datagram is cut
+constexpr int kOriginateOffset = 24;
+constexpr int kWouldBlock = 10035;
+
+// The words of a timestamp are stored big-endian whatever the host's byte order.
+uint32_t FromNetwork(uint32_t stored) {
+  uint8_t b[4];
+  std::memcpy(b, &stored, 4);
+  return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]);
+}
+
+uint32_t ToNetwork(uint32_t value) {
+  const uint8_t b[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+  uint32_t stored;
+  std::memcpy(&stored, b, 4);
+  return stored;
+}
+
+// The low 32 bits of a double truncated toward zero. Values a 64-bit integer cannot hold
+// (never a real date) give 0 rather than undefined behaviour.
+uint32_t TruncatedLow32(double value) {
+  if (!(std::fabs(value) < 9.2e18)) return 0;
+  return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value)));
+}
+
+}  // namespace
+
+double NtpStampToSeconds(const TIpNTPTimestamp& stamp) {
+  return static_cast<double>(FromNetwork(stamp.Seconds)) + static_cast<double>(FromNetwork(stamp.Fraction)) / kTwoTo32;
+}
+
+double DateTimeToNtpSeconds(TDateTime dateTime) { return (dateTime - kNtpEpoch) * kSecondsPerDay; }
+
+TDateTime NtpSecondsToDateTime(double seconds) { return seconds / kSecondsPerDay + kNtpEpoch; }
+
+TIpNTPTimestamp DateTimeToNtpStamp(TDateTime dateTime) {
+  const double s = DateTimeToNtpSeconds(dateTime);
+  const double whole = std::trunc(s);
+  TIpNTPTimestamp stamp;
+  stamp.Seconds = ToNetwork(TruncatedLow32(whole));
+  stamp.Fraction = ToNetwork(TruncatedLow32((s - whole) * kTwoTo32));
+  return stamp;
+}
+
+TIpCustomSNTPClient::TIpCustomSNTPClient(TComponent* owner) : TIpCustomClient(owner) {
+  DefaultPort = NtpPort;
+  SetSocketKind(1);
+  DataInits().LineTerminator = ltCRLF;
+  DataInits().ReceiveBufferSize = 1024;
+  FServer.clear();
+  FBroadcastMode = bmUnicast;
+  FPollInterval = 0;
+  FPollTimer = Make<TTimer>();
+  FPollTimer->SetEnabled(false);
+  FPollTimer->SetInterval(0);
+  FPollTimer->OnTimer = [this](TObject*) {
+    // A timer tick has no caller to hand a failure to: it goes to the application's handler.
+    try {
+      PollTick();
+    } catch (const std::exception& e) {
+      HandleException(e);
+    }
+  };
+  FReceiveBuffer.resize(kReceiveBufferSize);
+}
+
+TIpCustomSNTPClient::~TIpCustomSNTPClient() {
+  if (FPollTimer) {
+    FPollTimer->SetEnabled(false);
+    FreeOwned(FPollTimer);
+    FPollTimer = nullptr;
+  }
+  try {
+    CloseRequestSocket();
+  } catch (...) {
+    // Without a WinSock table there is nothing left to close.
+  }
+}
+
+void TIpCustomSNTPClient::SetBroadcastMode(TIpBroadcastMode value) {
+  if (value == FBroadcastMode) return;
+  FBroadcastMode = value;
+  if (value == bmMulticast) PollTick();
+}
+
+void TIpCustomSNTPClient::SetPollInterval(int32_t value) {
+  if (FBroadcastMode == bmMulticast) return;
+  FPollInterval = value;
+  // A negative interval means no polling, like 0; the largest periods are capped at what a
+  // window timer accepts.
+  const int64_t ms = value > 0 ? static_cast<int64_t>(value) * 1000 : 0;
+  FPollTimer->SetInterval(static_cast<uint32_t>(ms > 0x7FFFFFFF ? 0x7FFFFFFF : ms));
+  FPollTimer->SetEnabled(value > 0);
+}
+
+void TIpCustomSNTPClient::CloseRequestSocket() {
+  if (FSocket == INVALID_SOCKET) return;
+  const TSocket s = FSocket;
+  FSocket = INVALID_SOCKET;
+  FAwaitingReply = false;
+  if (WinSockAccess) WinSockAccess->CloseSocket()(s);
+}
+
+void TIpCustomSNTPClient::SendRequest() {
+  // A request still waiting for its answer is abandoned: its socket is closed and a reply
+  // already read for it is not reported.
+  CloseRequestSocket();
+  if (FReplyPosted) {
+    ++FStaleReplies;
+    FReplyPosted = false;
+  }
+
+  const TSocket s = WinSockAccess->Socket()(AF_INET, SOCK_DGRAM, IPPROTO_IP);
+  if (s == INVALID_SOCKET) throw Exception("invalid udp socket");
+  FSocket = s;
+  WinSockAccess->WSAAsyncSelect()(FSocket, WindowHandle(), IPM_SOCKET_EVENT, static_cast<int32_t>(FD_READ));
+
+  std::memset(&FServerAddress, 0, sizeof FServerAddress);
+  FServerAddress.sin_family = AF_INET;
+  FServerAddress.sin_addr = HostToAddress(FServer);
+  const int lookupError = FServerAddress.sin_addr == 0 ? WinSockAccess->WSAGetLastError()() : 0;
+  FServerAddress.sin_port = HostToNetShort(NtpPort);
+
+  if (FBroadcastMode == bmMulticast) return;
+
+  if (FServerAddress.sin_addr == 0) {
+    // Nothing can answer a request sent to 0.0.0.0: say why instead of waiting for ever.
+    const int code = lookupError != 0 ? lookupError : 11001;
+    CloseRequestSocket();
+    NotifyError(s, code, EIpWinSockError(code, "gethostbyname").Message());
+    return;
+  }
+
+  std::memset(&FPacket, 0, sizeof FPacket);
+  FPacket.Flags = 0x1B;  // leap 0, version 3, mode 3 (client)
+  FPacket.TransmitTimestamp = DateTimeToNtpStamp(SystemTimeToDateTime(SystemApi().GetSystemTime()));
+  FSentStamp = FPacket.TransmitTimestamp;
+  FAwaitingReply = true;
+  WinSockAccess->SendTo()(FSocket, reinterpret_cast<const char*>(&FPacket), sizeof FPacket, 0,
+                          reinterpret_cast<const TSockAddr*>(&FServerAddress), sizeof FServerAddress);
+}
+
+bool TIpCustomSNTPClient::IsAnswer(const TSockAddrIn& from, const uint8_t* bytes, int length) const {
+  return FAwaitingReply && from.sin_addr == FServerAddress.sin_addr && from.sin_port == FServerAddress.sin_port &&
+         length >= kOriginateOffset + static_cast<int>(sizeof(TIpNTPTimestamp)) &&
+         std::memcmp(bytes + kOriginateOffset, &FSentStamp, sizeof FSentStamp) == 0;
+}
+
+void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
+  if (socket != FSocket || FSocket == INVALID_SOCKET) {
+    TIpCustomClient::NotifyRead(socket);
+    return;
+  }
+  TSockAddrIn from{};
+  int fromLength = sizeof from;
+  const int length = WinSockAccess->RecvFrom()(FSocket, reinterpret_cast<char*>(FReceiveBuffer.data()),
+                                               static_cast<int>(FReceiveBuffer.size()), 0,
+                                               reinterpret_cast<TSockAddr*>(&from), &fromLength);
+  // Once a reply is on its way to ProcessReply, further datagrams (a duplicate, a replay) are
+  // read only to drain the socket.
+  if (FReplyPosted) return;
+
+  if (length == SOCKET_ERROR) {
+    // Nothing waiting (the event outlived its datagram): keep waiting for the answer.
+    if (WinSockAccess->WSAGetLastError()() == kWouldBlock) return;
+    std::memset(&FPacket, 0, sizeof FPacket);
+    FOversized = false;
+    FAwaitingReply = false;
+  } else {
+    if (FBroadcastMode == bmUnicast && !IsAnswer(from, FReceiveBuffer.data(), length)) return;
+    FAwaitingReply = false;  // a replayed copy of this answer no longer matches
+    std::memset(&FPacket, 0, sizeof FPacket);
+    std::memcpy(&FPacket, FReceiveBuffer.data(), length < 48 ? static_cast<size_t>(length) : sizeof FPacket);
+    FOversized = length > static_cast<int>(sizeof FPacket);
+  }
+  FReplyPosted = true;
+  WindowSystem().Post(WindowHandle(), IPM_SNTP_REPLY, 1, 0);
+}
+
+bool TIpCustomSNTPClient::Dispatch(TMessage& message) {
+  if (message.Msg == IPM_SNTP_REPLY) {
+    ProcessReply(message);
+    message.Result = 0;
+    return true;
+  }
+  return TIpCustomClient::Dispatch(message);
+}
+
+void TIpCustomSNTPClient::ProcessReply(TMessage& message) {
+  if (message.WParam != 1) return;
+  if (FStaleReplies > 0) {
+    --FStaleReplies;
+    return;
+  }
+  FReplyPosted = false;
+
+  double offset = 0, delay = 0;
+  bool synchronized = false;
+  const double t3 = NtpStampToSeconds(FPacket.TransmitTimestamp);
+  const uint8_t mode = FPacket.Flags & 7;
+  const uint8_t leap = FPacket.Flags >> 6;
+  // Stratum 0 is a kiss-o'-death and 16 or more an unsynchronised server; leap indicator 3
+  // says the server's clock is not set: none of them may set a clock.
+  FReplyValid = !FOversized && t3 != 0 && mode == 4 && leap != 3 && FPacket.Stratum >= 1 && FPacket.Stratum <= 15;
+  if (FReplyValid) {
+    const double t1 = NtpStampToSeconds(FPacket.OriginateTimestamp);
+    const double t2 = NtpStampToSeconds(FPacket.ReceiveTimestamp);
+    const double t4 = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
+    // The RFC 2030 formula as printed: the server's hold time enters as (T2 - T3).
+    delay = ((t4 - t1) - (t2 - t3)) * 1000;
+    const double offsetSeconds = ((t2 - t1) + (t3 - t4)) / 2;
+    offset = offsetSeconds * 1000;
+    if (FSyncThreshold > 0 && std::fabs(offset) > FSyncThreshold) {
+      SystemApi().SetSystemTime(DateTimeToSystemTime(NtpSecondsToDateTime(t4 + offsetSeconds)));
+      synchronized = true;
+    }
+  }
+  if (OnSNTPTime) OnSNTPTime(this, NtpSecondsToDateTime(t3), offset, delay, FPacket.Stratum, synchronized);
+  if (FBroadcastMode == bmUnicast) FinishRequest();
+}
+
+void TIpCustomSNTPClient::FinishRequest() {
+  CloseRequestSocket();
+  FPollTimer->SetEnabled(FPollTimer->Interval() != 0);
+}
+
+void TIpCustomSNTPClient::PollTick() {
+  FPollTimer->SetEnabled(false);
+  SendRequest();
+}

@@ -1,0 +1,130 @@
+// The SNTP exchange: the 48-byte NTP message, the conversions between its 64-bit timestamps
+// and date-time values, and the client component that sends one request over UDP port 123
+// and reports the reply (server time, clock offset, round-trip delay, stratum) through
+// OnSNTPTime. The client can set the system clock itself above a threshold and poll on a timer.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "sock/IpClient.h"
+#include "toolkit/Timer.h"
+
+// A timestamp as it lies in the packet: both words in network byte order.
+#pragma pack(push, 1)
+struct TIpNTPTimestamp {
+  uint32_t Seconds;   // whole seconds since 1900-01-01 00:00 UTC
+  uint32_t Fraction;  // units of 2^-32 s
+};
+
+struct TIpNTPPacket {
+  uint8_t Flags;  // leap indicator (bits 7-6), version (5-3), mode (2-0)
+  uint8_t Stratum;
+  uint8_t Poll;
+  uint8_t Precision;
+  uint32_t RootDelay;
+  uint32_t RootDispersion;
+  uint32_t ReferenceIdentifier;
+  TIpNTPTimestamp ReferenceTimestamp;
+  TIpNTPTimestamp OriginateTimestamp;
+  TIpNTPTimestamp ReceiveTimestamp;
+  TIpNTPTimestamp TransmitTimestamp;
+};
+#pragma pack(pop)
+static_assert(sizeof(TIpNTPTimestamp) == 8);
+static_assert(sizeof(TIpNTPPacket) == 48);
+
+// Seconds since 1900 of a stored timestamp; both words are unsigned.
+double NtpStampToSeconds(const TIpNTPTimestamp& stamp);
+// The stored timestamp of a date-time: both words truncated, only their low 32 bits kept
+// (no NTP era handling: from 2036-02-07 06:28:16 on the seconds wrap).
+TIpNTPTimestamp DateTimeToNtpStamp(TDateTime dateTime);
+double DateTimeToNtpSeconds(TDateTime dateTime);
+TDateTime NtpSecondsToDateTime(double seconds);
+
+constexpr uint32_t IPM_SNTP_REPLY = 0x129B;
+constexpr uint16_t NtpPort = 123;
+
+enum TIpBroadcastMode : uint8_t { bmUnicast, bmMulticast };
+
+// (Sender, server transmit time as UTC date-time, offset ms, round-trip delay ms, stratum,
+// whether the component itself has just set the system clock).
+using TIpClientSNTPEvent = std::function<void(TObject* Sender, TDateTime TimeStamp, double LocalOffset,
+                                              double RoundTripDelay, uint8_t Stratum, bool Synchronized)>;
+
+class TIpCustomSNTPClient : public TIpCustomClient {
+ public:
+  explicit TIpCustomSNTPClient(TComponent* owner);
+  ~TIpCustomSNTPClient() override;
+
+  // Opens a request socket (closing one still open) and sends one request to Server. Raises
+  // Exception("invalid udp socket") when no socket can be made. A server name that does not
+  // resolve is reported through OnError and nothing is sent.
+  void SendRequest();
+
+  // Whether the reply being reported (or last reported) through OnSNTPTime may be applied:
+  // mode 4, a transmit stamp, leap indicator not 3, stratum 1 to 15, and no longer than 48 bytes.
+  bool ReplyValid() const { return FReplyValid; }
+  // The open request socket, INVALID_SOCKET when none.
+  TSocket RequestSocket() const { return FSocket; }
+  const TIpNTPPacket& Packet() const { return FPacket; }
+
+  void NotifyRead(TSocket socket) override;
+
+ protected:
+  TIpBroadcastMode BroadcastMode() const { return FBroadcastMode; }
+  void SetBroadcastMode(TIpBroadcastMode value);
+  int32_t PollInterval() const { return FPollInterval; }
+  void SetPollInterval(int32_t value);
+  const String& Server() const { return FServer; }
+  void SetServer(const String& value) { FServer = value; }
+  int32_t SyncThreshold() const { return FSyncThreshold; }
+  void SetSyncThreshold(int32_t value) { FSyncThreshold = value; }
+
+  TIpClientSNTPEvent OnSNTPTime;
+
+  bool Dispatch(TMessage& message) override;
+  void ProcessReply(TMessage& message);
+  void FinishRequest();
+  void PollTick();
+
+ private:
+  void CloseRequestSocket();
+  // Whether a datagram read in unicast mode is the answer to the request that is out.
+  bool IsAnswer(const TSockAddrIn& from, const uint8_t* bytes, int length) const;
+
+  TIpBroadcastMode FBroadcastMode = bmUnicast;
+  int32_t FPollInterval = 0;
+  String FServer;
+  int32_t FSyncThreshold = 0;
+  TTimer* FPollTimer = nullptr;  // owned through the component tree
+  TIpNTPPacket FPacket{};
+  TSocket FSocket = INVALID_SOCKET;
+  TSockAddrIn FServerAddress{};
+  // The transmit stamp of the request that is out, as sent; cleared once answered.
+  TIpNTPTimestamp FSentStamp{};
+  bool FAwaitingReply = false;
+  bool FOversized = false;  // the reply read was longer than 48 bytes
+  bool FReplyValid = false;
+  // A read reply has been posted as IPM_SNTP_REPLY and not yet processed.
+  bool FReplyPosted = false;
+  // Posted replies that a newer request has made void; their messages are skipped.
+  int FStaleReplies = 0;
+  std::vector<uint8_t> FReceiveBuffer;
+};
+
+// The client with its properties public.
+class TIpSNTPClient : public TIpCustomSNTPClient {
+ public:
+  using TIpCustomSNTPClient::TIpCustomSNTPClient;
+
+  using TIpCustomSNTPClient::BroadcastMode;
+  using TIpCustomSNTPClient::OnSNTPTime;
+  using TIpCustomSNTPClient::PollInterval;
+  using TIpCustomSNTPClient::Server;
+  using TIpCustomSNTPClient::SetBroadcastMode;
+  using TIpCustomSNTPClient::SetPollInterval;
+  using TIpCustomSNTPClient::SetServer;
+  using TIpCustomSNTPClient::SetSyncThreshold;
+  using TIpCustomSNTPClient::SyncThreshold;
+};
