@@ -1,5 +1,6 @@
 // Icon images held as HICON handles.
-// clang-format off: project headers must come before the platform's.
+// Project headers come before the platform's: they declare names the platform defines as macros.
+// clang-format off
 #include "toolkit/Graphics.h"
 
 #include <windows.h>

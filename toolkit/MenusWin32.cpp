@@ -1,6 +1,7 @@
 // Popup menus as real Win32 menus: the item tree becomes a menu (with the images of the menu's
 // image list drawn into bitmaps), tracked until the user chooses or dismisses it.
-// clang-format off: project headers must come before the platform's.
+// Project headers come before the platform's: they declare names the platform defines as macros.
+// clang-format off
 #include "toolkit/Menus.h"
 
 #include <map>

@@ -1,5 +1,6 @@
 // The shell's notification area and the user32 calls of the tray icon, for real.
-// clang-format off: project headers must come before the platform's.
+// Project headers come before the platform's: they declare names the platform defines as macros.
+// clang-format off
 #include "toolkit/Application.h"
 #include "tray/ShellTray.h"
 
