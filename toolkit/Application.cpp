@@ -1,5 +1,7 @@
 #include "toolkit/Application.h"
 
+#include <algorithm>
+
 #include "toolkit/Platform.h"
 
 TApplication* Application = nullptr;
@@ -33,4 +35,24 @@ void TApplication::Terminate(int exitCode) {
 String ExceptionMessage(const std::exception& e) {
   if (auto* ours = dynamic_cast<const Exception*>(&e)) return ours->Message();
   return e.what();
+}
+
+THandle TApplication::Handle() {
+  if (!FWindow) FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { WndProc(m); });
+  return FWindow->Handle();
+}
+
+void TApplication::HookMainWindow(const void* key, TWindowHook hook) { FHooks.push_back({key, std::move(hook)}); }
+
+void TApplication::UnhookMainWindow(const void* key) {
+  FHooks.erase(std::remove_if(FHooks.begin(), FHooks.end(), [&](const Hook& h) { return h.Key == key; }), FHooks.end());
+}
+
+void TApplication::WndProc(TMessage& message) {
+  // A hook may unhook itself or others while it runs: walk a copy, skipping removed hooks.
+  auto hooks = FHooks;
+  for (auto& hook : hooks) {
+    bool stillHooked = std::any_of(FHooks.begin(), FHooks.end(), [&](const Hook& h) { return h.Key == hook.Key; });
+    if (stillHooked && hook.Proc(message)) return;
+  }
 }

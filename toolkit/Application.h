@@ -3,8 +3,25 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "toolkit/Classes.h"
+#include "toolkit/Platform.h"
+
+// What the application and the tray icon need of a form that has a window: its handle, its
+// visibility and whether it is an MDI parent. A form class provides it.
+class TWindowedOwner {
+ public:
+  virtual ~TWindowedOwner() = default;
+  virtual THandle WindowHandle() const = 0;
+  virtual bool Visible() const = 0;
+  virtual void SetVisible(bool value) = 0;
+  virtual bool IsMDIParent() const { return false; }
+};
+
+// A hook on the application's window; returns true when it has handled the message.
+using TWindowHook = std::function<bool(TMessage& message)>;
 
 class TApplication : public TComponent {
  public:
@@ -23,6 +40,18 @@ class TApplication : public TComponent {
   // error box with the exception's message and the application's title.
   void HandleException(TObject* sender, const std::exception& e);
 
+  // The application's hidden top-level window (created on first use): it stands for the
+  // program on the task bar and receives the broadcasts that reach top-level windows.
+  THandle Handle();
+  // Hooks see every message of the application's window in the order they were installed,
+  // until one has handled it. `key` identifies the hook for UnhookMainWindow.
+  void HookMainWindow(const void* key, TWindowHook hook);
+  void UnhookMainWindow(const void* key);
+
+  // The main form's window, or nullptr when there is none.
+  TWindowedOwner* MainFormWindow() const { return FMainFormWindow; }
+  void SetMainFormWindow(TWindowedOwner* form) { FMainFormWindow = form; }
+
   int Run();  // message loop until Terminate
   void Terminate(int exitCode = 0);
   bool Terminated() const { return FTerminated; }
@@ -31,6 +60,14 @@ class TApplication : public TComponent {
   String FTitle;
   bool FShowMainForm = true;
   bool FTerminated = false;
+  void WndProc(TMessage& message);
+  struct Hook {
+    const void* Key;
+    TWindowHook Proc;
+  };
+  std::vector<Hook> FHooks;
+  TWindowedOwner* FMainFormWindow = nullptr;
+  std::unique_ptr<TMessageWindow> FWindow;
 };
 
 // The application object of the process, or nullptr when none exists.

@@ -1,0 +1,114 @@
+// The shell's notification area and the few window-system calls the tray icon makes.
+//
+// TNotifyIconData mirrors the shell's NOTIFYICONDATAA in its 488-byte layout (the one with
+// balloon fields, without the later GUID and balloon-icon members); handles are 32-bit, as in
+// the 32-bit program. The Win32 layer checks the mirror against the platform's declaration.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "toolkit/Graphics.h"
+#include "toolkit/Platform.h"
+
+#pragma pack(push, 4)
+struct TNotifyIconData {
+  uint32_t cbSize;
+  uint32_t hWnd;
+  uint32_t uID;
+  uint32_t uFlags;
+  uint32_t uCallbackMessage;
+  uint32_t hIcon;
+  char szTip[128];
+  uint32_t dwState;
+  uint32_t dwStateMask;
+  char szInfo[256];
+  uint32_t uTimeout;  // also the notification version for NIM_SETVERSION
+  char szInfoTitle[64];
+  uint32_t dwInfoFlags;
+};
+#pragma pack(pop)
+static_assert(sizeof(TNotifyIconData) == 488);
+static_assert(offsetof(TNotifyIconData, szTip) == 24);
+static_assert(offsetof(TNotifyIconData, szInfo) == 160);
+static_assert(offsetof(TNotifyIconData, uTimeout) == 416);
+static_assert(offsetof(TNotifyIconData, szInfoTitle) == 420);
+static_assert(offsetof(TNotifyIconData, dwInfoFlags) == 484);
+
+// Shell_NotifyIcon messages and flags.
+constexpr uint32_t NIM_ADD = 0;
+constexpr uint32_t NIM_MODIFY = 1;
+constexpr uint32_t NIM_DELETE = 2;
+constexpr uint32_t NIM_SETVERSION = 4;
+constexpr uint32_t NIF_MESSAGE = 0x01;
+constexpr uint32_t NIF_ICON = 0x02;
+constexpr uint32_t NIF_TIP = 0x04;
+constexpr uint32_t NIF_INFO = 0x10;
+constexpr uint32_t NIIF_NONE = 0;
+constexpr uint32_t NIIF_INFO = 1;
+constexpr uint32_t NIIF_WARNING = 2;
+constexpr uint32_t NIIF_ERROR = 3;
+constexpr uint32_t NIN_BALLOONSHOW = 0x0402;
+constexpr uint32_t NIN_BALLOONHIDE = 0x0403;
+constexpr uint32_t NIN_BALLOONTIMEOUT = 0x0404;
+constexpr uint32_t NIN_BALLOONUSERCLICK = 0x0405;
+
+// Window messages and values the tray icon handles.
+constexpr uint32_t WM_NULL = 0x0000;
+constexpr uint32_t WM_SIZE = 0x0005;
+constexpr uint32_t WM_CLOSE = 0x0010;
+constexpr uint32_t WM_QUIT = 0x0012;
+constexpr uint32_t WM_SHOWWINDOW = 0x0018;
+constexpr uint32_t WM_WINDOWPOSCHANGED = 0x0047;
+constexpr uint32_t WM_NCDESTROY = 0x0082;
+constexpr uint32_t WM_SYSCOMMAND = 0x0112;
+constexpr uint32_t WM_MOUSEMOVE = 0x0200;
+constexpr uint32_t WM_LBUTTONDOWN = 0x0201;
+constexpr uint32_t WM_LBUTTONUP = 0x0202;
+constexpr uint32_t WM_LBUTTONDBLCLK = 0x0203;
+constexpr uint32_t WM_RBUTTONDOWN = 0x0204;
+constexpr uint32_t WM_RBUTTONUP = 0x0205;
+constexpr uint32_t WM_MBUTTONDOWN = 0x0207;
+constexpr uint32_t WM_MBUTTONUP = 0x0208;
+constexpr uint32_t SIZE_MINIMIZED = 1;
+constexpr uint32_t SC_MINIMIZE = 0xF020;
+constexpr uint32_t SC_RESTORE = 0xF120;
+constexpr uint32_t SW_PARENTCLOSING = 1;
+constexpr int VK_SHIFT = 0x10;
+constexpr int VK_CONTROL = 0x11;
+constexpr int VK_MENU = 0x12;
+
+// A replaced window procedure; destroying it puts the previous procedure back when the window
+// still exists.
+class TWindowProcHook {
+ public:
+  virtual ~TWindowProcHook() = default;
+};
+
+// Sees every message of a hooked window first. Returns true when it consumed the message (its
+// Result is then the window's answer); otherwise the previous procedure handles it.
+using TWindowProcFilter = std::function<bool(TMessage& message)>;
+
+class TShellTray {
+ public:
+  virtual ~TShellTray() = default;
+  // Shell_NotifyIconA; true when the shell returned non-zero.
+  virtual bool NotifyIcon(uint32_t message, const TNotifyIconData& data) = 0;
+  virtual bool GetCursorPos(TPoint& pos) = 0;
+  // The key is down now (high bit of GetAsyncKeyState).
+  virtual bool IsKeyDown(int virtualKey) = 0;
+  virtual uint32_t GetDoubleClickTime() = 0;
+  virtual void SetForegroundWindow(THandle wnd) = 0;
+  virtual bool IsWindowVisible(THandle wnd) = 0;
+  virtual void HideWindow(THandle wnd) = 0;  // ShowWindow(SW_HIDE)
+  // Version of the common-controls library as major * 65536 + minor.
+  virtual uint32_t CommonControlsVersion() = 0;
+  virtual std::unique_ptr<TWindowProcHook> HookWindowProc(THandle wnd, TWindowProcFilter filter) = 0;
+};
+
+TShellTray& ShellTray();
+// Installs a replacement (tests); nullptr goes back to the platform's. Returns the old one.
+TShellTray* SetShellTray(TShellTray* tray);
+TShellTray& DefaultShellTray();
