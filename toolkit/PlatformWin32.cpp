@@ -2,6 +2,7 @@
 // Project headers come before <windows.h>: they declare constants that the platform's
 // headers define as macros.
 #include "toolkit/Application.h"
+#include "toolkit/FormsWin32.h"
 #include "toolkit/Platform.h"
 
 #include <windows.h>
@@ -85,6 +86,7 @@ class Win32WindowSystem final : public TWindowSystem {
         ::PostQuitMessage(static_cast<int>(msg.wParam));
         return;
       }
+      if (IsFormDialogMessage(&msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
@@ -102,6 +104,7 @@ class Win32WindowSystem final : public TWindowSystem {
   int RunMessageLoop() override {
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      if (IsFormDialogMessage(&msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }

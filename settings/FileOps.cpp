@@ -1,0 +1,6 @@
+#include "settings/FileOps.h"
+
+TPathOverrides& PathOverrides() {
+  static TPathOverrides overrides;
+  return overrides;
+}

@@ -1,0 +1,63 @@
+#include "toolkit/Forms.h"
+
+#include "toolkit/Strings.h"
+
+TForm::TForm(TComponent* owner) : TWinControl(owner) { TWinControl::SetVisible(false); }
+
+TForm::~TForm() {
+  // The dialog's window goes first; the controls' peers point into it.
+  for (int i = 0; i < ComponentCount(); ++i)
+    if (auto* control = dynamic_cast<TControl*>(Components(i))) control->DetachPeer();
+  DetachPeer();
+}
+
+TControl* TForm::FindControl(const String& name) const { return dynamic_cast<TControl*>(FindComponent(name)); }
+
+void TForm::CreateFromResource(int resourceId) {
+  if (FResourceId) return;
+  FResourceId = resourceId;
+  bool visible = Visible();
+  if (auto peer = CreateFormPeer(*this, resourceId)) {
+    AttachPeer(std::move(peer));
+    TWinControl::SetVisible(visible);
+  }
+}
+
+void TForm::SetVisible(bool visible) { TWinControl::SetVisible(visible); }
+
+int TForm::ShowModal() {
+  FModalResult = mrNone;
+  FInModal = true;
+  Show();
+  auto done = [this] { return FModalResult != mrNone || !Visible(); };
+  if (auto* peer = dynamic_cast<TFormPeer*>(Peer()))
+    peer->RunModal(done);
+  else
+    WindowSystem().PumpUntil(done, 0xFFFFFFFFu);
+  FInModal = false;
+  Hide();
+  if (FModalResult == mrNone) FModalResult = mrCancel;
+  return FModalResult;
+}
+
+bool TForm::CloseQuery() {
+  bool canClose = true;
+  if (OnCloseQuery) OnCloseQuery(this, canClose);
+  return canClose;
+}
+
+void TForm::Close() {
+  if (!CloseQuery()) return;
+  Hide();
+  if (FInModal && FModalResult == mrNone) FModalResult = mrCancel;
+  if (OnClose) OnClose(this);
+}
+
+bool TForm::Dispatch(TMessage& message) {
+  if (OnMessage && OnMessage(message)) return true;
+  switch (message.Msg) {
+    case WM_CLOSE: Close(); return true;
+    case WM_QUERYENDSESSION: message.Result = CloseQuery() ? 1 : 0; return true;
+    default: return false;
+  }
+}

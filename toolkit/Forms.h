@@ -1,0 +1,93 @@
+// Forms: top-level windowed controls built from a dialog resource.
+//
+// A program declares a form's controls in code, each with its component name and its control
+// id in the dialog resource, then calls CreateFromResource. On Windows that creates the
+// dialog's window (hidden until Show), binds every declared control to the resource's window
+// of the same id, and puts the children in the order of the resource. Without a window system
+// (native tests) the form stays a model whose controls keep their values themselves.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "toolkit/Controls.h"
+
+class TForm;
+
+// Modal results of the runtime.
+constexpr int mrNone = 0;
+constexpr int mrOk = 1;
+constexpr int mrCancel = 2;
+
+// The window of a form: what the platform adds to a control's peer.
+class TFormPeer : public TControlPeer {
+ public:
+  // Dispatches messages until `done` is true, keeping the dialog's keyboard handling.
+  virtual void RunModal(const std::function<bool()>& done) = 0;
+};
+
+class TForm : public TWinControl {
+ public:
+  explicit TForm(TComponent* owner);
+  ~TForm() override;
+
+  // Creates a control owned by the form, as the last child of `parent`.
+  template <class T>
+  T* AddControl(TWinControl* parent, const String& name, int controlId = 0) {
+    T* control = Make<T>();
+    control->SetName(name);
+    control->SetControlId(controlId);
+    control->SetParent(parent);
+    return control;
+  }
+  template <class T>
+  T* AddControl(const String& name, int controlId = 0) {
+    return AddControl<T>(this, name, controlId);
+  }
+  // The control of that component name (any letter case), nullptr when none.
+  TControl* FindControl(const String& name) const;
+
+  // Creates the form's window from dialog resource `resourceId` of the executable and binds
+  // the declared controls to it by control id (see the file comment). The window stays hidden
+  // unless the form is Visible. A second call does nothing. Raises EOutOfResources when the
+  // system cannot create the dialog.
+  void CreateFromResource(int resourceId);
+  int ResourceId() const { return FResourceId; }
+
+  // A form is created hidden.
+  void SetVisible(bool visible) override;
+  void Show() { SetVisible(true); }
+  void Hide() { SetVisible(false); }
+  // Shows the form and dispatches messages until a modal result is set or the form is hidden;
+  // then hides it and returns the result (mrCancel when it was closed without one).
+  int ShowModal();
+  int ModalResult() const { return FModalResult; }
+  void SetModalResult(int result) { FModalResult = result; }
+  void ChildModalResult(int result) override { FModalResult = result; }
+
+  // Asks OnCloseQuery; when it allows: hides the form, ends a modal loop, then OnClose.
+  void Close();
+  // Whether the form may close now (OnCloseQuery's answer, true when unassigned).
+  bool CloseQuery();
+
+  std::function<void(TObject* sender, bool& canClose)> OnCloseQuery;
+  TNotifyEvent OnClose;
+  // Sees every message of the form's window first; returns true when it handled the message
+  // (its Result is then returned to the system).
+  std::function<bool(TMessage& message)> OnMessage;
+
+  // Called by the platform's window procedure: OnMessage, then the form's own handling of
+  // WM_CLOSE and WM_QUERYENDSESSION. Returns whether the message was handled.
+  bool Dispatch(TMessage& message);
+
+ private:
+  int FResourceId = 0;
+  int FModalResult = mrNone;
+  bool FInModal = false;
+};
+
+// Implemented by the platform layer: the dialog window of `form`, with its controls bound;
+// nullptr where there is no window system.
+std::unique_ptr<TFormPeer> CreateFormPeer(TForm& form, int resourceId);
+
+constexpr uint32_t WM_CLOSE = 0x0010;

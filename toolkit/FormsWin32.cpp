@@ -1,0 +1,304 @@
+// Forms on Win32: a modeless dialog created from the executable's DIALOG resource, whose
+// controls are bound to the model by control id and read and written with window messages.
+// clang-format off
+#include "toolkit/Application.h"
+#include "toolkit/Forms.h"
+#include "toolkit/FormsWin32.h"
+#include "toolkit/Strings.h"
+
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <vector>
+
+namespace {
+
+HWND AsHwnd(THandle h) { return reinterpret_cast<HWND>(h); }
+
+// Dialogs that the message loops must give their keyboard handling (Tab, Enter, Escape).
+std::vector<HWND>& OpenDialogs() {
+  static std::vector<HWND> dialogs;
+  return dialogs;
+}
+
+class Win32ControlPeer : public TControlPeer {
+ public:
+  enum class Kind { Plain, Button, ListBox, ComboBox, HotKey, SpinEdit, Emulated };
+
+  Win32ControlPeer(HWND wnd, TControl& control, HWND upDown = nullptr) : FWnd(wnd), FUpDown(upDown) {
+    if (dynamic_cast<TCustomListBox*>(&control))
+      FKind = Kind::ListBox;
+    else if (dynamic_cast<TCustomComboBox*>(&control))
+      FKind = Kind::ComboBox;
+    else if (dynamic_cast<TItemsControl*>(&control))
+      FKind = Kind::Emulated;  // no list window of that kind
+    else if (dynamic_cast<TCustomCheckBox*>(&control) || dynamic_cast<TRadioButton*>(&control))
+      FKind = Kind::Button;
+    else if (dynamic_cast<TCustomHotKey*>(&control))
+      FKind = Kind::HotKey;
+    else if (dynamic_cast<TSpinEdit*>(&control))
+      FKind = Kind::SpinEdit;
+  }
+
+  THandle Handle() const override { return reinterpret_cast<THandle>(FWnd); }
+
+  String GetText() const override {
+    int len = GetWindowTextLengthA(FWnd);
+    String text(static_cast<size_t>(len) + 1, '\0');
+    int got = GetWindowTextA(FWnd, text.data(), len + 1);
+    text.resize(static_cast<size_t>(std::max(got, 0)));
+    return text;
+  }
+  void SetText(const String& text) override { SetWindowTextA(FWnd, text.c_str()); }
+
+  bool GetChecked() const override { return SendMessageA(FWnd, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  void SetChecked(bool checked) override { SendMessageA(FWnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
+
+  int GetItemIndex() const override {
+    if (FKind == Kind::ListBox) return static_cast<int>(SendMessageA(FWnd, LB_GETCURSEL, 0, 0));
+    if (FKind == Kind::ComboBox) return static_cast<int>(SendMessageA(FWnd, CB_GETCURSEL, 0, 0));
+    return FItemIndex;
+  }
+  void SetItemIndex(int index) override {
+    FItemIndex = index;
+    if (FKind == Kind::ListBox) SendMessageA(FWnd, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    if (FKind == Kind::ComboBox) SendMessageA(FWnd, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  }
+  void SetItems(const std::vector<String>& items) override {
+    FItemIndex = -1;
+    UINT reset = FKind == Kind::ListBox ? LB_RESETCONTENT : CB_RESETCONTENT;
+    UINT add = FKind == Kind::ListBox ? LB_ADDSTRING : CB_ADDSTRING;
+    if (FKind != Kind::ListBox && FKind != Kind::ComboBox) return;
+    SendMessageA(FWnd, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(FWnd, reset, 0, 0);
+    for (const String& item : items) SendMessageA(FWnd, add, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    SendMessageA(FWnd, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(FWnd, nullptr, TRUE);
+  }
+
+  uint16_t GetHotKey() const override { return static_cast<uint16_t>(SendMessageA(FWnd, HKM_GETHOTKEY, 0, 0)); }
+  void SetHotKey(uint16_t value) override { SendMessageA(FWnd, HKM_SETHOTKEY, value, 0); }
+
+  void SetRange(int minValue, int maxValue) override {
+    if (FUpDown) SendMessageA(FUpDown, UDM_SETRANGE32, static_cast<WPARAM>(minValue), maxValue);
+  }
+
+  void SetBounds(int left, int top, int width, int height) override {
+    MoveWindow(FWnd, left, top, width, height, TRUE);
+  }
+  void GetBounds(int& left, int& top, int& width, int& height) const override {
+    RECT r;
+    GetWindowRect(FWnd, &r);
+    width = r.right - r.left;
+    height = r.bottom - r.top;
+    // Children are placed in their parent's client area; top-level windows on the screen.
+    if (HWND parent = (GetWindowLongA(FWnd, GWL_STYLE) & WS_CHILD) ? GetParent(FWnd) : nullptr)
+      MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    left = r.left;
+    top = r.top;
+  }
+  void SetVisible(bool visible) override { ShowWindow(FWnd, visible ? SW_SHOW : SW_HIDE); }
+  void SetEnabled(bool enabled) override { EnableWindow(FWnd, enabled); }
+
+ protected:
+  HWND FWnd;
+
+ private:
+  HWND FUpDown;
+  Kind FKind = Kind::Plain;
+  int FItemIndex = -1;
+};
+
+class Win32FormPeer final : public TFormPeer {
+ public:
+  Win32FormPeer(TForm& form, int resourceId) : FForm(form) {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    FWnd = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId), nullptr, &Proc,
+                              reinterpret_cast<LPARAM>(this));
+    if (!FWnd)
+      throw EOutOfResources(Format("Cannot create the dialog %d of form %s (error %d)",
+                                   {resourceId, form.Name(), static_cast<unsigned>(GetLastError())}));
+    OpenDialogs().push_back(FWnd);
+  }
+  ~Win32FormPeer() override {
+    auto& open = OpenDialogs();
+    open.erase(std::remove(open.begin(), open.end(), FWnd), open.end());
+    SetWindowLongPtrA(FWnd, DWLP_USER, 0);
+    DestroyWindow(FWnd);
+  }
+
+  HWND Wnd() const { return FWnd; }
+
+  // Binds every declared control with an id to the dialog's window of that id and orders the
+  // children as the resource does.
+  void BindControls() {
+    std::vector<TControl*> controls;
+    for (int i = 0; i < FForm.ComponentCount(); ++i)
+      if (auto* c = dynamic_cast<TControl*>(FForm.Components(i))) controls.push_back(c);
+
+    for (TControl* c : controls) {
+      if (!c->ControlId()) continue;
+      HWND wnd = GetDlgItem(FWnd, c->ControlId());
+      if (!wnd)
+        throw Exception(
+            Format("Control %s (id %d) is not in the dialog of form %s", {c->Name(), c->ControlId(), FForm.Name()}));
+      HWND upDown = nullptr;
+      if (auto* spin = dynamic_cast<TSpinEdit*>(c)) upDown = BindSpinButton(*spin, wnd);
+      c->AttachPeer(std::make_unique<Win32ControlPeer>(wnd, *c, upDown));
+      FById[c->ControlId()] = c;
+    }
+
+    std::map<HWND, int> resourceOrder;
+    int n = 0;
+    for (HWND w = GetWindow(FWnd, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) resourceOrder[w] = n++;
+    auto rank = [&](TControl* c) {
+      auto it = c->HandleAllocated() ? resourceOrder.find(AsHwnd(c->Handle())) : resourceOrder.end();
+      return it == resourceOrder.end() ? INT_MAX : it->second;
+    };
+    controls.push_back(&FForm);
+    for (TControl* c : controls) {
+      auto* parent = dynamic_cast<TWinControl*>(c);
+      if (!parent || parent->ControlCount() < 2) continue;
+      std::vector<TControl*> order;
+      for (int i = 0; i < parent->ControlCount(); ++i) order.push_back(parent->Controls(i));
+      std::stable_sort(order.begin(), order.end(), [&](TControl* a, TControl* b) { return rank(a) < rank(b); });
+      parent->SetControlOrder(order);
+    }
+  }
+
+  THandle Handle() const override { return reinterpret_cast<THandle>(FWnd); }
+  String GetText() const override {
+    char buffer[512];
+    int got = GetWindowTextA(FWnd, buffer, sizeof buffer);
+    return String(buffer, static_cast<size_t>(std::max(got, 0)));
+  }
+  void SetText(const String& text) override { SetWindowTextA(FWnd, text.c_str()); }
+  void SetBounds(int left, int top, int width, int height) override {
+    SetWindowPos(FWnd, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  void GetBounds(int& left, int& top, int& width, int& height) const override {
+    RECT r;
+    GetWindowRect(FWnd, &r);
+    left = r.left;
+    top = r.top;
+    width = r.right - r.left;
+    height = r.bottom - r.top;
+  }
+  void SetVisible(bool visible) override { ShowWindow(FWnd, visible ? SW_SHOW : SW_HIDE); }
+  void SetEnabled(bool enabled) override { EnableWindow(FWnd, enabled); }
+
+  void RunModal(const std::function<bool()>& done) override {
+    MSG msg;
+    while (!done()) {
+      if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {
+        PostQuitMessage(static_cast<int>(msg.wParam));  // leave it to the application's loop
+        return;
+      }
+      if (IsDialogMessageA(FWnd, &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+
+ private:
+  // The arrow buttons of a spin edit: the resource's window of the button's id when it has
+  // one, else an up-down control made now, docked to the right of the edit.
+  HWND BindSpinButton(TSpinEdit& spin, HWND edit) {
+    TSpinButton* button = spin.Button();
+    HWND upDown = button && button->ControlId() ? GetDlgItem(FWnd, button->ControlId()) : nullptr;
+    if (!upDown) {
+      upDown =
+          CreateWindowExA(0, UPDOWN_CLASSA, "",
+                          WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0,
+                          0, 0, 0, FWnd, nullptr, GetModuleHandleA(nullptr), nullptr);
+      if (!upDown) throw EOutOfResources("Cannot create the arrow buttons of " + spin.Name());
+      SetWindowPos(upDown, edit, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    SendMessageA(upDown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
+    if (button) button->AttachPeer(std::make_unique<Win32ControlPeer>(upDown, *button));
+    return upDown;
+  }
+
+  void Command(WORD id, WORD code) {
+    auto it = FById.find(id);
+    if (it == FById.end()) {
+      // Enter and Escape without a button of id IDOK or IDCANCEL: the default or cancel button.
+      if (id != IDOK && id != IDCANCEL) return;
+      for (auto& [cid, c] : FById)
+        if (auto* b = dynamic_cast<TButton*>(c); b && (id == IDOK ? b->Default() : b->Cancel())) return b->Click();
+      return;
+    }
+    TControl* c = it->second;
+    if (auto* list = dynamic_cast<TCustomListBox*>(c)) {
+      if (code == LBN_SELCHANGE) list->TControl::Click();
+      if (code == LBN_DBLCLK) list->DblClick();
+    } else if (auto* edit = dynamic_cast<TCustomEdit*>(c)) {
+      if (code == EN_CHANGE) edit->Change();
+      if (auto* spin = dynamic_cast<TSpinEdit*>(c); spin && code == EN_KILLFOCUS) spin->ClampText();
+    } else if (code == BN_CLICKED) {
+      // The window has already toggled an automatic check box; only the event remains.
+      if (dynamic_cast<TCustomCheckBox*>(c) || dynamic_cast<TRadioButton*>(c))
+        c->TControl::Click();
+      else
+        c->Click();
+    }
+  }
+
+  static INT_PTR CALLBACK Proc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_INITDIALOG) {
+      SetWindowLongPtrA(wnd, DWLP_USER, lparam);
+      return TRUE;
+    }
+    auto* self = reinterpret_cast<Win32FormPeer*>(GetWindowLongPtrA(wnd, DWLP_USER));
+    if (!self) return FALSE;
+    TMessage m;
+    m.Msg = msg;
+    m.WParam = static_cast<uint32_t>(wparam);
+    m.LParam = static_cast<int32_t>(lparam);
+    // Exceptions must not cross the system's frames: they go to the application's handler.
+    try {
+      if (self->FForm.Dispatch(m)) {
+        SetWindowLongPtrA(wnd, DWLP_MSGRESULT, m.Result);
+        return TRUE;
+      }
+      if (msg == WM_COMMAND) {
+        self->Command(LOWORD(wparam), HIWORD(wparam));
+        return TRUE;
+      }
+    } catch (const std::exception& e) {
+      if (Application) Application->HandleException(&self->FForm, e);
+      return TRUE;
+    }
+    return FALSE;
+  }
+
+  TForm& FForm;
+  HWND FWnd = nullptr;
+  std::map<int, TControl*> FById;
+};
+
+}  // namespace
+
+std::unique_ptr<TFormPeer> CreateFormPeer(TForm& form, int resourceId) {
+  auto peer = std::make_unique<Win32FormPeer>(form, resourceId);
+  // The form's own values (caption, position) come from the resource; its controls bind now.
+  try {
+    peer->BindControls();
+  } catch (...) {
+    for (int i = 0; i < form.ComponentCount(); ++i)
+      if (auto* c = dynamic_cast<TControl*>(form.Components(i))) c->DetachPeer();
+    throw;
+  }
+  return peer;
+}
+
+bool IsFormDialogMessage(tagMSG* msg) {
+  for (HWND dialog : OpenDialogs())
+    if (IsWindowVisible(dialog) && IsDialogMessageA(dialog, msg)) return true;
+  return false;
+}
