@@ -61,3 +61,21 @@ bool TForm::Dispatch(TMessage& message) {
     default: return false;
   }
 }
+
+void TForm::SetClientSize(int width, int height) {
+  FClientWidth = width;
+  FClientHeight = height;
+  if (auto* peer = dynamic_cast<TFormPeer*>(Peer())) peer->SetClientSize(width, height);
+}
+
+int TForm::ClientWidth() const {
+  int w = FClientWidth, h = FClientHeight;
+  if (auto* peer = dynamic_cast<TFormPeer*>(Peer())) peer->GetClientSize(w, h);
+  return w;
+}
+
+int TForm::ClientHeight() const {
+  int w = FClientWidth, h = FClientHeight;
+  if (auto* peer = dynamic_cast<TFormPeer*>(Peer())) peer->GetClientSize(w, h);
+  return h;
+}

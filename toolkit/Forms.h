@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 
 class TForm;
@@ -24,9 +25,13 @@ class TFormPeer : public TControlPeer {
  public:
   // Dispatches messages until `done` is true, keeping the dialog's keyboard handling.
   virtual void RunModal(const std::function<bool()>& done) = 0;
+  // Size of the area inside the frame.
+  virtual void SetClientSize(int width, int height) = 0;
+  virtual void GetClientSize(int& width, int& height) const = 0;
 };
 
-class TForm : public TWinControl {
+// A form is also what the tray icon and the application know as a windowed owner.
+class TForm : public TWinControl, public TWindowedOwner {
  public:
   explicit TForm(TComponent* owner);
   ~TForm() override;
@@ -56,6 +61,12 @@ class TForm : public TWinControl {
 
   // A form is created hidden.
   void SetVisible(bool visible) override;
+  bool Visible() const override { return TWinControl::Visible(); }
+  THandle WindowHandle() const override { return Handle(); }
+  // Size of the area inside the frame; kept by the model until the window exists.
+  void SetClientSize(int width, int height);
+  int ClientWidth() const;
+  int ClientHeight() const;
   void Show() { SetVisible(true); }
   void Hide() { SetVisible(false); }
   // Shows the form and dispatches messages until a modal result is set or the form is hidden;
@@ -82,6 +93,7 @@ class TForm : public TWinControl {
 
  private:
   int FResourceId = 0;
+  int FClientWidth = 0, FClientHeight = 0;
   int FModalResult = mrNone;
   bool FInModal = false;
 };
@@ -90,4 +102,3 @@ class TForm : public TWinControl {
 // nullptr where there is no window system.
 std::unique_ptr<TFormPeer> CreateFormPeer(TForm& form, int resourceId);
 
-constexpr uint32_t WM_CLOSE = 0x0010;

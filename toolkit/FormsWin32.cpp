@@ -191,6 +191,19 @@ class Win32FormPeer final : public TFormPeer {
   }
   void SetVisible(bool visible) override { ShowWindow(FWnd, visible ? SW_SHOW : SW_HIDE); }
   void SetEnabled(bool enabled) override { EnableWindow(FWnd, enabled); }
+  void SetClientSize(int width, int height) override {
+    RECT r{0, 0, width, height};
+    AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongA(FWnd, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongA(FWnd, GWL_EXSTYLE)));
+    SetWindowPos(FWnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  void GetClientSize(int& width, int& height) const override {
+    RECT r;
+    GetClientRect(FWnd, &r);
+    width = r.right - r.left;
+    height = r.bottom - r.top;
+  }
 
   void RunModal(const std::function<bool()>& done) override {
     MSG msg;

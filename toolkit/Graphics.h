@@ -61,11 +61,14 @@ class TIcon : public TPersistent {
   std::shared_ptr<TIconImage> FImage;
 };
 
-#ifdef _WIN32
-// Icons from the running module's resources (by name or by number) and stock icons of the
-// system (IDI_*; never destroyed). Raise EReadError when the icon does not exist.
+// Icons from the running module's resources (by name or by number). Raise EReadError when the
+// icon does not exist. The native build has no resources: it gives a stand-in image whose
+// handle is the resource number, so that code using icons runs in tests.
 std::shared_ptr<TIconImage> LoadIconResource(const String& name);
 std::shared_ptr<TIconImage> LoadIconResource(uint16_t id);
+
+#ifdef _WIN32
+// Stock icons of the system (IDI_*; never destroyed).
 std::shared_ptr<TIconImage> LoadStockIcon(uint16_t id);
 // Takes ownership of an icon handle that the caller created.
 std::shared_ptr<TIconImage> AdoptIconHandle(THandle icon);

@@ -15,6 +15,7 @@ using THandle = uintptr_t;  // a window or module handle; 0 = none
 
 // Window messages that the portable code knows by number.
 constexpr uint32_t WM_DESTROY = 0x0002;
+constexpr uint32_t WM_CLOSE = 0x0010;
 constexpr uint32_t WM_QUERYENDSESSION = 0x0011;
 constexpr uint32_t WM_ENDSESSION = 0x0016;
 constexpr uint32_t WM_TIMER = 0x0113;

@@ -58,7 +58,6 @@ constexpr uint32_t NIN_BALLOONUSERCLICK = 0x0405;
 // Window messages and values the tray icon handles.
 constexpr uint32_t WM_NULL = 0x0000;
 constexpr uint32_t WM_SIZE = 0x0005;
-constexpr uint32_t WM_CLOSE = 0x0010;
 constexpr uint32_t WM_QUIT = 0x0012;
 constexpr uint32_t WM_SHOWWINDOW = 0x0018;
 constexpr uint32_t WM_WINDOWPOSCHANGED = 0x0047;

@@ -1,0 +1,88 @@
+#include "app/Query.h"
+
+#include <cmath>
+
+#include "app/AppSystem.h"
+#include "app/BIOS.h"
+#include "app/Setup.h"
+#include "app/SyncRules.h"
+#include "settings/IniFile.h"
+#include "sntp/IpTime.h"
+#include "toolkit/Application.h"
+#include "toolkit/Strings.h"
+
+namespace {
+
+// The configured value of a key in this user's section of the program's INI file.
+String Configured(const String& key) {
+  TIniFile ini(ChangeFileExt(AppSystem().ExePath(), ".ini"));
+  return ini.ReadString(GetWindowsUserName(), key, "");
+}
+
+// Shows the result: on the console the program was started from, else in a box.
+void Show(const String& text, bool ok) {
+  if (AppSystem().ConsoleWrite(text)) return;
+  WindowSystem().ShowMessageBox(text, "Kairotsu", MB_OK | (ok ? MB_ICONINFORMATION : MB_ICONWARNING));
+}
+
+String FullDateTime(TDateTime value) {
+  TSystemTime st = DateTimeToSystemTime(value);
+  return Format("%.4d/%.2d/%.2d %.2d:%.2d:%.2d.%.3d",
+                {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds});
+}
+
+String Milliseconds(double ms) { return Format("%d ms", {static_cast<long long>(std::llround(ms))}); }
+
+}  // namespace
+
+int RunQuery(const String& serverArg) {
+  String server = serverArg.empty() ? Configured("UseNTPServer") : serverArg;
+  if (server.empty()) {
+    Show("Kairotsu: no NTP server is configured; give one after /q\r\n", false);
+    return soNoServer;
+  }
+  const int offsetSec = ClampInt(SpinTextValue(Configured("OffsetSec"), 0), 0, 59);
+  const int offsetMin = ClampInt(SpinTextValue(Configured("OffsetMin"), 0), 0, 1439);
+
+  TIpSNTPClient client(nullptr);
+  client.SetServer(server);
+  bool answered = false, valid = false;
+  double offset = 0, delay = 0;
+  int stratum = 0;
+  TDateTime stamp = 0;
+  String error;
+  client.OnSNTPTime = [&](TObject*, TDateTime t, double o, double d, uint8_t s, bool) {
+    answered = true;
+    valid = client.ReplyValid();
+    stamp = t;
+    offset = o;
+    delay = d;
+    stratum = s;
+  };
+  client.OnError = [&](TObject*, uint32_t, int, const String& text) { error = text; };
+  try {
+    client.SendRequest();
+  } catch (const std::exception& e) {
+    error = ExceptionMessage(e);
+  }
+  if (error.empty()) WindowSystem().PumpUntil([&] { return answered || !error.empty(); }, kQueryReplyWaitMs);
+
+  String text = "Server   : " + server + "\r\n";
+  if (!answered) {
+    text += "Result   : " + (error.empty() ? String("no reply") : error) + "\r\n";
+    Show(text, false);
+    return soNoReply;
+  }
+  text += "Offset   : " + Milliseconds(offset) + "\r\n";
+  text += "Delay    : " + Milliseconds(delay) + "\r\n";
+  text += "Stratum  : " + IntToStr(stratum) + "\r\n";
+  if (!valid) {
+    text += "Result   : the reply failed the checks (mode, transmit time, leap or stratum)\r\n";
+    Show(text, false);
+    return soInvalidReply;
+  }
+  text += "Would set: " + FullDateTime(AppliedLocalTime(stamp, offsetSec, offsetMin)) + " (UTC+9";
+  text += Format(" plus %d min %d s)\r\n", {offsetMin, offsetSec});
+  Show(text, true);
+  return 0;
+}

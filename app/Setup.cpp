@@ -1,0 +1,413 @@
+#include "app/Setup.h"
+
+#include <cmath>
+
+#include "app/AppSystem.h"
+#include "app/BIOS.h"
+#include "app/ServerList.h"
+#include "app/SyncRules.h"
+#include "app/resource.h"
+#include "toolkit/Application.h"
+#include "toolkit/Strings.h"
+
+const char kWebAddress[] = "https://kairotsu.example/";
+const char kAuthorNotice[] = "Kairotsu - Kairotsu developers";
+
+namespace {
+
+// Balloon titles and texts (Shift-JIS in the program).
+const char kInformation[] = "Information";
+const char kWarningTitle[] = "設定警告";
+const char kNoServer[] = "NTPサーバーが指定されていません。";
+const char kDeferred[] = "同期は5分後に行なわれます。";
+const char kResume[] = "1分後に同期処理を行ないます。";
+const char kNotSynced[] = "同期はまだ行なわれていません。";
+const char kInvalidReply[] = "NTPサーバーの応答が正しくないため、時刻を設定しませんでした。";
+const char kSetRefused[] = "時刻を設定できませんでした: ";
+
+constexpr uint32_t kBootDelayMs = 10000;
+constexpr uint32_t kDeferMs = 300000;
+constexpr uint32_t kResumeDelayMs = 60000;
+constexpr uint8_t kBalloonSeconds = 10;
+
+// Pixel positions of the dialog's controls (left, top, width, height) at 96 dpi.
+struct TPlace {
+  int Left, Top, Width, Height;
+};
+
+}  // namespace
+
+String DateTimeToStr(TDateTime value) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDate(value, y, mo, d);
+  DecodeTime(value, h, mi, s, ms);
+  String text = Format("%.4d/%.2d/%.2d", {y, mo, d});
+  if (h != 0 || mi != 0 || s != 0 || ms != 0) text += Format(" %d:%.2d:%.2d", {h, mi, s});
+  return text;
+}
+
+TSetup::TSetup(TComponent* owner) : TForm(owner) {
+  SetName("Setup");
+  SetCaption("Setup");
+  CreateControls();
+  CreateComponents();
+  CreateFromResource(IDD_SETUP);
+  PlaceControls();
+  FormCreate();
+}
+
+TSetup::~TSetup() = default;
+
+void TSetup::CreateControls() {
+  Label1 = AddControl<TLabel>("Label1", IDC_LABEL1);
+  Label2 = AddControl<TLabel>("Label2", IDC_LABEL2);
+  Label3 = AddControl<TLabel>("Label3", IDC_LABEL3);
+  Label4 = AddControl<TLabel>("Label4", IDC_LABEL4);
+  Label5 = AddControl<TLabel>("Label5", IDC_LABEL5);
+  Label6 = AddControl<TLabel>("Label6", IDC_LABEL6);
+  Label7 = AddControl<TLabel>("Label7", IDC_LABEL7);
+  ServerList = AddControl<TListBox>("ServerList", IDC_SERVERLIST);
+  OffsetSec = AddControl<TSpEdit>("OffsetSec", IDC_OFFSETSEC);
+  OffsetMin = AddControl<TSpEdit>("OffsetMin", IDC_OFFSETMIN);
+  Button1 = AddControl<TButton>("Button1", IDC_BUTTON1);
+  Button2 = AddControl<TButton>("Button2", IDC_BUTTON2);
+  UpdateTime = AddControl<TSpEdit>("UpdateTime", IDC_UPDATETIME);
+  BootUpdateTime = AddControl<TCheckBox>("BootUpdateTime", IDC_BOOTUPDATETIME);
+  UseNTPServer = AddControl<TEdit>("UseNTPServer", IDC_USENTPSERVER);
+  CheckTiming = AddControl<TCheckBox>("CheckTiming", IDC_CHECKTIMING);
+
+  Label1->SetCaption("NTPサーバーリスト(&S)");
+  Label1->SetFocusControl(ServerList);
+  Label2->SetCaption("時間調整(&T)");
+  Label2->SetFocusControl(OffsetSec);
+  Label3->SetCaption("秒");
+  Label4->SetCaption("分");
+  Label5->SetCaption("更新間隔(&I)");
+  Label6->SetCaption("分");
+  Label7->SetCaption("NTPサーバー(&N)");
+  Label7->SetFocusControl(ServerList);
+  ServerList->SetItems(DefaultServers);
+  ServerList->OnClick = [this](TObject* s) { ServerListClick(s); };
+  ServerList->OnDblClick = [this](TObject* s) { ServerListDblClick(s); };
+  auto spin = [](TSpEdit* e, int lo, int hi, int maxLen, const char* text) {
+    e->SetMinValue(lo);
+    e->SetMaxValue(hi);
+    e->SetMaxLength(maxLen);
+    e->SetText(text);
+  };
+  spin(OffsetSec, 0, 59, 2, "0");
+  spin(OffsetMin, 0, 1439, 4, "0");
+  spin(UpdateTime, 10, 1440, 4, "30");
+  Button1->SetCaption("OK");
+  Button1->SetDefault(true);
+  Button1->OnClick = [this](TObject* s) { Button1Click(s); };
+  Button2->SetCaption("キャンセル");
+  Button2->SetCancel(true);
+  Button2->OnClick = [this](TObject* s) { Button2Click(s); };
+  BootUpdateTime->SetCaption("起動時に時刻を更新する");
+  BootUpdateTime->SetChecked(true);
+  UseNTPServer->SetText("");
+  CheckTiming->SetCaption("0分と30分近辺での同期を行なわない");
+  CheckTiming->SetChecked(false);
+}
+
+void TSetup::CreateComponents() {
+  SNTPC = Make<TIpSNTPClient>();
+  SNTPC->SetName("SNTPC");
+  SNTPC->SetBroadcastMode(bmUnicast);
+  SNTPC->SetPollInterval(0);
+  SNTPC->SetSyncThreshold(0);
+  SNTPC->OnError = [this](TObject* s, uint32_t socket, int code, const String& text) {
+    SNTPCError(s, socket, code, text);
+  };
+  SNTPC->OnSNTPTime = [this](TObject* s, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
+    SNTPCSNTPTime(s, t, offset, delay, stratum, sync);
+  };
+
+  AutoIni = Make<TAutoIni>();
+  AutoIni->SetName("AutoIni");
+  AutoIni->SetCheckWinState(true);
+  AutoIni->SetCheckWinSize(false);
+  AutoIni->SetCheckTag(false);
+  AutoIni->SetEnableTag(0);
+  AutoIni->SetMakeIniWinDir(false);
+
+  CheckTimer = Make<TTimer>();
+  CheckTimer->SetName("CheckTimer");
+  CheckTimer->SetEnabled(false);
+  CheckTimer->SetInterval(60000);
+  CheckTimer->OnTimer = [this](TObject* s) { CheckTimerTimer(s); };
+
+  ImageList1 = Make<TImageList>();
+  ImageList1->SetName("ImageList1");
+  for (int id : {IDI_MENU_EXIT, IDI_MENU_ABOUT, IDI_MENU_WEB, IDI_MENU_HELP, IDI_MENU_SETTINGS})
+    ImageList1->Add(LoadIconResource(id));
+
+  ActionList1 = Make<TActionList>();
+  ActionList1->SetName("ActionList1");
+  ActionList1->SetImages(ImageList1);
+  auto action = [this](const char* name, const char* caption, int image, void (TSetup::*handler)(TObject*)) {
+    TAction* a = Make<TAction>();
+    a->SetName(name);
+    a->Caption = caption;
+    a->ImageIndex = image;
+    a->OnExecute = [this, handler](TObject* s) { (this->*handler)(s); };
+    return a;
+  };
+  ExitApp = action("ExitApp", "Kairotsu終了(&X)", 0, &TSetup::ExitAppExecute);
+  VerInfo = action("VerInfo", "バージョン情報(&A)", 1, &TSetup::VerInfoExecute);
+  HelpOnHelp1 = action("HelpOnHelp1", "ヘルプ目次(&H)", 3, &TSetup::H1Click);
+  HelpOnHelp1->Category = "ヘルプ";
+  OpenWeb = action("OpenWeb", "Miravel(&W)", 2, &TSetup::OpenWebExecute);
+  AppSetup = action("AppSetup", "環境オプション(&O)...", 4, &TSetup::AppSetupExecute);
+  AppConnectNTP = action("AppConnectNTP", "AppConnectNTP", -1, &TSetup::AppConnectNTPExecute);
+
+  RMenu = Make<TPopupMenu>();
+  RMenu->SetName("RMenu");
+  RMenu->SetImages(ImageList1);
+  auto item = [this](const char* name, TAction* a) {
+    TMenuItem* i = Make<TMenuItem>();
+    i->SetName(name);
+    if (a) i->SetAction(a);
+    else i->SetCaption("-");
+    RMenu->Items().Add(i);
+    return i;
+  };
+  O1 = item("O1", AppSetup);
+  N2 = item("N2", nullptr);
+  H1 = item("H1", HelpOnHelp1);
+  W1 = item("W1", OpenWeb);
+  About1 = item("About1", VerInfo);
+  N1 = item("N1", nullptr);
+  KairotsuX1 = item("KairotsuX1", ExitApp);
+
+  if (Application) Application->SetMainFormWindow(this);
+  TrayIcon = Make<TTrayIcon>();
+  TrayIcon->SetName("TrayIcon");
+  TrayIcon->SetHint("Kairotsu");
+  TrayIcon->Icon().SetImage(LoadIconResource(IDI_KAIROTSU));
+  TrayIcon->SetPopupMenu(RMenu);
+  TrayIcon->OnClick = [this](TObject* s) { TrayIconClick(s); };
+  TrayIcon->OnDblClick = [this](TObject* s) { AppConnectNTPExecute(s); };
+  TrayIcon->SetIconVisible(true);
+  TrayIcon->Loaded();
+
+  OnCloseQuery = [this](TObject* s, bool& canClose) { FormCloseQuery(s, canClose); };
+  OnClose = [this](TObject*) {
+    if (Application) Application->Terminate(FOneShot ? static_cast<int>(FOutcome) : 0);
+  };
+  OnMessage = [this](TMessage& m) {
+    if (m.Msg != WM_POWERBROADCAST) return false;
+    WMPowerBroadcast(m);
+    return true;
+  };
+}
+
+void TSetup::PlaceControls() {
+  // The resource's dialog units depend on the font; the controls sit at their pixel places.
+  const std::pair<TControl*, TPlace> places[] = {
+      {Label1, {8, 56, 104, 12}},       {Label2, {160, 8, 72, 12}},      {Label3, {224, 28, 12, 12}},
+      {Label4, {224, 52, 12, 12}},      {Label5, {160, 80, 72, 12}},     {Label6, {224, 100, 12, 12}},
+      {Label7, {8, 8, 100, 12}},        {ServerList, {8, 72, 145, 88}},  {OffsetSec, {160, 24, 57, 21}},
+      {OffsetMin, {160, 48, 57, 21}},   {Button1, {96, 216, 64, 20}},    {Button2, {168, 216, 64, 20}},
+      {UpdateTime, {160, 96, 57, 21}},  {BootUpdateTime, {8, 168, 225, 17}}, {UseNTPServer, {8, 24, 145, 20}},
+      {CheckTiming, {7, 192, 225, 17}},
+  };
+  for (auto& [control, p] : places) control->SetBounds(p.Left, p.Top, p.Width, p.Height);
+  SetClientSize(240, 246);
+}
+
+void TSetup::FormCreate() {
+  SystemApi().SetPriorityClass(IDLE_PRIORITY_CLASS);
+  SetTop(0);
+  SetLeft(0);
+  FLastSync = 0;
+  FDeferred = false;
+  AutoIni->SetSection(GetWindowsUserName());
+  AutoIni->LoadSettings();
+  const String exe = AppSystem().ExePath();
+  HelpFile = ChangeFileExt(exe, ".pdf");
+  const String list = ServerListPath();
+  if (!FileExists(list)) SaveServerList(list, ServerList->Items());
+  ServerList->SetItems(LoadServerList(list));
+  FOneShot = IsOneShot(exe, SplitCommandLine(AppSystem().CommandLine()));
+  CheckTimer->SetInterval(UpdateIntervalMs());
+  if (BootUpdateTime->Checked()) CheckTimer->SetInterval(kBootDelayMs);
+  CheckTimer->SetEnabled(true);
+  if (UseNTPServer->Text().empty()) {
+    Show();
+    TrayIcon->ShowBalloonHint(kWarningTitle, kNoServer, bikWarning, kBalloonSeconds);
+  }
+}
+
+String TSetup::ServerListPath() const { return ExtractFilePath(AppSystem().ExePath()) + "NTP.lst"; }
+
+uint32_t TSetup::UpdateIntervalMs() const { return static_cast<uint32_t>(UpdateTime->RangedValue()) * 60000u; }
+
+void TSetup::CheckTimerTimer(TObject*) {
+  SystemApi().SetPriorityClass(NORMAL_PRIORITY_CLASS);
+  CheckTimer->SetEnabled(false);
+  CheckTimer->SetInterval(UpdateIntervalMs());
+  if (FOneShot) {
+    // A one-shot run must end whatever happens, so a failed request is its result.
+    try {
+      SynchronizeNow();
+    } catch (const std::exception& e) {
+      FReplyPending = false;
+      FOutcome = soNoReply;
+      ReportOneShot(ExceptionMessage(e));
+    }
+    if (!FDeferred) {
+      FinishOneShot();
+      return;
+    }
+  } else {
+    SynchronizeNow();
+  }
+  CheckTimer->SetEnabled(true);
+  SystemApi().SetPriorityClass(IDLE_PRIORITY_CLASS);
+}
+
+void TSetup::SynchronizeNow() {
+  if (UseNTPServer->Text().empty()) {
+    FOutcome = soNoServer;
+    return;
+  }
+  SNTPC->SetServer(UseNTPServer->Text());
+  if (CheckTiming->Checked()) {
+    TSystemTime now = SystemApi().GetLocalTime();
+    if (IsGuardedMinute(now.wMinute)) {
+      FDeferred = true;
+      TrayIcon->ShowBalloonHint(kInformation, kDeferred, bikInfo, kBalloonSeconds);
+      CheckTimer->SetInterval(kDeferMs);
+      return;
+    }
+  }
+  FOutcome = soNoReply;
+  FReplyPending = true;
+  SNTPC->SendRequest();
+}
+
+void TSetup::SNTPCSNTPTime(TObject*, TDateTime TimeStamp, double, double, uint8_t, bool) {
+  FReplyPending = false;
+  // A reply that failed the client's checks carries no usable time: never set the clock from it.
+  if (!SNTPC->ReplyValid()) {
+    FOutcome = soInvalidReply;
+    TrayIcon->ShowBalloonHint(kWarningTitle, kInvalidReply, bikWarning, kBalloonSeconds);
+    ReportOneShot(kInvalidReply);
+    return;
+  }
+  TSystemTime st = DateTimeToSystemTime(AppliedLocalTime(TimeStamp, OffsetSec->RangedValue(), OffsetMin->RangedValue()));
+  st.wDayOfWeek = 0;
+  if (!SystemApi().SetLocalTime(st)) {
+    // A standard user may not change the time: say why, and do not count it as a sync.
+    FOutcome = soSetRefused;
+    String text = kSetRefused + SystemApi().SystemErrorText(SystemApi().GetLastError());
+    TrayIcon->ShowBalloonHint(kWarningTitle, text, bikWarning, kBalloonSeconds);
+    ReportOneShot(text);
+    return;
+  }
+  FLastSync = SystemTimeToDateTime(SystemApi().GetLocalTime());
+  FOutcome = soClockSet;
+}
+
+void TSetup::SNTPCError(TObject*, uint32_t, int, const String& ErrStr) {
+  FReplyPending = false;
+  FOutcome = soNoReply;
+  if (FOneShot) {
+    // An unattended run shows no box that nobody would close; the exit status tells.
+    ReportOneShot(ErrStr);
+    return;
+  }
+  // One box at a time: errors that come while it is open are not stacked on top of it.
+  if (FErrorBoxOpen) return;
+  FErrorBoxOpen = true;
+  WindowSystem().ShowMessageBox(ErrStr, Application ? Application->Title() : String("Kairotsu"), MB_OK | MB_ICONERROR);
+  FErrorBoxOpen = false;
+}
+
+void TSetup::ReportOneShot(const String& text) {
+  if (FOneShot) AppSystem().ConsoleWrite("Kairotsu: " + text + "\r\n");
+}
+
+void TSetup::FinishOneShot() {
+  if (FReplyPending) WindowSystem().PumpUntil([this] { return !FReplyPending; }, kOneShotReplyWaitMs);
+  if (FReplyPending) ReportOneShot("no reply from " + UseNTPServer->Text());
+  Hide();
+  Close();
+}
+
+void TSetup::WMPowerBroadcast(TMessage& message) {
+  message.Result = 1;
+  if (message.WParam == 6 || message.WParam == 7 || message.WParam == 8) {
+    TrayIcon->ShowBalloonHint(kInformation, kResume, bikInfo, kBalloonSeconds);
+    CheckTimer->SetInterval(kResumeDelayMs);
+    CheckTimer->SetEnabled(true);
+  }
+}
+
+void TSetup::FormCloseQuery(TObject*, bool& CanClose) {
+  CanClose = !Visible();
+  Hide();
+  if (!CanClose) return;
+  try {
+    AutoIni->SaveSettings();
+  } catch (const std::exception& e) {
+    // The failure has been shown; the program still ends rather than refusing to quit.
+    if (Application) Application->HandleException(this, e);
+  }
+}
+
+void TSetup::ServerListClick(TObject*) {
+  int i = ServerList->ItemIndex();
+  if (i >= 0) UseNTPServer->SetText(ServerList->Items()[static_cast<size_t>(i)]);
+}
+
+void TSetup::ServerListDblClick(TObject*) {
+  int i = ServerList->ItemIndex();
+  if (i < 0) return;
+  SNTPC->SetServer(ServerList->Items()[static_cast<size_t>(i)]);
+  SNTPC->SendRequest();
+}
+
+void TSetup::Button1Click(TObject*) {
+  AutoIni->SaveSettings();
+  const String server = UseNTPServer->Text();
+  if (ServerList->IndexOfItem(server) < 0) {
+    ServerList->InsertItem(0, server);
+    SaveServerList(ServerListPath(), ServerList->Items());
+  }
+  CheckTimer->SetInterval(UpdateIntervalMs());
+  Hide();
+}
+
+void TSetup::Button2Click(TObject*) {
+  AutoIni->LoadSettings();
+  Hide();
+}
+
+String TSetup::StatusText() const {
+  String last = FLastSync == 0 ? String(kNotSynced) : "前回は " + DateTimeToStr(FLastSync) + " に同期を行ないました。";
+  return "NTP Server : " + UseNTPServer->Text() + "\r\n" + "同期は" + IntToStr(UpdateTime->RangedValue()) +
+         "分ごとです。" + "\r\n" + last;
+}
+
+void TSetup::TrayIconClick(TObject*) { TrayIcon->ShowBalloonHint(kInformation, StatusText(), bikInfo, kBalloonSeconds); }
+
+void TSetup::AppSetupExecute(TObject*) { Show(); }
+
+void TSetup::H1Click(TObject*) { AppSystem().ShellOpen(Handle(), HelpFile); }
+
+void TSetup::OpenWebExecute(TObject*) { AppSystem().ShellOpen(Handle(), kWebAddress); }
+
+void TSetup::VerInfoExecute(TObject*) {
+  String text = String(kAuthorNotice) + "\r\n" + "\r\n" + GetFileVersionText(AppSystem().ExePath(), 2);
+  WindowSystem().ShowMessageBox(text, Application ? Application->Title() : String("Kairotsu"), MB_OK | MB_ICONINFORMATION);
+}
+
+void TSetup::ExitAppExecute(TObject*) {
+  Hide();
+  Close();
+}
+
+void TSetup::AppConnectNTPExecute(TObject*) { SynchronizeNow(); }
