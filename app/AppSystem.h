@@ -13,7 +13,6 @@ class TAppSystem {
   // Name of the logged-on Windows user (GetUserNameA with room for 256 characters); empty when
   // it cannot be read.
   virtual String UserName() = 0;
-  virtual String ExePath() = 0;      // full path of the running executable
   virtual String CommandLine() = 0;  // the whole command line, program name first
   // Opens a document or an address with the shell ("OPEN", SW_SHOW); the result is not used.
   virtual void ShellOpen(THandle wnd, const String& target) = 0;

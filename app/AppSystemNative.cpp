@@ -7,7 +7,6 @@ namespace {
 class NativeAppSystem final : public TAppSystem {
  public:
   String UserName() override { return "user"; }
-  String ExePath() override { return "Kairotsu.exe"; }
   String CommandLine() override { return "Kairotsu.exe"; }
   void ShellOpen(THandle, const String&) override {}
   bool FileVersionInfo(const String&, std::vector<uint8_t>&) override { return false; }

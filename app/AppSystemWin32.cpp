@@ -12,11 +12,6 @@ class Win32AppSystem final : public TAppSystem {
     if (!GetUserNameA(buffer, &size)) return String();
     return String(buffer);
   }
-  String ExePath() override {
-    char buffer[MAX_PATH + 1];
-    DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    return String(buffer, n);
-  }
   String CommandLine() override { return GetCommandLineA(); }
   void ShellOpen(THandle wnd, const String& target) override {
     ShellExecuteA(reinterpret_cast<HWND>(wnd), "OPEN", target.c_str(), "", "", SW_SHOW);

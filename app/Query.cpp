@@ -6,6 +6,7 @@
 #include "app/BIOS.h"
 #include "app/Setup.h"
 #include "app/SyncRules.h"
+#include "settings/FileOps.h"
 #include "settings/IniFile.h"
 #include "sntp/IpTime.h"
 #include "toolkit/Application.h"
@@ -15,7 +16,7 @@ namespace {
 
 // The configured value of a key in this user's section of the program's INI file.
 String Configured(const String& key) {
-  TIniFile ini(ChangeFileExt(AppSystem().ExePath(), ".ini"));
+  TIniFile ini(ChangeFileExt(ExecutableFileName(), ".ini"));
   return ini.ReadString(GetWindowsUserName(), key, "");
 }
 

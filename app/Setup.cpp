@@ -7,6 +7,7 @@
 #include "app/ServerList.h"
 #include "app/SyncRules.h"
 #include "app/resource.h"
+#include "settings/FileOps.h"
 #include "toolkit/Application.h"
 #include "toolkit/Strings.h"
 
@@ -225,7 +226,7 @@ void TSetup::FormCreate() {
   FDeferred = false;
   AutoIni->SetSection(GetWindowsUserName());
   AutoIni->LoadSettings();
-  const String exe = AppSystem().ExePath();
+  const String exe = ExecutableFileName();
   HelpFile = ChangeFileExt(exe, ".pdf");
   const String list = ServerListPath();
   if (!FileExists(list)) SaveServerList(list, ServerList->Items());
@@ -240,7 +241,7 @@ void TSetup::FormCreate() {
   }
 }
 
-String TSetup::ServerListPath() const { return ExtractFilePath(AppSystem().ExePath()) + "NTP.lst"; }
+String TSetup::ServerListPath() const { return ExtractFilePath(ExecutableFileName()) + "NTP.lst"; }
 
 uint32_t TSetup::UpdateIntervalMs() const { return static_cast<uint32_t>(UpdateTime->RangedValue()) * 60000u; }
 
@@ -401,7 +402,7 @@ void TSetup::H1Click(TObject*) { AppSystem().ShellOpen(Handle(), HelpFile); }
 void TSetup::OpenWebExecute(TObject*) { AppSystem().ShellOpen(Handle(), kWebAddress); }
 
 void TSetup::VerInfoExecute(TObject*) {
-  String text = String(kAuthorNotice) + "\r\n" + "\r\n" + GetFileVersionText(AppSystem().ExePath(), 2);
+  String text = String(kAuthorNotice) + "\r\n" + "\r\n" + GetFileVersionText(ExecutableFileName(), 2);
   WindowSystem().ShowMessageBox(text, Application ? Application->Title() : String("Kairotsu"), MB_OK | MB_ICONINFORMATION);
 }
 

@@ -1,4 +1,4 @@
-// A scripted system for the program: user name, executable path, command line, version
+// A scripted system for the program: user name, command line, version
 // strings, and a record of what the program opened with the shell or wrote to the console.
 #pragma once
 
@@ -12,7 +12,6 @@ class TFakeAppSystem final : public TAppSystem {
   ~TFakeAppSystem() override { SetAppSystem(FOld); }
 
   String User = "taro";
-  String Exe = "C:\\Tools\\Kairotsu.exe";
   String Line = "Kairotsu.exe";
   bool HasVersion = true;
   bool HasTranslation = true;
@@ -23,7 +22,6 @@ class TFakeAppSystem final : public TAppSystem {
   bool HasConsole = true;
 
   String UserName() override { return User; }
-  String ExePath() override { return Exe; }
   String CommandLine() override { return Line; }
   void ShellOpen(THandle wnd, const String& target) override { Opened.emplace_back(wnd, target); }
   bool FileVersionInfo(const String&, std::vector<uint8_t>& block) override {

@@ -107,6 +107,10 @@ int TFakePlatform::RunMessageLoop() {
 
 int TFakePlatform::ShowMessageBox(const String& text, const String& caption, uint32_t flags) {
   MessageBoxes.push_back({text, caption, flags});
+  if (DuringMessageBox) {
+    auto during = std::move(DuringMessageBox);
+    during();
+  }
   return 1;
 }
 

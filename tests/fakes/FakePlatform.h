@@ -32,6 +32,8 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
     uint32_t Flags;
   };
   std::vector<Box> MessageBoxes;
+  // Runs while a message box is "open" (before ShowMessageBox returns).
+  std::function<void()> DuringMessageBox;
   bool TimersRefused = false;  // SetTimer fails
   int QuitCode = -1;           // PostQuitMessage's code, -1 before it
   // Messages posted to windows that are not fake message windows (e.g. attached windows).

@@ -103,6 +103,7 @@ struct FakeWinSockEntries {
     d.FromAddress = in->sin_addr;
     d.FromPort = __builtin_bswap16(in->sin_port);
     F().Sockets[s].Sent.push_back(d);
+    if (F().OnSendTo) F().OnSendTo(s, d);
     return len;
   }
   static int IP_WINAPI RecvFrom(TSocket s, char* buf, int len, int, TSockAddr* from, int* fromLen) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -49,6 +50,8 @@ class TFakeWinSock final : public TLibraryLoader {
   int RecvFromError = 0;        // recvfrom fails with this code when not 0
   int HostLookupError = 11001;  // WSAGetLastError after a failed gethostbyname (0 = no code)
   std::vector<String> HostLookups;
+  // Called after each datagram sendto records (a test's server can answer from here).
+  std::function<void(TSocket, const Datagram&)> OnSendTo;
   int CloseCalls = 0;
 
   // The socket most recently created.

@@ -1,0 +1,422 @@
+// The controller, dialog and tray handlers of the program, on fakes with virtual time.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "app/ServerList.h"
+#include "app/Setup.h"
+#include "app/SyncRules.h"
+#include "fakes/FakeAppSystem.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/FakeShellTray.h"
+#include "fakes/FakeWinSock.h"
+#include "settings/FileOps.h"
+#include "toolkit/Application.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+String ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return String((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& p, const String& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out << bytes;
+}
+
+constexpr uint32_t kServerAddress = 0x0A00007F;  // 127.0.0.10, network order
+
+class SetupTest : public ::testing::Test {
+ protected:
+  TFakePlatform Platform;
+  TFakeWinSockModule WinSock;
+  TFakeAppSystem Sys;
+  TFakeShellTray Tray;
+  TFakeMenuPlatform Menus;
+  TApplication App;
+  fs::path Dir;
+  std::unique_ptr<TSetup> Form;
+
+  void SetUp() override {
+    Dir = fs::temp_directory_path() / ("kairotsu-setup-" + std::to_string(::getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+    PathOverrides().ExecutableFileName = (Dir / "Kairotsu.exe").string();
+    App.SetTitle("Kairotsu");
+    WinSock.Fake.Hosts["ntp.test"] = {kServerAddress};
+    // 2024-01-01 00:10:00 UTC; the fake's local time is UTC+9.
+    Platform.UtcNow = EncodeDate(2024, 1, 1) + EncodeTime(0, 10, 0, 0);
+  }
+  void TearDown() override {
+    Form.reset();
+    PathOverrides().ExecutableFileName.clear();
+    fs::remove_all(Dir);
+  }
+  // The INI file of user "taro" with these lines, before the program starts.
+  void GivenSettings(const String& lines) { WriteFile(Dir / "Kairotsu.ini", "[taro]\r\n" + lines); }
+  void Start() { Form = std::make_unique<TSetup>(&App); }
+
+  // Balloons shown, as (title, text, icon flags).
+  std::vector<std::tuple<String, String, uint32_t>> Balloons() const {
+    std::vector<std::tuple<String, String, uint32_t>> out;
+    for (auto& c : Tray.Calls)
+      if (c.Message == NIM_MODIFY && (c.Data.uFlags & NIF_INFO) && c.Data.szInfo[0])
+        out.emplace_back(c.Data.szInfoTitle, c.Data.szInfo, c.Data.dwInfoFlags);
+    return out;
+  }
+  std::vector<TFakeWinSock::Datagram> Requests() const {
+    std::vector<TFakeWinSock::Datagram> out;
+    for (auto& [s, st] : WinSock.Fake.Sockets)
+      for (auto& d : st.Sent) out.push_back(d);
+    return out;
+  }
+  // A server's answer to the last request, transmitting `serverUtc`.
+  void Reply(TDateTime serverUtc, uint8_t first = 0x1C, uint8_t stratum = 2) {
+    TSocket s = Form->SNTPC->RequestSocket();
+    ASSERT_NE(s, INVALID_SOCKET);
+    Queue(s, WinSock.Fake.Sockets[s].Sent.back().Bytes, serverUtc, first, stratum);
+    Platform.ProcessMessages();
+  }
+  // Every request is answered with `serverUtc` as it is sent.
+  void AnswerEveryRequest(TDateTime serverUtc) {
+    WinSock.Fake.OnSendTo = [this, serverUtc](TSocket s, const TFakeWinSock::Datagram& d) {
+      Queue(s, d.Bytes, serverUtc, 0x1C, 2);
+    };
+  }
+  void Queue(TSocket s, const std::vector<uint8_t>& request, TDateTime serverUtc, uint8_t first, uint8_t stratum) {
+    std::vector<uint8_t> bytes(48, 0);
+    bytes[0] = first;
+    bytes[1] = stratum;
+    std::copy(request.begin() + 40, request.begin() + 48, bytes.begin() + 24);  // originate
+    TIpNTPTimestamp stamp = DateTimeToNtpStamp(serverUtc);
+    std::memcpy(&bytes[32], &stamp, 8);
+    std::memcpy(&bytes[40], &stamp, 8);
+    WinSock.Fake.Sockets[s].Incoming.push_back({bytes, kServerAddress, 123});
+    WindowSystem().Post(Form->SNTPC->WindowHandle(), IPM_SOCKET_EVENT, s, FD_READ);
+  }
+  void SetLocalMinute(int minute) { Platform.UtcNow = EncodeDate(2024, 1, 1) + EncodeTime(1, minute, 0, 0); }
+};
+
+TEST_F(SetupTest, FirstStartWritesTheServerListShowsTheDialogAndWarns) {
+  Start();
+  EXPECT_EQ(Platform.PriorityClasses.front(), IDLE_PRIORITY_CLASS);
+  EXPECT_EQ(Form->AutoIni->Section(), "taro");
+  EXPECT_EQ(Form->Left(), 0);
+  EXPECT_EQ(Form->Top(), 0);
+  String list = ReadFile(Dir / "NTP.lst");
+  EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 22);
+  EXPECT_EQ(list.substr(list.size() - 2), "\r\n");
+  EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
+  EXPECT_EQ(Form->ServerList->ItemIndex(), -1);
+  EXPECT_TRUE(Form->Visible());
+  EXPECT_EQ(Form->HelpFile, (Dir / "Kairotsu.pdf").string());
+  ASSERT_EQ(Balloons().size(), 1u);
+  EXPECT_EQ(Balloons()[0], std::make_tuple(String("設定警告"), String("NTPサーバーが指定されていません。"), 2u));
+  EXPECT_TRUE(Form->CheckTimer->Enabled());
+  EXPECT_EQ(Form->CheckTimer->Interval(), 10000u);
+  EXPECT_FALSE(Form->FOneShot);
+}
+
+TEST_F(SetupTest, OneShotFromTheCommandLine) {
+  Sys.Line = "Kairotsu.exe -q /1x";
+  Start();
+  EXPECT_TRUE(Form->FOneShot);
+}
+
+TEST_F(SetupTest, ServerListFileWithLfLinesAndNoFinalLineEnd) {
+  WriteFile(Dir / "NTP.lst", "a.test\nb.test\n\nc.test");
+  Start();
+  EXPECT_EQ(Form->ServerList->Items(), (std::vector<String>{"a.test", "b.test", "", "c.test"}));
+}
+
+TEST_F(SetupTest, TimedCycleSendsOneRequestAndRestoresThePeriod) {
+  GivenSettings("UseNTPServer=ntp.test\r\nBootUpdateTime=0\r\n");
+  Start();
+  EXPECT_FALSE(Form->Visible());
+  EXPECT_EQ(Form->CheckTimer->Interval(), 30u * 60000u);
+  Platform.Advance(30 * 60000 - 1);
+  EXPECT_TRUE(Requests().empty());
+  Platform.PriorityClasses.clear();
+  Platform.Advance(1);
+  auto sent = Requests();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].Bytes.size(), 48u);
+  EXPECT_EQ(sent[0].Bytes[0], 0x1B);
+  EXPECT_EQ(sent[0].FromAddress, kServerAddress);
+  EXPECT_EQ(sent[0].FromPort, 123);
+  EXPECT_EQ(Platform.PriorityClasses, (std::vector<uint32_t>{NORMAL_PRIORITY_CLASS, IDLE_PRIORITY_CLASS}));
+  EXPECT_TRUE(Form->CheckTimer->Enabled());
+  EXPECT_EQ(Form->CheckTimer->Interval(), 30u * 60000u);
+}
+
+TEST_F(SetupTest, BootCycleAfterTenSecondsThenTheNormalPeriod) {
+  GivenSettings("UseNTPServer=ntp.test\r\nUpdateTime=15\r\n");
+  Start();
+  Platform.Advance(10000);
+  EXPECT_EQ(Requests().size(), 1u);
+  EXPECT_EQ(Form->CheckTimer->Interval(), 15u * 60000u);
+}
+
+TEST_F(SetupTest, MinuteGuardHoldsBackAndRetriesFiveMinutesLater) {
+  GivenSettings("UseNTPServer=ntp.test\r\nCheckTiming=1\r\n");
+  for (int minute : {0, 27, 30, 57, 59}) {
+    SetLocalMinute(minute);
+    Start();
+    Platform.Advance(10000);
+    EXPECT_TRUE(Requests().empty()) << minute;
+    EXPECT_TRUE(Form->FDeferred) << minute;
+    EXPECT_EQ(Form->CheckTimer->Interval(), 300000u) << minute;
+    EXPECT_EQ(std::get<1>(Balloons().back()), "同期は5分後に行なわれます。");
+    Form.reset();
+  }
+  for (int minute : {1, 26, 31, 56}) {
+    SetLocalMinute(minute);
+    Start();
+    Platform.Advance(10000);
+    EXPECT_EQ(Requests().size(), 1u) << minute;
+    EXPECT_FALSE(Form->FDeferred) << minute;
+    Form.reset();
+    WinSock.Fake.Sockets.clear();
+  }
+  // Held back at 10:28 local: the next cycle, five minutes later, sends and restores the period.
+  SetLocalMinute(28);
+  Start();
+  Platform.Advance(10000);
+  EXPECT_TRUE(Requests().empty());
+  Platform.Advance(300000);
+  EXPECT_EQ(Requests().size(), 1u);
+  EXPECT_EQ(Form->CheckTimer->Interval(), 30u * 60000u);
+}
+
+TEST_F(SetupTest, ResumeSynchronisesAMinuteLaterThenTheNormalPeriod) {
+  GivenSettings("UseNTPServer=ntp.test\r\nBootUpdateTime=0\r\n");
+  Start();
+  TMessage m{WM_POWERBROADCAST, 18, 0, 0};  // automatic resume: nothing more
+  Form->Dispatch(m);
+  EXPECT_EQ(Form->CheckTimer->Interval(), 30u * 60000u);
+  m = {WM_POWERBROADCAST, 7, 0, 0};
+  Form->Dispatch(m);
+  EXPECT_EQ(std::get<1>(Balloons().back()), "1分後に同期処理を行ないます。");
+  Platform.Advance(60000);
+  EXPECT_EQ(Requests().size(), 1u);
+  EXPECT_EQ(Form->CheckTimer->Interval(), 30u * 60000u);
+}
+
+TEST_F(SetupTest, ReplyBecomesJapanTimePlusTheOffset) {
+  GivenSettings("UseNTPServer=ntp.test\r\nOffsetSec=30\r\nOffsetMin=90\r\n");
+  Start();
+  Platform.Advance(10000);
+  Reply(EncodeDate(2024, 1, 1));
+  ASSERT_EQ(Platform.LocalTimesSet.size(), 1u);
+  const TSystemTime& st = Platform.LocalTimesSet[0];
+  EXPECT_EQ(st.wYear * 10000 + st.wMonth * 100 + st.wDay, 20240101);
+  EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 103030);
+  EXPECT_EQ(st.wDayOfWeek, 0);
+  EXPECT_NE(Form->FLastSync, 0);
+  EXPECT_EQ(Form->Outcome(), soClockSet);
+}
+
+TEST_F(SetupTest, OutOfRangeValuesAreBroughtIntoRange) {
+  GivenSettings("UseNTPServer=ntp.test\r\nOffsetSec=75\r\nOffsetMin=99999\r\nUpdateTime=0\r\n");
+  Start();
+  EXPECT_EQ(Form->UpdateIntervalMs(), 10u * 60000u);
+  Platform.Advance(10000);
+  EXPECT_EQ(Form->CheckTimer->Interval(), 10u * 60000u);
+  Reply(EncodeDate(2024, 1, 1));
+  ASSERT_EQ(Platform.LocalTimesSet.size(), 1u);
+  EXPECT_EQ(Platform.LocalTimesSet[0].wDay, 2);  // 9 h + 23:59:59
+  EXPECT_EQ(Platform.LocalTimesSet[0].wHour, 8);
+  EXPECT_EQ(Platform.LocalTimesSet[0].wSecond, 59);
+}
+
+TEST_F(SetupTest, InvalidReplyIsNeverApplied) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  for (auto [first, stratum] : {std::pair<uint8_t, uint8_t>{0x1B, 2}, {0x1C, 0}, {0x1C, 16}, {0xDC, 2}}) {
+    Form->SynchronizeNow();
+    Reply(EncodeDate(2024, 1, 1), first, stratum);
+    EXPECT_TRUE(Platform.LocalTimesSet.empty());
+    EXPECT_EQ(Form->Outcome(), soInvalidReply);
+    EXPECT_EQ(std::get<0>(Balloons().back()), "設定警告");
+  }
+  EXPECT_EQ(Form->FLastSync, 0);
+}
+
+TEST_F(SetupTest, RefusedClockSettingIsNotASync) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  Platform.RefuseClockSetting = true;
+  Platform.Advance(10000);
+  Reply(EncodeDate(2024, 1, 1));
+  EXPECT_EQ(Form->FLastSync, 0);
+  EXPECT_EQ(Form->Outcome(), soSetRefused);
+  auto [title, text, flags] = Balloons().back();
+  EXPECT_EQ(title, "設定警告");
+  EXPECT_EQ(flags, 2u);
+  EXPECT_NE(text.find("A required privilege is not held by the client"), String::npos);
+  // The status balloon still says that no synchronisation has happened.
+  Form->TrayIconClick(nullptr);
+  EXPECT_NE(std::get<1>(Balloons().back()).find("同期はまだ行なわれていません。"), String::npos);
+}
+
+TEST_F(SetupTest, StatusBalloonBeforeAndAfterASync) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  Form->TrayIconClick(nullptr);
+  EXPECT_EQ(Balloons().back(), std::make_tuple(String("Information"),
+                                               String("NTP Server : ntp.test\r\n同期は30分ごとです。\r\n"
+                                                      "同期はまだ行なわれていません。"),
+                                               1u));
+  Platform.Advance(10000);
+  Reply(Platform.UtcNow);
+  Form->TrayIconClick(nullptr);
+  // The fake's local clock: 2024-01-01 09:10:10 (UTC+9).
+  EXPECT_EQ(std::get<1>(Balloons().back()),
+            "NTP Server : ntp.test\r\n同期は30分ごとです。\r\n前回は 2024/01/01 9:10:10 に同期を行ないました。");
+  Form->UseNTPServer->SetText("");
+  Form->TrayIconClick(nullptr);
+  EXPECT_EQ(std::get<1>(Balloons().back()).substr(0, 15), "NTP Server : \r\n");
+}
+
+TEST_F(SetupTest, SocketErrorsShowOneBoxAtATime) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  Platform.DuringMessageBox = [&] {
+    Form->SNTPCError(Form->SNTPC, 5, 10054, "second");  // arrives while the first box is open
+  };
+  Form->SNTPCError(Form->SNTPC, 5, 10054, "first");
+  ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
+  EXPECT_EQ(Platform.MessageBoxes[0].Text, "first");
+  EXPECT_EQ(Platform.MessageBoxes[0].Flags, MB_OK | MB_ICONERROR);
+  Form->SNTPCError(Form->SNTPC, 5, 10054, "third");
+  EXPECT_EQ(Platform.MessageBoxes.size(), 2u);
+}
+
+TEST_F(SetupTest, OneShotAppliesTheReplyThenEndsWithItsStatus) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Sys.Line = "Kairotsu.exe /1";
+  Start();
+  AnswerEveryRequest(EncodeDate(2024, 1, 1));  // the reply arrives during the bounded wait
+  Platform.Advance(10000);
+  EXPECT_EQ(Platform.LocalTimesSet.size(), 1u);
+  EXPECT_EQ(Platform.QuitCode, 0);
+  EXPECT_FALSE(Form->Visible());
+  EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("UseNTPServer=ntp.test"), String::npos);
+}
+
+TEST_F(SetupTest, OneShotWithoutReplyEndsAfterTheWaitWithNonZeroStatus) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Sys.Line = "Kairotsu.exe -1";
+  Start();
+  Platform.Advance(10000 + kOneShotReplyWaitMs + 100);
+  EXPECT_EQ(Platform.QuitCode, soNoReply);
+  EXPECT_NE(Sys.Console.find("no reply"), String::npos);
+  EXPECT_TRUE(Platform.MessageBoxes.empty());
+}
+
+TEST_F(SetupTest, OneShotWithoutServerEndsEvenWithTheDialogShown) {
+  Sys.Line = "Kairotsu.exe /1";
+  Start();
+  EXPECT_TRUE(Form->Visible());
+  Platform.Advance(10000);
+  EXPECT_EQ(Platform.QuitCode, soNoServer);
+}
+
+TEST_F(SetupTest, OneShotRefusedSettingEndsWithItsStatus) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Sys.Line = "Kairotsu.exe /1";
+  Start();
+  Platform.RefuseClockSetting = true;
+  AnswerEveryRequest(EncodeDate(2024, 1, 1));
+  Platform.Advance(10000);
+  EXPECT_EQ(Platform.QuitCode, soSetRefused);
+}
+
+TEST_F(SetupTest, ClosingTheVisibleDialogOnlyHidesItAndAHiddenCloseSaves) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  Form->Show();
+  Form->Close();
+  EXPECT_FALSE(Form->Visible());
+  EXPECT_EQ(Platform.QuitCode, -1);
+  EXPECT_EQ(ReadFile(Dir / "Kairotsu.ini").find("SetupTop"), String::npos);
+  // Log-off with the dialog shown: hidden and refused; with it hidden: saved and allowed.
+  Form->Show();
+  TMessage query{WM_QUERYENDSESSION, 0, 0, 0};
+  Form->Dispatch(query);
+  EXPECT_EQ(query.Result, 0);
+  EXPECT_FALSE(Form->Visible());
+  query = {WM_QUERYENDSESSION, 0, 0, 0};
+  Form->Dispatch(query);
+  EXPECT_EQ(query.Result, 1);
+  EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("SetupTop=0"), String::npos);
+  // The exit command closes even the shown dialog and saves its current values.
+  Form->Show();
+  Form->OffsetSec->SetText("7");
+  Form->ExitAppExecute(nullptr);
+  EXPECT_EQ(Platform.QuitCode, 0);
+  EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("OffsetSec=7"), String::npos);
+}
+
+TEST_F(SetupTest, OkAddsANewServerFirstAndCancelRestores) {
+  WriteFile(Dir / "NTP.lst", "a.test\r\nb.test\r\n");
+  GivenSettings("UseNTPServer=a.test\r\nOffsetSec=5\r\n");
+  Start();
+  Form->UseNTPServer->SetText("A.TEST");
+  Form->Button1Click(nullptr);
+  EXPECT_EQ(ReadFile(Dir / "NTP.lst"), "a.test\r\nb.test\r\n");
+  Form->UseNTPServer->SetText("new.test");
+  Form->UpdateTime->SetText("45");
+  Form->Show();
+  Form->Button1Click(nullptr);
+  EXPECT_FALSE(Form->Visible());
+  EXPECT_EQ(ReadFile(Dir / "NTP.lst"), "new.test\r\na.test\r\nb.test\r\n");
+  EXPECT_EQ(Form->CheckTimer->Interval(), 45u * 60000u);
+  Form->OffsetSec->SetText("44");
+  Form->Button2Click(nullptr);
+  EXPECT_EQ(Form->OffsetSec->Text(), "5");
+  EXPECT_EQ(Form->ServerList->Items().front(), "new.test");
+}
+
+TEST_F(SetupTest, ListClickCopiesAndDoubleClickSendsAtOnceEvenInAGuardedMinute) {
+  WriteFile(Dir / "NTP.lst", "a.test\r\nntp.test\r\n");
+  GivenSettings("UseNTPServer=a.test\r\nCheckTiming=1\r\n");
+  SetLocalMinute(29);
+  Start();
+  Form->ServerList->SetItemIndex(1);
+  Form->ServerListClick(nullptr);
+  EXPECT_EQ(Form->UseNTPServer->Text(), "ntp.test");
+  Form->ServerListDblClick(nullptr);
+  EXPECT_EQ(Requests().size(), 1u);
+  EXPECT_FALSE(Form->FDeferred);
+}
+
+TEST_F(SetupTest, MenuCommandsOpenHelpWebAndAbout) {
+  Start();
+  ASSERT_EQ(Form->RMenu->Items().Count(), 7);
+  EXPECT_EQ(Form->RMenu->Items().Items(0)->Caption(), "環境オプション(&O)...");
+  EXPECT_TRUE(Form->RMenu->Items().Items(1)->IsLine());
+  EXPECT_EQ(Form->RMenu->Items().Items(6)->Caption(), "Kairotsu終了(&X)");
+  EXPECT_EQ(Form->ImageList1->Count(), 5);
+  Form->H1->Click();
+  Form->W1->Click();
+  ASSERT_EQ(Sys.Opened.size(), 2u);
+  EXPECT_EQ(Sys.Opened[0].second, (Dir / "Kairotsu.pdf").string());
+  EXPECT_EQ(Sys.Opened[1].second, kWebAddress);
+  Sys.Strings["\\StringFileInfo\\041104B0\\FileVersion"] = "1.0.0.0";
+  Form->About1->Click();
+  ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
+  EXPECT_EQ(Platform.MessageBoxes[0].Text, String(kAuthorNotice) + "\r\n\r\nFileVersion : 1.0.0.0");
+  EXPECT_EQ(Platform.MessageBoxes[0].Flags, MB_OK | MB_ICONINFORMATION);
+  Form->O1->Click();
+  EXPECT_TRUE(Form->Visible());
+}
+
+}  // namespace
