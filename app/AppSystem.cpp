@@ -1,13 +1,8 @@
 #include "app/AppSystem.h"
 
-namespace {
-TAppSystem* gAppSystem = nullptr;
-}
+#include "toolkit/Seam.h"
 
-TAppSystem& AppSystem() { return gAppSystem ? *gAppSystem : DefaultAppSystem(); }
+using TAppSystemSeam = TSeam<TAppSystem, DefaultAppSystem>;
 
-TAppSystem* SetAppSystem(TAppSystem* sys) {
-  TAppSystem* old = gAppSystem;
-  gAppSystem = sys;
-  return old;
-}
+TAppSystem& AppSystem() { return TAppSystemSeam::Get(); }
+TAppSystem* SetAppSystem(TAppSystem* sys) { return TAppSystemSeam::Set(sys); }

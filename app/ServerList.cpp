@@ -6,12 +6,12 @@
 #include <memory>
 
 const std::vector<String> DefaultServers = {
-    "ntp.nict.jp",       "ntp.jst.mfeed.ad.jp", "ntp1.jst.mfeed.ad.jp", "ntp2.jst.mfeed.ad.jp",
-    "ntp3.jst.mfeed.ad.jp", "time.google.com",  "time1.google.com",     "time2.google.com",
-    "time3.google.com",  "time4.google.com",    "time.cloudflare.com",  "time.windows.com",
-    "time.apple.com",    "time.aws.com",        "pool.ntp.org",         "jp.pool.ntp.org",
-    "0.jp.pool.ntp.org", "1.jp.pool.ntp.org",   "2.jp.pool.ntp.org",    "3.jp.pool.ntp.org",
-    "asia.pool.ntp.org", "time.nist.gov",
+    "ntp.nict.jp",          "ntp.jst.mfeed.ad.jp", "ntp1.jst.mfeed.ad.jp", "ntp2.jst.mfeed.ad.jp",
+    "ntp3.jst.mfeed.ad.jp", "time.google.com",     "time1.google.com",     "time2.google.com",
+    "time3.google.com",     "time4.google.com",    "time.cloudflare.com",  "time.windows.com",
+    "time.apple.com",       "time.aws.com",        "pool.ntp.org",         "jp.pool.ntp.org",
+    "0.jp.pool.ntp.org",    "1.jp.pool.ntp.org",   "2.jp.pool.ntp.org",    "3.jp.pool.ntp.org",
+    "asia.pool.ntp.org",    "time.nist.gov",
 };
 
 namespace {

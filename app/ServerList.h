@@ -8,7 +8,7 @@
 
 // Raised when the list file cannot be read or written; the message names the file.
 class EServerListError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 

@@ -169,8 +169,10 @@ void TSetup::CreateComponents() {
   auto item = [this](const char* name, TAction* a) {
     TMenuItem* i = Make<TMenuItem>();
     i->SetName(name);
-    if (a) i->SetAction(a);
-    else i->SetCaption("-");
+    if (a)
+      i->SetAction(a);
+    else
+      i->SetCaption("-");
     RMenu->Items().Add(i);
     return i;
   };
@@ -207,10 +209,10 @@ void TSetup::CreateComponents() {
 void TSetup::PlaceControls() {
   // The resource's dialog units depend on the font; the controls sit at their pixel places.
   const std::pair<TControl*, TPlace> places[] = {
-      {Label1, {8, 56, 104, 12}},       {Label2, {160, 8, 72, 12}},      {Label3, {224, 28, 12, 12}},
-      {Label4, {224, 52, 12, 12}},      {Label5, {160, 80, 72, 12}},     {Label6, {224, 100, 12, 12}},
-      {Label7, {8, 8, 100, 12}},        {ServerList, {8, 72, 145, 88}},  {OffsetSec, {160, 24, 57, 21}},
-      {OffsetMin, {160, 48, 57, 21}},   {Button1, {96, 216, 64, 20}},    {Button2, {168, 216, 64, 20}},
+      {Label1, {8, 56, 104, 12}},       {Label2, {160, 8, 72, 12}},          {Label3, {224, 28, 12, 12}},
+      {Label4, {224, 52, 12, 12}},      {Label5, {160, 80, 72, 12}},         {Label6, {224, 100, 12, 12}},
+      {Label7, {8, 8, 100, 12}},        {ServerList, {8, 72, 145, 88}},      {OffsetSec, {160, 24, 57, 21}},
+      {OffsetMin, {160, 48, 57, 21}},   {Button1, {96, 216, 64, 20}},        {Button2, {168, 216, 64, 20}},
       {UpdateTime, {160, 96, 57, 21}},  {BootUpdateTime, {8, 168, 225, 17}}, {UseNTPServer, {8, 24, 145, 20}},
       {CheckTiming, {7, 192, 225, 17}},
   };
@@ -298,7 +300,8 @@ void TSetup::SNTPCSNTPTime(TObject*, TDateTime TimeStamp, double, double, uint8_
     ReportOneShot(kInvalidReply);
     return;
   }
-  TSystemTime st = DateTimeToSystemTime(AppliedLocalTime(TimeStamp, OffsetSec->RangedValue(), OffsetMin->RangedValue()));
+  TSystemTime st =
+      DateTimeToSystemTime(AppliedLocalTime(TimeStamp, OffsetSec->RangedValue(), OffsetMin->RangedValue()));
   st.wDayOfWeek = 0;
   if (!SystemApi().SetLocalTime(st)) {
     // A standard user may not change the time: say why, and do not count it as a sync.
@@ -393,7 +396,9 @@ String TSetup::StatusText() const {
          "分ごとです。" + "\r\n" + last;
 }
 
-void TSetup::TrayIconClick(TObject*) { TrayIcon->ShowBalloonHint(kInformation, StatusText(), bikInfo, kBalloonSeconds); }
+void TSetup::TrayIconClick(TObject*) {
+  TrayIcon->ShowBalloonHint(kInformation, StatusText(), bikInfo, kBalloonSeconds);
+}
 
 void TSetup::AppSetupExecute(TObject*) { Show(); }
 
@@ -403,7 +408,8 @@ void TSetup::OpenWebExecute(TObject*) { AppSystem().ShellOpen(Handle(), kWebAddr
 
 void TSetup::VerInfoExecute(TObject*) {
   String text = String(kAuthorNotice) + "\r\n" + "\r\n" + GetFileVersionText(ExecutableFileName(), 2);
-  WindowSystem().ShowMessageBox(text, Application ? Application->Title() : String("Kairotsu"), MB_OK | MB_ICONINFORMATION);
+  WindowSystem().ShowMessageBox(text, Application ? Application->Title() : String("Kairotsu"),
+                                MB_OK | MB_ICONINFORMATION);
 }
 
 void TSetup::ExitAppExecute(TObject*) {

@@ -26,7 +26,7 @@ enum TSyncOutcome {
 };
 
 class TSetup : public TForm {
-public:
+ public:
   explicit TSetup(TComponent* owner);
   ~TSetup() override;
 
@@ -91,7 +91,7 @@ public:
   // The outcome of the last synchronisation attempt (a one-shot run's exit status).
   TSyncOutcome Outcome() const { return FOutcome; }
 
-private:
+ private:
   void CreateControls();
   void CreateComponents();
   void PlaceControls();

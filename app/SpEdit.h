@@ -9,7 +9,7 @@
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 
 class TSpEdit : public TSpinEdit {
-public:
+ public:
   using TSpinEdit::TSpinEdit;
   TAlignment Alignment() const { return FAlignment; }
   void SetAlignment(TAlignment value) { FAlignment = value; }
@@ -19,6 +19,6 @@ public:
   // [MinValue, MaxValue] as leaving the control would.
   int RangedValue() const;
 
-private:
+ private:
   TAlignment FAlignment = taRightJustify;
 };

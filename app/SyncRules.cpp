@@ -8,7 +8,9 @@ bool IsOneShotName(const String& exePath) {
   return base.size() >= 2 && LowerCase(base.substr(base.size() - 2)) == "x1";
 }
 
-bool IsOneShotArgument(const String& arg) { return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') && arg[1] == '1'; }
+bool IsOneShotArgument(const String& arg) {
+  return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') && arg[1] == '1';
+}
 
 bool IsOneShot(const String& exePath, const std::vector<String>& args) {
   if (IsOneShotName(exePath)) return true;

@@ -101,4 +101,3 @@ class TForm : public TWinControl, public TWindowedOwner {
 // Implemented by the platform layer: the dialog window of `form`, with its controls bound;
 // nullptr where there is no window system.
 std::unique_ptr<TFormPeer> CreateFormPeer(TForm& form, int resourceId);
-

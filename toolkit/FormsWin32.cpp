@@ -195,8 +195,7 @@ class Win32FormPeer final : public TFormPeer {
     RECT r{0, 0, width, height};
     AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongA(FWnd, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongA(FWnd, GWL_EXSTYLE)));
-    SetWindowPos(FWnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(FWnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   void GetClientSize(int& width, int& height) const override {
     RECT r;

@@ -1,4 +1,5 @@
 #include "toolkit/Menus.h"
+#include "toolkit/Seam.h"
 
 #include <algorithm>
 
@@ -94,14 +95,7 @@ void TPopupMenu::Popup(int x, int y) {
   if (TMenuItem* chosen = MenuPlatform().Track(*this, x, y, owner)) chosen->Click();
 }
 
-namespace {
-TMenuPlatform* gMenuPlatform = nullptr;
-}
+using TMenuPlatformSeam = TSeam<TMenuPlatform, DefaultMenuPlatform>;
 
-TMenuPlatform& MenuPlatform() { return gMenuPlatform ? *gMenuPlatform : DefaultMenuPlatform(); }
-
-TMenuPlatform* SetMenuPlatform(TMenuPlatform* platform) {
-  TMenuPlatform* old = gMenuPlatform;
-  gMenuPlatform = platform;
-  return old;
-}
+TMenuPlatform& MenuPlatform() { return TMenuPlatformSeam::Get(); }
+TMenuPlatform* SetMenuPlatform(TMenuPlatform* platform) { return TMenuPlatformSeam::Set(platform); }

@@ -1,26 +1,15 @@
 #include "toolkit/Platform.h"
+#include "toolkit/Seam.h"
 
 #include <cmath>
 
-namespace {
-TWindowSystem* gWindowSystem = nullptr;
-TSystemApi* gSystemApi = nullptr;
-}  // namespace
+using TWindowSystemSeam = TSeam<TWindowSystem, DefaultWindowSystem>;
+using TSystemApiSeam = TSeam<TSystemApi, DefaultSystemApi>;
 
-TWindowSystem& WindowSystem() { return gWindowSystem ? *gWindowSystem : DefaultWindowSystem(); }
-TSystemApi& SystemApi() { return gSystemApi ? *gSystemApi : DefaultSystemApi(); }
-
-TWindowSystem* SetWindowSystem(TWindowSystem* ws) {
-  TWindowSystem* old = gWindowSystem;
-  gWindowSystem = ws;
-  return old;
-}
-
-TSystemApi* SetSystemApi(TSystemApi* sys) {
-  TSystemApi* old = gSystemApi;
-  gSystemApi = sys;
-  return old;
-}
+TWindowSystem& WindowSystem() { return TWindowSystemSeam::Get(); }
+TSystemApi& SystemApi() { return TSystemApiSeam::Get(); }
+TWindowSystem* SetWindowSystem(TWindowSystem* ws) { return TWindowSystemSeam::Set(ws); }
+TSystemApi* SetSystemApi(TSystemApi* sys) { return TSystemApiSeam::Set(sys); }
 
 TDateTime SystemTimeToDateTime(const TSystemTime& st) {
   return EncodeDate(st.wYear, st.wMonth, st.wDay) + EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);

@@ -91,10 +91,10 @@ String Format(const String& fmt, const std::vector<TFormatArg>& args) {
       case 'g': {
         if (arg.ArgKind() == TFormatArg::Kind::Str)
           throw Exception("Format '" + fmt + "' invalid or incompatible with argument");
-        char spec[16];
-        std::snprintf(spec, sizeof spec, "%%.%d%c", precision < 0 ? (conv == 'g' ? 15 : 2) : precision, conv);
+        char directive[16];
+        std::snprintf(directive, sizeof directive, "%%.%d%c", precision < 0 ? (conv == 'g' ? 15 : 2) : precision, conv);
         char buf[512];
-        std::snprintf(buf, sizeof buf, spec, arg.AsFloat());
+        std::snprintf(buf, sizeof buf, directive, arg.AsFloat());
         body = buf;
         break;
       }

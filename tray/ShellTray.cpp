@@ -1,13 +1,8 @@
 #include "tray/ShellTray.h"
 
-namespace {
-TShellTray* gShellTray = nullptr;
-}
+#include "toolkit/Seam.h"
 
-TShellTray& ShellTray() { return gShellTray ? *gShellTray : DefaultShellTray(); }
+using TShellTraySeam = TSeam<TShellTray, DefaultShellTray>;
 
-TShellTray* SetShellTray(TShellTray* tray) {
-  TShellTray* old = gShellTray;
-  gShellTray = tray;
-  return old;
-}
+TShellTray& ShellTray() { return TShellTraySeam::Get(); }
+TShellTray* SetShellTray(TShellTray* tray) { return TShellTraySeam::Set(tray); }

@@ -12,7 +12,7 @@
 TEST(SyncRules, OneShotFromNameAndArguments) {
   EXPECT_TRUE(IsOneShot("C:\\x\\SETX1.EXE", {}));
   EXPECT_TRUE(IsOneShot("C:\\x\\KairotsuX1.exe", {}));
-  EXPECT_FALSE(IsOneShot("C:\\x\\setx1y.exe", {}));    // x1 inside the name
+  EXPECT_FALSE(IsOneShot("C:\\x\\setx1y.exe", {}));     // x1 inside the name
   EXPECT_FALSE(IsOneShot("C:\\x1\\Kairotsu.exe", {}));  // x1 in the directory
   EXPECT_FALSE(IsOneShot("C:\\x\\1.exe", {}));
   EXPECT_TRUE(IsOneShot("Kairotsu.exe", {"-q", "/1x"}));

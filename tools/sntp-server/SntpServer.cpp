@@ -199,13 +199,13 @@ int Probe(const std::string& address, uint16_t port, int timeoutMs) {
   return mode == 4 && leap != 3 && stratum >= 1 && stratum <= 15 && Get64(r + 24) == t1 ? 0 : 1;
 }
 
-Endpoint ParseServe(const std::string& spec) {
+Endpoint ParseServe(const std::string& text) {
   Endpoint e;
-  size_t pos = spec.find(',');
-  e.Address = spec.substr(0, pos);
+  size_t pos = text.find(',');
+  e.Address = text.substr(0, pos);
   while (pos != std::string::npos) {
-    const size_t next = spec.find(',', pos + 1);
-    const std::string item = spec.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
+    const size_t next = text.find(',', pos + 1);
+    const std::string item = text.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
     const size_t eq = item.find('=');
     const std::string key = item.substr(0, eq), value = eq == std::string::npos ? "" : item.substr(eq + 1);
     if (key == "mode")
