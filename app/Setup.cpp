@@ -209,7 +209,7 @@ void TSetup::CreateComponents() {
 void TSetup::PlaceControls() {
   // The resource's dialog units depend on the font; the controls sit at their pixel places.
   const std::pair<TControl*, TPlace> places[] = {
-      {Label1, {8, 56, 104, 12}},       {Label2, {160, 8, 72, 12}},          {Label3, {224, 28, 12, 12}},
+      {Label1, {8, 56, 145, 12}},       {Label2, {160, 8, 72, 12}},          {Label3, {224, 28, 12, 12}},
       {Label4, {224, 52, 12, 12}},      {Label5, {160, 80, 72, 12}},         {Label6, {224, 100, 12, 12}},
       {Label7, {8, 8, 100, 12}},        {ServerList, {8, 72, 145, 88}},      {OffsetSec, {160, 24, 57, 21}},
       {OffsetMin, {160, 48, 57, 21}},   {Button1, {96, 216, 64, 20}},        {Button2, {168, 216, 64, 20}},

@@ -88,11 +88,27 @@ class Win32ControlPeer : public TControlPeer {
   }
 
   void SetBounds(int left, int top, int width, int height) override {
-    MoveWindow(FWnd, left, top, width, height, TRUE);
+    if (!FUpDown) {
+      MoveWindow(FWnd, left, top, width, height, TRUE);
+      return;
+    }
+    // A spin edit's bounds hold its arrow buttons too: they take the right end at their own
+    // width, the edit the rest.
+    RECT r;
+    GetWindowRect(FUpDown, &r);
+    int arrows = r.right > r.left ? r.right - r.left : GetSystemMetrics(SM_CXVSCROLL);
+    arrows = std::clamp(arrows, 0, std::max(width, 0));
+    MoveWindow(FWnd, left, top, width - arrows, height, TRUE);
+    MoveWindow(FUpDown, left + width - arrows, top, arrows, height, TRUE);
   }
   void GetBounds(int& left, int& top, int& width, int& height) const override {
     RECT r;
     GetWindowRect(FWnd, &r);
+    if (FUpDown && (GetWindowLongA(FUpDown, GWL_STYLE) & WS_VISIBLE)) {
+      RECT arrows;
+      GetWindowRect(FUpDown, &arrows);
+      UnionRect(&r, &r, &arrows);
+    }
     width = r.right - r.left;
     height = r.bottom - r.top;
     // Children are placed in their parent's client area; top-level windows on the screen.

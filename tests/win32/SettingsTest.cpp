@@ -169,6 +169,26 @@ TEST_F(SettingsWine, DialogFromResourceIsHiddenBoundAndInResourceOrder) {
   SendMessageA(upDown, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lo), reinterpret_cast<LPARAM>(&hi));
   EXPECT_EQ(lo, 10);
   EXPECT_EQ(hi, 1440);
+  // Placing the spin edit takes its arrows along: they sit at the right end of the new bounds,
+  // beside the narrowed edit, and the control's bounds are the whole of both.
+  s.UpdateTime->SetBounds(160, 96, 57, 21);
+  auto clientRect = [&](HWND w) {
+    RECT r;
+    GetWindowRect(w, &r);
+    MapWindowPoints(HWND_DESKTOP, s.Dlg(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  RECT arrows = clientRect(upDown), edit = clientRect(s.Item(IDC_UPDATETIME));
+  EXPECT_EQ(arrows.right, 160 + 57);
+  EXPECT_GT(arrows.left, 160 + 30);
+  EXPECT_EQ(edit.left, 160);
+  EXPECT_EQ(edit.right, arrows.left);
+  EXPECT_EQ(arrows.top, 96);
+  EXPECT_EQ(arrows.bottom, 96 + 21);
+  EXPECT_EQ(s.UpdateTime->Left(), 160);
+  EXPECT_EQ(s.UpdateTime->Top(), 96);
+  EXPECT_EQ(s.UpdateTime->Width(), 57);
+  EXPECT_EQ(s.UpdateTime->Height(), 21);
   s.Form.Show();
   EXPECT_TRUE(IsWindowVisible(s.Dlg()));
   s.Form.Hide();

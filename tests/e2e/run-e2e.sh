@@ -1,0 +1,222 @@
+#!/usr/bin/env bash
+# End-to-end tests of the real Kairotsu.exe under Wine, each case in a temporary folder of its
+# own with a fresh copy of the program, against the native SNTP test server on loopback
+# addresses 127.0.0.61 to .64 (127.0.0.69 has nothing listening).
+#   run-e2e.sh KAIROTSU.exe SNTP-SERVER
+# Needs the CTest fixture "wine" (Xvfb and a persistent wineserver; the display is in
+# $KAIROTSU_WINEPREFIX.display). Every check prints what it looked at; any failed check makes
+# the script end with status 1. Servers, programs and folders started or made here are removed
+# on exit whatever happens.
+#
+# Time zone: Wine's processes take the zone from their own TZ (the persistent wineserver does
+# not fix it), so TZ=... in front of wine-run is enough; the case under TZ=UTC shows it, since
+# only there is the setting refused.
+set -uo pipefail
+exe=$(realpath "${1:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER}")
+server=$(realpath "${2:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER}")
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+wine_run=$here/../../tools/wine-run
+prefix=${KAIROTSU_WINEPREFIX:-$here/../../build/win32/wineprefix}
+user=$(id -un)
+
+work=$(mktemp -d /tmp/kairotsu-e2e.XXXXXX)
+pids=()      # native servers
+runs=()      # background wine-run shells
+failures=0
+cleanup() {
+  # A program still running after a failed case: its process is the wine-run shell's child.
+  for r in "${runs[@]}"; do
+    if kill -0 "$r" 2>/dev/null; then
+      for c in $(pgrep -P "$r"); do kill -9 "$c" 2>/dev/null; done
+      kill "$r" 2>/dev/null
+    fi
+  done
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}" "${runs[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+pass() { echo "  ok   $*"; }
+fail() {
+  echo "  FAIL $*" >&2
+  failures=$((failures + 1))
+}
+# expect DESCRIPTION COMMAND...: passes when the command succeeds.
+expect() {
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+now_ms() { date +%s%3N; }
+# The program's console output is Shift-JIS.
+show() { iconv -f CP932 -t UTF-8 "$1" 2>/dev/null | sed 's/\r$//; s/^/       | /' || cat "$1"; }
+
+if [[ ! -f "$prefix.display" ]]; then
+  echo "run-e2e.sh: no display in $prefix.display; run under the CTest fixture wine" >&2
+  exit 1
+fi
+export DISPLAY=$(cat "$prefix.display")
+export KAIROTSU_WINEPREFIX=$prefix
+
+# The test server: truthful, +3.250 s, kiss-o'-death, and one that never answers.
+"$server" --lifetime 180 --record "$work/requests.txt" --serve 127.0.0.61 --serve 127.0.0.62,offset=3250 \
+  --serve 127.0.0.63,mode=kiss --serve 127.0.0.64,mode=none >"$work/server.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  grep -q ready "$work/server.log" 2>/dev/null && break
+  sleep 0.1
+done
+if ! grep -q ready "$work/server.log"; then
+  echo "run-e2e.sh: the SNTP test server did not start:" >&2
+  cat "$work/server.log" >&2
+  exit 1
+fi
+
+# A fresh folder with the program copied under the given name; prints the folder.
+fresh() {
+  local dir
+  dir=$(mktemp -d "$work/case.XXXXXX")
+  cp "$exe" "$dir/$1"
+  echo "$dir"
+}
+# The viewable top-level X window titled "Setup" of kairotsu.exe, if any.
+setup_window() {
+  xwininfo -root -tree 2>/dev/null | awk '/"Setup": \("kairotsu\.exe"/ {print $1}' | while read -r id; do
+    xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && echo "$id"
+  done | head -n 1
+}
+# wait_until SECONDS COMMAND...: polls every 0.2 s.
+wait_until() {
+  local deadline=$(($(now_ms) + $1 * 1000))
+  shift
+  while (($(now_ms) < deadline)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+running() { kill -0 "$1" 2>/dev/null; }
+stopped() { ! kill -0 "$1" 2>/dev/null; }
+has_window() { [[ -n $(setup_window) ]]; }
+no_window() { [[ -z $(setup_window) ]]; }
+
+echo "== 1. First start without files: NTP.lst, the dialog, a clean end"
+dir=$(fresh Kairotsu.exe)
+"$wine_run" "$dir/Kairotsu.exe" >"$dir/out.txt" 2>&1 &
+run=$!
+runs+=("$run")
+expect "a window titled \"Setup\" becomes visible" wait_until 20 has_window
+win=$(setup_window)
+if [[ -n $win ]]; then
+  geometry=$(xwininfo -id "$win" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+  expect "its client area is 240x246 (got $geometry)" test "$geometry" = 240x246
+fi
+if [[ -f $dir/NTP.lst ]]; then
+  lines=$(grep -c '' "$dir/NTP.lst")
+  crlf=$(grep -c $'\r$' "$dir/NTP.lst")
+  lf=$(tr -cd '\n' <"$dir/NTP.lst" | wc -c)
+  cr=$(tr -cd '\r' <"$dir/NTP.lst" | wc -c)
+  empty=$(grep -c $'^\r$' "$dir/NTP.lst")
+  expect "NTP.lst has 22 lines (got $lines)" test "$lines" -eq 22
+  expect "each of them ends with CR LF (CR LF $crlf, CR $cr, LF $lf)" test "$crlf" -eq 22 -a "$cr" -eq 22 -a "$lf" -eq 22
+  expect "the file ends with CR LF" test "$(tail -c 2 "$dir/NTP.lst" | od -An -tx1 | tr -d ' ')" = 0d0a
+  expect "no line is empty" test "$empty" -eq 0
+else
+  fail "NTP.lst was written"
+fi
+# A close request while the dialog is shown only hides it; the next one, with the form hidden,
+# saves the settings and ends the program.
+"$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+expect "the first close request hides the dialog" wait_until 10 no_window
+sleep 1
+expect "and the program goes on running" running "$run"
+"$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+expect "the second close request ends the program" wait_until 15 stopped "$run"
+status=0
+wait "$run" || status=$?
+expect "with status 0 (got $status)" test "$status" -eq 0
+expected=$(printf '[%s]\r\nSetupTop=0\r\nSetupLeft=0\r\nServerList=-1\r\nOffsetSec=0\r\nOffsetMin=0\r\nUpdateTime=30\r\nBootUpdateTime=1\r\nUseNTPServer=\r\nCheckTiming=0\r\n' "$user" | od -An -c)
+expect "Kairotsu.ini holds section [$user] with all nine keys in their order, CR LF lines" \
+  test "$(od -An -c "$dir/Kairotsu.ini" 2>/dev/null)" = "$expected"
+sed 's/\r$//; s/^/       | /' "$dir/Kairotsu.ini" 2>/dev/null
+
+# Seconds from 1900 to 1970, for the request's transmit stamp.
+ntp_unix=2208988800
+# The transmit stamp (ms since 1970) of request line N of the record.
+request_ms() {
+  local hex
+  hex=$(sed -n "${1}p" "$work/requests.txt" | awk '{print $4}')
+  hex=${hex: -16}
+  echo $(((16#${hex:0:8} - ntp_unix) * 1000 + (16#${hex:8:8} * 1000 >> 32)))
+}
+requests_to() { grep -c "^$1 " "$work/requests.txt" 2>/dev/null; }
+
+echo "== 2. One-shot run (KairotsuX1.exe) against a truthful server on 127.0.0.61"
+dir=$(fresh KairotsuX1.exe)
+given='[%s]\r\nBootUpdateTime=1\r\nUseNTPServer=127.0.0.61\r\n'
+printf "$given" "$user" >"$dir/KairotsuX1.ini"
+expected=$(printf "${given}SetupTop=0\r\nSetupLeft=0\r\nServerList=-1\r\nOffsetSec=0\r\nOffsetMin=0\r\nUpdateTime=30\r\nCheckTiming=0\r\n" "$user" | od -An -c)
+n=0
+for zone in Asia/Tokyo UTC; do
+  echo " -- TZ=$zone"
+  before=$(requests_to 127.0.0.61)
+  start=$(now_ms)
+  status=0
+  TZ=$zone timeout 60 "$wine_run" "$dir/KairotsuX1.exe" >"$dir/out.txt" 2>&1 || status=$?
+  elapsed=$(($(now_ms) - start))
+  show "$dir/out.txt"
+  sent=$(($(requests_to 127.0.0.61) - before))
+  expect "exactly one request reached the server (got $sent)" test "$sent" -eq 1
+  n=$(grep -n '^127\.0\.0\.61 ' "$work/requests.txt" | tail -n 1 | cut -d: -f1)
+  if [[ -n $n ]]; then
+    line=$(sed -n "${n}p" "$work/requests.txt")
+    expect "it is a 48-byte client request (0x1B, 39 zero bytes, a stamp)" \
+      grep -Eq '^[0-9.]+ [0-9.]+:[0-9]+ 48 1b0{78}[0-9a-f]{16}$' <<<"$line"
+    after=$(($(request_ms "$n") - start))
+    expect "sent about 10 s after start (${after} ms after wine-run began; 9000-14000)" \
+      test "$after" -ge 9000 -a "$after" -le 14000
+  fi
+  expect "the program ended after ${elapsed} ms (under 20 s)" test "$elapsed" -lt 20000
+  if [[ $zone == Asia/Tokyo ]]; then
+    expect "status 0: the reply was applied (got $status)" test "$status" -eq 0
+  else
+    expect "status 4: the system refused to move the clock by 9 hours (got $status)" test "$status" -eq 4
+    expect "and it said why on the console" grep -q '^Kairotsu: ' "$dir/out.txt"
+  fi
+  expect "KairotsuX1.ini keeps the two given keys first and adds the others in their order" \
+    test "$(od -An -c "$dir/KairotsuX1.ini" 2>/dev/null)" = "$expected"
+done
+sed 's/\r$//; s/^/       | /' "$dir/KairotsuX1.ini" 2>/dev/null
+
+echo "== 3. Query (/q): offset, invalid reply, no reply"
+dir=$(fresh Kairotsu.exe)
+# query ADDRESS: runs "/q ADDRESS", leaving the output in $dir/out.txt, the status in $status
+# and the time taken in $elapsed.
+query() {
+  start=$(now_ms)
+  status=0
+  TZ=Asia/Tokyo timeout 30 "$wine_run" "$dir/Kairotsu.exe" /q "$1" >"$dir/out.txt" 2>&1 || status=$?
+  elapsed=$(($(now_ms) - start))
+  show "$dir/out.txt"
+}
+query 127.0.0.62
+offset=$(sed -n 's/^Offset *: *\(-\?[0-9]\+\) ms.*/\1/p' "$dir/out.txt")
+expect "127.0.0.62 (+3.250 s): status 0 (got $status)" test "$status" -eq 0
+expect "offset 3250 +- 5 ms (got ${offset:-none})" test -n "$offset" -a "${offset:-0}" -ge 3245 -a "${offset:-0}" -le 3255
+expect "the query sent one request there" test "$(requests_to 127.0.0.62)" -eq 1
+query 127.0.0.63
+expect "127.0.0.63 (kiss-o'-death): status 3, the reply failed the checks (got $status)" test "$status" -eq 3
+query 127.0.0.64
+expect "127.0.0.64 (reads, never answers): status 2 (got $status)" test "$status" -eq 2
+expect "within 6.5 s (took $elapsed ms)" test "$elapsed" -le 6500
+query 127.0.0.69
+expect "127.0.0.69 (nothing listening): status 2 (got $status)" test "$status" -eq 2
+expect "within 6.5 s (took $elapsed ms)" test "$elapsed" -le 6500
+expect "no query wrote an INI file" test ! -e "$dir/Kairotsu.ini"
+
+if ((failures)); then
+  echo "run-e2e.sh: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "run-e2e.sh: all checks passed"
