@@ -90,7 +90,14 @@ bool ReplaceFileContents(const String& path, const String& bytes) {
   }
   ok = ok && FlushFileBuffers(file.Get());
   ok = file.Close() && ok;
-  ok = ok && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  // Another program that has the file open for a moment (a reader without the lock, a virus
+  // scanner) makes the replace fail with a sharing error: try again for about a second.
+  for (int attempt = 0; ok; ++attempt) {
+    if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
+    DWORD error = GetLastError();
+    if (attempt >= 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) ok = false;
+    else Sleep(20);
+  }
   if (!ok) {
     DWORD error = GetLastError();
     DeleteFileA(temp.c_str());
