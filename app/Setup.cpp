@@ -230,9 +230,15 @@ void TSetup::FormCreate() {
   AutoIni->LoadSettings();
   const String exe = ExecutableFileName();
   HelpFile = ChangeFileExt(exe, ".pdf");
-  const String list = ServerListPath();
-  if (!FileExists(list)) SaveServerList(list, ServerList->Items());
-  ServerList->SetItems(LoadServerList(list));
+  // A list file that cannot be written or read is reported, and start-up goes on with the
+  // list the form has: the clock keeps being set without it.
+  try {
+    const String list = ServerListPath();
+    if (!FileExists(list)) SaveServerList(list, ServerList->Items());
+    ServerList->SetItems(LoadServerList(list));
+  } catch (const EServerListError& e) {
+    if (Application) Application->HandleException(this, e);
+  }
   FOneShot = IsOneShot(exe, SplitCommandLine(AppSystem().CommandLine()));
   CheckTimer->SetInterval(UpdateIntervalMs());
   if (BootUpdateTime->Checked()) CheckTimer->SetInterval(kBootDelayMs);

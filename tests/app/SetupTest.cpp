@@ -124,6 +124,20 @@ TEST_F(SetupTest, FirstStartWritesTheServerListShowsTheDialogAndWarns) {
   EXPECT_FALSE(Form->FOneShot);
 }
 
+TEST_F(SetupTest, UnwritableServerListIsReportedAndStartUpGoesOn) {
+  fs::create_directories(Dir / "NTP.lst");  // a folder where the file should be
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  std::vector<String> shown;
+  App.OnException = [&](TObject*, const std::exception& e) { shown.push_back(ExceptionMessage(e)); };
+  Start();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find("NTP.lst"), String::npos);
+  EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
+  EXPECT_TRUE(Form->CheckTimer->Enabled());
+  Platform.Advance(10000);
+  EXPECT_EQ(Requests().size(), 1u);
+}
+
 TEST_F(SetupTest, OneShotFromTheCommandLine) {
   Sys.Line = "Kairotsu.exe -q /1x";
   Start();
