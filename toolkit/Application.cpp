@@ -55,4 +55,5 @@ void TApplication::WndProc(TMessage& message) {
     bool stillHooked = std::any_of(FHooks.begin(), FHooks.end(), [&](const Hook& h) { return h.Key == hook.Key; });
     if (stillHooked && hook.Proc(message)) return;
   }
+  message.CallDefault = true;
 }

@@ -29,6 +29,9 @@ struct TMessage {
   uint32_t WParam = 0;
   int32_t LParam = 0;
   int32_t Result = 0;
+  // Set by a handler that leaves the message to the system's default window procedure (whose
+  // answer then becomes the result), as windows without a handler of their own do.
+  bool CallDefault = false;
 };
 
 using TWndMethod = std::function<void(TMessage&)>;

@@ -60,7 +60,7 @@ class Win32MessageWindow final : public TMessageWindow {
     } catch (const std::exception& e) {
       if (Application) Application->HandleException(nullptr, e);
     }
-    return m.Result;
+    return m.CallDefault ? DefWindowProcA(wnd, msg, wparam, lparam) : m.Result;
   }
 
   TWndMethod FHandler;

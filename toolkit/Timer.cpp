@@ -33,5 +33,5 @@ void TTimer::WndProc(TMessage& message) {
     if (OnTimer) OnTimer(this);
     return;
   }
-  message.Result = 0;
+  message.CallDefault = true;
 }

@@ -35,7 +35,10 @@ uint32_t TSimpleTimerHandler::Register(TSimpleTimer* timer) {
 void TSimpleTimerHandler::Unregister(uint32_t id) { FTimers.erase(id); }
 
 void TSimpleTimerHandler::WndProc(TMessage& message) {
-  if (message.Msg != WM_TIMER) return;
+  if (message.Msg != WM_TIMER) {
+    message.CallDefault = true;
+    return;
+  }
   auto it = FTimers.find(message.WParam);
   // A tick that was already queued when its timer went away matches nothing.
   if (it != FTimers.end()) it->second->Tick();

@@ -379,6 +379,15 @@ TEST_F(SetupTest, ClosingTheVisibleDialogOnlyHidesItAndAHiddenCloseSaves) {
   EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("OffsetSec=7"), String::npos);
 }
 
+TEST_F(SetupTest, NoHiddenWindowOfTheProgramRefusesTheEndOfTheSession) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  App.Handle();  // the application's window too
+  auto windows = Platform.Windows();
+  EXPECT_GE(windows.size(), 5u);  // socket control, check timer, simple timers, tray handler, application
+  for (THandle w : windows) EXPECT_EQ(WindowSystem().Send(w, WM_QUERYENDSESSION, 0, 0), 1) << w;
+}
+
 TEST_F(SetupTest, OkAddsANewServerFirstAndCancelRestores) {
   WriteFile(Dir / "NTP.lst", "a.test\r\nb.test\r\n");
   GivenSettings("UseNTPServer=a.test\r\nOffsetSec=5\r\n");

@@ -46,6 +46,8 @@ int32_t TFakePlatform::Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t 
   TMessage m{msg, wparam, lparam, 0};
   TWndMethod handler = it->second.Handler;
   handler(m);
+  // The system's default answers that matter here: a session may end, nothing else is done.
+  if (m.CallDefault) return msg == WM_QUERYENDSESSION ? 1 : 0;
   return m.Result;
 }
 

@@ -44,6 +44,12 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   };
   std::vector<Posted> ForeignPosts;
 
+  // Every message window that exists now.
+  std::vector<THandle> Windows() const {
+    std::vector<THandle> out;
+    for (auto& [h, state] : FWindows) out.push_back(h);
+    return out;
+  }
   // Timer state of a window: period by id.
   std::map<uint32_t, uint32_t> TimersOf(THandle wnd) const;
   int TimerStarts = 0;  // SetTimer calls that succeeded

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "sock/IpSockControl.h"
+#include "toolkit/Application.h"
 #include "toolkit/Platform.h"
+#include "toolkit/Timer.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -91,6 +93,23 @@ TEST_F(SockControlWine, SystemErrorTextComesFromTheSystem) {
   // but never the table's texts).
   EXPECT_NE(ErrorText(10000), "Host not found");
   EXPECT_EQ(ErrorText(11001), "Host not found");
+}
+
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(wnd);
+  return TRUE;
+}
+
+// A hidden window that answered 0 would refuse every log-off and shutdown while it exists.
+TEST_F(SockControlWine, NoHiddenWindowRefusesTheEndOfTheSession) {
+  TApplication app;
+  app.Handle();
+  TTimer timer(nullptr);
+  TIpSockControl control(nullptr);
+  std::vector<HWND> windows;
+  EnumThreadWindows(GetCurrentThreadId(), CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  EXPECT_GE(windows.size(), 3u);
+  for (HWND wnd : windows) EXPECT_NE(SendMessageA(wnd, WM_QUERYENDSESSION, 0, 0), 0) << wnd;
 }
 
 }  // namespace
