@@ -95,8 +95,10 @@ bool ReplaceFileContents(const String& path, const String& bytes) {
   for (int attempt = 0; ok; ++attempt) {
     if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
     DWORD error = GetLastError();
-    if (attempt >= 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) ok = false;
-    else Sleep(20);
+    if (attempt >= 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+      ok = false;
+    else
+      Sleep(20);
   }
   if (!ok) {
     DWORD error = GetLastError();
