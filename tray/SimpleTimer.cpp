@@ -1,47 +1,12 @@
 #include "tray/SimpleTimer.h"
 
-namespace {
-std::unique_ptr<TSimpleTimerHandler> gHandler;
-}
-
-TSimpleTimerHandler::TSimpleTimerHandler() {
-  FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { WndProc(m); });
-}
-
-TSimpleTimerHandler::~TSimpleTimerHandler() = default;
-
-TSimpleTimerHandler& TSimpleTimerHandler::Acquire() {
-  if (!gHandler) gHandler = std::make_unique<TSimpleTimerHandler>();
-  ++gHandler->FRefCount;
-  return *gHandler;
-}
-
-void TSimpleTimerHandler::Release() {
-  if (!gHandler) return;
-  if (gHandler->FRefCount > 0) --gHandler->FRefCount;
-  if (gHandler->FRefCount == 0) gHandler.reset();
-}
-
-TSimpleTimerHandler* TSimpleTimerHandler::Instance() { return gHandler.get(); }
-
-uint32_t TSimpleTimerHandler::Register(TSimpleTimer* timer) {
-  // Identifiers are never 0 (not a valid timer id) and never shared by two living timers.
-  while (FNextId == 0 || FTimers.count(FNextId)) ++FNextId;
-  uint32_t id = FNextId++;
-  FTimers[id] = timer;
-  return id;
-}
-
-void TSimpleTimerHandler::Unregister(uint32_t id) { FTimers.erase(id); }
-
 void TSimpleTimerHandler::WndProc(TMessage& message) {
   if (message.Msg != WM_TIMER) {
     message.CallDefault = true;
     return;
   }
-  auto it = FTimers.find(message.WParam);
   // A tick that was already queued when its timer went away matches nothing.
-  if (it != FTimers.end()) it->second->Tick();
+  if (TSimpleTimer* timer = Find(message.WParam)) timer->Tick();
 }
 
 TSimpleTimer::TSimpleTimer() : TSimpleTimer(1000, nullptr) {}
@@ -83,7 +48,7 @@ bool TSimpleTimer::StartTimer() {
   if (FInterval == 0) return false;
   if (FEnabled) StopTimer(true);
   auto* handler = TSimpleTimerHandler::Instance();
-  if (!handler || !handler->FWindow->SetTimer(FId, FInterval)) return false;
+  if (!handler || !handler->Window().SetTimer(FId, FInterval)) return false;
   FEnabled = true;
   FRunning = true;
   ++handler->FRunningCount;
@@ -94,7 +59,7 @@ bool TSimpleTimer::StopTimer(bool clearEnabled) {
   if (clearEnabled) FEnabled = false;
   auto* handler = TSimpleTimerHandler::Instance();
   if (!handler) return false;
-  handler->FWindow->KillTimer(FId);
+  handler->Window().KillTimer(FId);
   // The platform's KillTimer fails for a timer that is not set; the running flag says the same.
   bool killed = FRunning;
   FRunning = false;

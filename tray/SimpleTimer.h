@@ -14,37 +14,22 @@
 
 #include "toolkit/Classes.h"
 #include "toolkit/Platform.h"
+#include "tray/SharedHandler.h"
 
 class TSimpleTimer;
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 
-class TSimpleTimerHandler : public TObject {
+class TSimpleTimerHandler : public TSharedHandler<TSimpleTimerHandler, TSimpleTimer> {
  public:
-  TSimpleTimerHandler();
-  ~TSimpleTimerHandler() override;
-
-  // The shared handler, created by the first caller; each Acquire is matched by one Release,
-  // and the handler with its window goes when the count returns to 0.
-  static TSimpleTimerHandler& Acquire();
-  static void Release();
-  // The living handler, or nullptr.
-  static TSimpleTimerHandler* Instance();
-
-  THandle WindowHandle() const { return FWindow->Handle(); }
-  uint32_t RefCount() const { return FRefCount; }
+  TSimpleTimerHandler() { OpenWindow(); }
   uint32_t RunningCount() const { return FRunningCount; }
 
  private:
   friend class TSimpleTimer;
+  friend class TSharedHandler<TSimpleTimerHandler, TSimpleTimer>;
   void WndProc(TMessage& message);
-  uint32_t Register(TSimpleTimer* timer);
-  void Unregister(uint32_t id);
 
-  uint32_t FRefCount = 0;
   uint32_t FRunningCount = 0;
-  std::unique_ptr<TMessageWindow> FWindow;
-  std::map<uint32_t, TSimpleTimer*> FTimers;
-  uint32_t FNextId = 1;
 };
 
 class TSimpleTimer : public TObject {

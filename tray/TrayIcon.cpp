@@ -5,7 +5,6 @@
 
 namespace {
 
-std::unique_ptr<TTrayIconHandler> gHandler;
 uint32_t gTaskbarCreated = 0;
 bool gTaskbarCreatedKnown = false;
 
@@ -42,7 +41,7 @@ uint32_t SysCommand(uint32_t wparam) { return wparam & 0xFFF0; }
 // --- TTrayIconHandler ---
 
 TTrayIconHandler::TTrayIconHandler() {
-  FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { WndProc(m); });
+  OpenWindow();
   if (!gTaskbarCreatedKnown) {
     gTaskbarCreatedKnown = true;
     gTaskbarCreated = 0;
@@ -51,43 +50,18 @@ TTrayIconHandler::TTrayIconHandler() {
   }
 }
 
-TTrayIconHandler::~TTrayIconHandler() = default;
-
-TTrayIconHandler& TTrayIconHandler::Acquire() {
-  if (!gHandler) gHandler = std::make_unique<TTrayIconHandler>();
-  ++gHandler->FRefCount;
-  return *gHandler;
+void TTrayIconHandler::LastReleased() {
+  // The message number is the process's; a later handler may run on another window system
+  // (tests), so it is looked up again then.
+  gTaskbarCreatedKnown = false;
 }
-
-void TTrayIconHandler::Release() {
-  if (!gHandler) return;
-  if (gHandler->FRefCount > 0) --gHandler->FRefCount;
-  if (gHandler->FRefCount == 0) {
-    gHandler.reset();
-    // The message number is the process's; a later handler may run on another window system
-    // (tests), so it is looked up again then.
-    gTaskbarCreatedKnown = false;
-  }
-}
-
-TTrayIconHandler* TTrayIconHandler::Instance() { return gHandler.get(); }
 
 uint32_t TTrayIconHandler::TaskbarCreatedMessage() { return gTaskbarCreated; }
-
-uint32_t TTrayIconHandler::Register(TTrayIcon* icon) {
-  while (FNextId == 0 || FIcons.count(FNextId)) ++FNextId;
-  uint32_t id = FNextId++;
-  FIcons[id] = icon;
-  return id;
-}
-
-void TTrayIconHandler::Unregister(uint32_t id) { FIcons.erase(id); }
 
 void TTrayIconHandler::WndProc(TMessage& message) {
   switch (message.Msg) {
     case WM_TRAYICON_CALLBACK: {
-      auto it = FIcons.find(message.WParam);
-      if (it != FIcons.end()) it->second->HandleCallback(static_cast<uint32_t>(message.LParam));
+      if (TTrayIcon* icon = Find(message.WParam)) icon->HandleCallback(static_cast<uint32_t>(message.LParam));
       return;
     }
     case WM_DESTROY:

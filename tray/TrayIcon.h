@@ -9,6 +9,8 @@
 // icon whose identifier it carries.
 #pragma once
 
+#include "tray/SharedHandler.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -34,32 +36,17 @@ constexpr uint32_t WM_TRAYICON_CALLBACK = 0x0800;
 
 class TTrayIcon;
 
-class TTrayIconHandler : public TObject {
+class TTrayIconHandler : public TSharedHandler<TTrayIconHandler, TTrayIcon> {
  public:
   TTrayIconHandler();
-  ~TTrayIconHandler() override;
-
-  // The shared handler, created by the first caller; released once per Acquire, destroyed
-  // with its window when the count returns to 0.
-  static TTrayIconHandler& Acquire();
-  static void Release();
-  static TTrayIconHandler* Instance();
-
-  THandle WindowHandle() const { return FWindow->Handle(); }
-  uint32_t RefCount() const { return FRefCount; }
   // The registered "TaskbarCreated" message, 0 when the shell is too old to send it.
   static uint32_t TaskbarCreatedMessage();
 
  private:
   friend class TTrayIcon;
+  friend class TSharedHandler<TTrayIconHandler, TTrayIcon>;
   void WndProc(TMessage& message);
-  uint32_t Register(TTrayIcon* icon);
-  void Unregister(uint32_t id);
-
-  uint32_t FRefCount = 0;
-  std::unique_ptr<TMessageWindow> FWindow;
-  std::map<uint32_t, TTrayIcon*> FIcons;
-  uint32_t FNextId = 1;
+  static void LastReleased();
 };
 
 class TTrayIcon : public TComponent {
