@@ -22,6 +22,9 @@ class TAppSystem {
   virtual bool VersionTranslation(const std::vector<uint8_t>& block, uint32_t& translation) = 0;
   // A string of the version resource by its full path; false when missing or empty.
   virtual bool VersionString(const std::vector<uint8_t>& block, const String& subBlock, String& value) = 0;
+  // A date and a time of day in the user's short date and long time formats.
+  virtual String DateText(const TSystemTime& st) = 0;
+  virtual String TimeText(const TSystemTime& st) = 0;
   // Writes to the console the program was started from; false when there is none.
   virtual bool ConsoleWrite(const String& text) = 0;
 };

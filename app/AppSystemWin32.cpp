@@ -37,6 +37,18 @@ class Win32AppSystem final : public TAppSystem {
     value = static_cast<const char*>(data);
     return true;
   }
+  String DateText(const TSystemTime& st) override {
+    char buffer[128];
+    int n = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, reinterpret_cast<const SYSTEMTIME*>(&st), nullptr,
+                           buffer, sizeof buffer);
+    return n > 0 ? String(buffer, static_cast<size_t>(n - 1)) : String();
+  }
+  String TimeText(const TSystemTime& st) override {
+    char buffer[128];
+    int n = GetTimeFormatA(LOCALE_USER_DEFAULT, 0, reinterpret_cast<const SYSTEMTIME*>(&st), nullptr, buffer,
+                           sizeof buffer);
+    return n > 0 ? String(buffer, static_cast<size_t>(n - 1)) : String();
+  }
   bool ConsoleWrite(const String& text) override {
     // A GUI program has no console of its own; it writes to the one it was started from.
     static const bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != 0;

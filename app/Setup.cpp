@@ -39,11 +39,12 @@ struct TPlace {
 }  // namespace
 
 String DateTimeToStr(TDateTime value) {
-  int y, mo, d, h, mi, s, ms;
-  DecodeDate(value, y, mo, d);
-  DecodeTime(value, h, mi, s, ms);
-  String text = Format("%.4d/%.2d/%.2d", {y, mo, d});
-  if (h != 0 || mi != 0 || s != 0 || ms != 0) text += Format(" %d:%.2d:%.2d", {h, mi, s});
+  TSystemTime st = DateTimeToSystemTime(value);
+  String text = AppSystem().DateText(st);
+  if (st.wHour != 0 || st.wMinute != 0 || st.wSecond != 0 || st.wMilliseconds != 0) {
+    text += ' ';
+    text += AppSystem().TimeText(st);
+  }
   return text;
 }
 

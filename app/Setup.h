@@ -104,8 +104,8 @@ class TSetup : public TForm {
   bool FErrorBoxOpen = false;
 };
 
-// The text of a local date-time in the Japanese system's standard formats
-// ("yyyy/mm/dd h:nn:ss"; the time left out when it is exactly midnight).
+// The text of a local date-time: the system's short date format, a blank and its long time
+// format; the time is left out when it is exactly midnight.
 String DateTimeToStr(TDateTime value);
 
 // The makers' web page and the About box's notice line.

@@ -38,6 +38,9 @@ class TFakeAppSystem final : public TAppSystem {
     value = it->second;
     return true;
   }
+  // A Japanese system's formats.
+  String DateText(const TSystemTime& st) override { return Format("%.4d/%.2d/%.2d", {st.wYear, st.wMonth, st.wDay}); }
+  String TimeText(const TSystemTime& st) override { return Format("%d:%.2d:%.2d", {st.wHour, st.wMinute, st.wSecond}); }
   bool ConsoleWrite(const String& text) override {
     if (!HasConsole) return false;
     Console += text;
