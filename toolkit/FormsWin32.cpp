@@ -7,6 +7,8 @@
 #include "toolkit/Strings.h"
 
 #include <windows.h>
+
+#include <cctype>
 #include <commctrl.h>
 // clang-format on
 
@@ -16,6 +18,20 @@
 #include <vector>
 
 namespace {
+
+// Whether `key` is the letter after the single '&' of a caption, without regard to letter case
+// ("&&" is a plain ampersand; '&' is never the second byte of a Shift-JIS character).
+bool SameMnemonic(const String& caption, char key) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return std::toupper(static_cast<unsigned char>(caption[i + 1])) == std::toupper(static_cast<unsigned char>(key));
+  }
+  return false;
+}
 
 HWND AsHwnd(THandle h) { return reinterpret_cast<HWND>(h); }
 
@@ -277,6 +293,28 @@ class Win32FormPeer final : public TFormPeer {
     }
   }
 
+ public:
+  // Alt and a label's underlined letter: the focus goes to the label's focus control, or
+  // nowhere when it has none, as the toolkit's labels behave. (The dialog manager alone would
+  // move it to the next control of the template.) True when a label took the key.
+  static bool LabelAccelerator(HWND dialog, const MSG& msg) {
+    if (msg.message != WM_SYSCHAR || (msg.hwnd != dialog && !IsChild(dialog, msg.hwnd))) return false;
+    auto* self = reinterpret_cast<Win32FormPeer*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (!self) return false;
+    for (int i = 0; i < self->FForm.ControlCount(); ++i) {
+      auto* label = dynamic_cast<TLabel*>(self->FForm.Controls(i));
+      if (!label || !SameMnemonic(label->Caption(), static_cast<char>(msg.wParam))) continue;
+      if (TWinControl* target = label->FocusControl(); target && target->Handle()) {
+        HWND wnd = reinterpret_cast<HWND>(target->Handle());
+        SetFocus(wnd);
+        if (SendMessageA(wnd, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageA(wnd, EM_SETSEL, 0, -1);
+      }
+      return true;
+    }
+    return false;
+  }
+
+ private:
   static INT_PTR CALLBACK Proc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (msg == WM_INITDIALOG) {
       SetWindowLongPtrA(wnd, DWLP_USER, lparam);
@@ -327,6 +365,7 @@ std::unique_ptr<TFormPeer> CreateFormPeer(TForm& form, int resourceId) {
 
 bool IsFormDialogMessage(tagMSG* msg) {
   for (HWND dialog : OpenDialogs())
-    if (IsWindowVisible(dialog) && IsDialogMessageA(dialog, msg)) return true;
+    if (IsWindowVisible(dialog) && (Win32FormPeer::LabelAccelerator(dialog, *msg) || IsDialogMessageA(dialog, msg)))
+      return true;
   return false;
 }

@@ -1,0 +1,113 @@
+// The real Setup dialog under Wine: its pixel layout, its label accelerators, and OK.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "app/BIOS.h"
+#include "app/Setup.h"
+#include "settings/FileOps.h"
+#include "sock/IpWinSock.h"
+#include "toolkit/Application.h"
+
+#include <windows.h>
+
+namespace {
+
+String ReadText(const String& path) {
+  String bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+class SetupDialogWine : public ::testing::Test {
+ protected:
+  TWinSockModule WinSock;
+  TApplication App;
+  String Dir;
+  std::unique_ptr<TSetup> Form;
+
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    Dir = String(temp) + "kairotsu-dialog-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(Dir.c_str(), nullptr);
+    PathOverrides().ExecutableFileName = Dir + "Kairotsu.exe";
+    String ini = "[";
+    ini += GetWindowsUserName();
+    ini += "]\r\nUseNTPServer=127.0.0.1\r\nBootUpdateTime=0\r\n";
+    ASSERT_TRUE(ReplaceFileContents(Dir + "Kairotsu.ini", ini));
+    Form = std::make_unique<TSetup>(&App);
+  }
+  void TearDown() override {
+    Form.reset();
+    PathOverrides().ExecutableFileName.clear();
+    for (const char* name : {"Kairotsu.ini", "Kairotsu.ini.lock", "NTP.lst"}) DeleteFileA((Dir + name).c_str());
+    RemoveDirectoryA(Dir.c_str());
+  }
+  static HWND Wnd(TControl* c) { return reinterpret_cast<HWND>(c->Handle()); }
+  // A control's rectangle in the dialog's client coordinates.
+  RECT Place(HWND wnd) {
+    RECT r;
+    GetWindowRect(wnd, &r);
+    MapWindowPoints(nullptr, Wnd(Form.get()), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  void Accelerator(char key) {
+    PostMessageA(GetFocus(), WM_SYSCHAR, static_cast<WPARAM>(key), 1 << 29);
+    WindowSystem().ProcessMessages();
+  }
+};
+
+TEST_F(SetupDialogWine, ControlsSitAtTheirPixelPlaces) {
+  ASSERT_NE(Wnd(Form.get()), nullptr);
+  EXPECT_FALSE(IsWindowVisible(Wnd(Form.get())));  // hidden: a server is set
+  RECT client;
+  GetClientRect(Wnd(Form.get()), &client);
+  EXPECT_EQ(client.right, 240);
+  EXPECT_EQ(client.bottom, 246);
+  RECT list = Place(Wnd(Form->ServerList));
+  EXPECT_EQ(list.left, 8);
+  EXPECT_EQ(list.top, 72);
+  EXPECT_EQ(list.right - list.left, 145);
+  RECT ok = Place(Wnd(Form->Button1));
+  EXPECT_EQ(ok.left, 96);
+  EXPECT_EQ(ok.top, 216);
+  EXPECT_EQ(ok.right - ok.left, 64);
+  EXPECT_EQ(ok.bottom - ok.top, 20);
+  RECT sec = Place(Wnd(Form->OffsetSec));
+  EXPECT_EQ(sec.left, 160);
+  EXPECT_EQ(sec.top, 24);
+  char caption[64];
+  GetWindowTextA(Wnd(Form.get()), caption, sizeof caption);
+  EXPECT_STREQ(caption, "Setup");
+  EXPECT_EQ(Form->ServerList->ItemCount(), 22);
+}
+
+TEST_F(SetupDialogWine, LabelAcceleratorsMoveTheFocusToTheirFocusControls) {
+  Form->Show();
+  SetFocus(Wnd(Form->UseNTPServer));
+  Accelerator('T');  // 時間調整(&T) -> seconds
+  EXPECT_EQ(GetFocus(), Wnd(Form->OffsetSec));
+  Accelerator('i');  // 更新間隔(&I) has no focus control: nothing moves
+  EXPECT_EQ(GetFocus(), Wnd(Form->OffsetSec));
+  Accelerator('N');  // NTPサーバー(&N) -> the server list
+  EXPECT_EQ(GetFocus(), Wnd(Form->ServerList));
+  SetFocus(Wnd(Form->OffsetMin));
+  Accelerator('S');  // NTPサーバーリスト(&S) -> the server list
+  EXPECT_EQ(GetFocus(), Wnd(Form->ServerList));
+}
+
+TEST_F(SetupDialogWine, OkSavesTheTypedValuesAddsTheServerAndHides) {
+  Form->Show();
+  SetWindowTextA(Wnd(Form->UseNTPServer), "127.0.0.9");
+  SetWindowTextA(Wnd(Form->OffsetSec), "15");
+  SendMessageA(Wnd(Form->Button1), BM_CLICK, 0, 0);
+  WindowSystem().ProcessMessages();
+  EXPECT_FALSE(IsWindowVisible(Wnd(Form.get())));
+  const String ini = ReadText(Dir + "Kairotsu.ini");
+  EXPECT_NE(ini.find("UseNTPServer=127.0.0.9\r\n"), String::npos) << ini;
+  EXPECT_NE(ini.find("OffsetSec=15\r\n"), String::npos) << ini;
+  EXPECT_EQ(ReadText(Dir + "NTP.lst").substr(0, 11), "127.0.0.9\r\n");
+}
+
+}  // namespace
