@@ -1,9 +1,8 @@
 #include "app/ServerList.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include <fstream>
+
+#include "settings/FileOps.h"
 
 const std::vector<String> DefaultServers = {
     "ntp.nict.jp",          "ntp.jst.mfeed.ad.jp", "ntp1.jst.mfeed.ad.jp", "ntp2.jst.mfeed.ad.jp",
@@ -13,13 +12,6 @@ const std::vector<String> DefaultServers = {
     "0.jp.pool.ntp.org",    "1.jp.pool.ntp.org",   "2.jp.pool.ntp.org",    "3.jp.pool.ntp.org",
     "asia.pool.ntp.org",    "time.nist.gov",
 };
-
-namespace {
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-}  // namespace
 
 std::vector<String> SplitLines(const String& text) {
   std::vector<String> lines;
@@ -38,28 +30,17 @@ std::vector<String> SplitLines(const String& text) {
   return lines;
 }
 
-bool FileExists(const String& path) {
-  FilePtr f(std::fopen(path.c_str(), "rb"));
-  return f != nullptr;
-}
+bool FileExists(const String& path) { return std::ifstream(path).is_open(); }
 
 std::vector<String> LoadServerList(const String& path) {
-  FilePtr f(std::fopen(path.c_str(), "rb"));
-  if (!f) throw EServerListError("Cannot open file \"" + path + "\". " + std::strerror(errno));
   String text;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) text.append(buffer, n);
-  if (std::ferror(f.get())) throw EServerListError("Cannot read file \"" + path + "\"");
+  if (ReadWholeFile(path, text) != TReadResult::Ok) throw EServerListError("Cannot open file \"" + path + "\"");
   return SplitLines(text);
 }
 
 void SaveServerList(const String& path, const std::vector<String>& servers) {
   String text;
   for (const String& s : servers) text += s + "\r\n";
-  FilePtr f(std::fopen(path.c_str(), "wb"));
-  if (!f) throw EServerListError("Cannot create file \"" + path + "\". " + std::strerror(errno));
-  bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  ok = std::fclose(f.release()) == 0 && ok;
-  if (!ok) throw EServerListError("Cannot write file \"" + path + "\"");
+  // Replaced whole, so a failed write leaves the old list as it was.
+  if (!ReplaceFileContents(path, text)) throw EServerListError("Cannot create file \"" + path + "\"");
 }

@@ -31,6 +31,9 @@ constexpr uint32_t kDeferMs = 300000;
 constexpr uint32_t kResumeDelayMs = 60000;
 constexpr uint8_t kBalloonSeconds = 10;
 
+// The caption of the program's message boxes.
+String AppTitle() { return Application ? Application->Title() : String("Kairotsu"); }
+
 // Pixel positions of the dialog's controls (left, top, width, height) at 96 dpi.
 struct TPlace {
   int Left, Top, Width, Height;
@@ -333,7 +336,7 @@ void TSetup::SNTPCError(TObject*, uint32_t, int, const String& ErrStr) {
   // One box at a time: errors that come while it is open are not stacked on top of it.
   if (FErrorBoxOpen) return;
   FErrorBoxOpen = true;
-  WindowSystem().ShowMessageBox(ErrStr, Application ? Application->Title() : String("Kairotsu"), MB_OK | MB_ICONERROR);
+  WindowSystem().ShowMessageBox(ErrStr, AppTitle(), MB_OK | MB_ICONERROR);
   FErrorBoxOpen = false;
 }
 
@@ -415,8 +418,7 @@ void TSetup::OpenWebExecute(TObject*) { AppSystem().ShellOpen(Handle(), kWebAddr
 
 void TSetup::VerInfoExecute(TObject*) {
   String text = String(kAuthorNotice) + "\r\n" + "\r\n" + GetFileVersionText(ExecutableFileName(), 2);
-  WindowSystem().ShowMessageBox(text, Application ? Application->Title() : String("Kairotsu"),
-                                MB_OK | MB_ICONINFORMATION);
+  WindowSystem().ShowMessageBox(text, AppTitle(), MB_OK | MB_ICONINFORMATION);
 }
 
 void TSetup::ExitAppExecute(TObject*) {

@@ -29,16 +29,6 @@ int ClampInt(long long value, int low, int high) {
   return static_cast<int>(value);
 }
 
-long long SpinTextValue(const String& text, int minValue) {
-  // A decimal number only: the spin edit takes its text as a decimal integer.
-  if (text.empty()) return minValue;
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i >= text.size() || text.size() - i > 10) return minValue;
-  for (size_t k = i; k < text.size(); ++k)
-    if (text[k] < '0' || text[k] > '9') return minValue;
-  return std::stoll(text);
-}
-
 TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin) {
   offsetSec = ClampInt(offsetSec, 0, 59);
   offsetMin = ClampInt(offsetMin, 0, 1439);

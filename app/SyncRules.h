@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "toolkit/Controls.h"
 #include "toolkit/SysUtils.h"
 
 // One-shot mode: an executable base name ending in "x1" (any case), or an argument whose
@@ -23,8 +24,6 @@ struct TSyncSettings {
   int UpdateTime = 30;  // 10..1440 minutes
 };
 int ClampInt(long long value, int low, int high);
-// The number in a spin edit's text, or `minValue` when the text is not a number.
-long long SpinTextValue(const String& text, int minValue);
 
 // Japan Standard Time plus the user's offset for a server time (UTC).
 TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin);

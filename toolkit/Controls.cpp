@@ -1,5 +1,8 @@
 #include "toolkit/Controls.h"
 
+#include <climits>
+#include <string>
+
 #include <algorithm>
 
 #include "toolkit/Strings.h"
@@ -137,15 +140,18 @@ void TSpinEdit::SetMaxValue(int v) {
   if (Peer()) Peer()->SetRange(FMinValue, FMaxValue);
 }
 
-int TSpinEdit::Value() const {
-  const String text = Text();
+long long SpinTextValue(const String& text, int minValue) {
   // Decimal digits only: the runtime's conversion would also take "$1F" and "0x1F".
   size_t i = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
-  if (i == text.size()) return FMinValue;
+  if (i >= text.size() || text.size() - i > 10) return minValue;
   for (size_t k = i; k < text.size(); ++k)
-    if (text[k] < '0' || text[k] > '9') return FMinValue;
-  long long v = StrToIntDef(text, FMinValue);
-  return static_cast<int>(v);
+    if (text[k] < '0' || text[k] > '9') return minValue;
+  return std::stoll(text);
+}
+
+int TSpinEdit::Value() const {
+  long long v = SpinTextValue(Text(), FMinValue);
+  return v < INT_MIN || v > INT_MAX ? FMinValue : static_cast<int>(v);
 }
 
 void TSpinEdit::SetValue(int v) { SetText(IntToStr(v)); }

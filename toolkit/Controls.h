@@ -188,6 +188,9 @@ class TSpinButton : public TWinControl {
   using TWinControl::TWinControl;
 };
 
+// The number in a spin edit's text: a decimal integer (at most ten digits), else `minValue`.
+long long SpinTextValue(const String& text, int minValue);
+
 // A numeric edit with up and down arrow buttons. Its value is its text; the text is brought
 // into [MinValue, MaxValue] only when the control loses the focus or an arrow is used.
 class TSpinEdit : public TCustomEdit {
