@@ -11,8 +11,13 @@
 #define IP_WINAPI
 #endif
 
-using TSocket = uint32_t;  // a WinSock socket handle
-constexpr TSocket INVALID_SOCKET = 0xFFFFFFFFu;
+// A WinSock socket handle: pointer-sized on 64-bit Windows, 32 bits everywhere else.
+#if defined(_WIN64)
+using TSocket = uint64_t;
+#else
+using TSocket = uint32_t;
+#endif
+constexpr TSocket INVALID_SOCKET = ~TSocket(0);
 constexpr int SOCKET_ERROR = -1;
 
 constexpr int AF_INET = 2;
@@ -51,11 +56,17 @@ struct THostEnt {
   char** h_addr_list;
 };
 
+// 64-bit Windows orders the last two fields of these two the other way round.
 struct TServEnt {
   char* s_name;
   char** s_aliases;
+#if defined(_WIN64)
+  char* s_proto;
+  int16_t s_port;
+#else
   int16_t s_port;
   char* s_proto;
+#endif
 };
 
 constexpr int WSADESCRIPTION_LEN = 256;
@@ -64,11 +75,19 @@ constexpr int WSASYS_STATUS_LEN = 128;
 struct TWSAData {
   uint16_t wVersion;
   uint16_t wHighVersion;
+#if defined(_WIN64)
+  uint16_t iMaxSockets;
+  uint16_t iMaxUdpDg;
+  char* lpVendorInfo;
+  char szDescription[WSADESCRIPTION_LEN + 1];
+  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+#else
   char szDescription[WSADESCRIPTION_LEN + 1];
   char szSystemStatus[WSASYS_STATUS_LEN + 1];
   uint16_t iMaxSockets;
   uint16_t iMaxUdpDg;
   char* lpVendorInfo;
+#endif
 };
 
 struct TTimeVal {

@@ -2,7 +2,8 @@
 //
 // TNotifyIconData mirrors the shell's NOTIFYICONDATAA in its 488-byte layout (the one with
 // balloon fields, without the later GUID and balloon-icon members); handles are 32-bit, as in
-// the 32-bit program. The Win32 layer checks the mirror against the platform's declaration.
+// the 32-bit program (pointer-sized in the 64-bit Windows build that the tests also run). The
+// Win32 layer checks the mirror against the platform's declaration.
 #pragma once
 
 #include <cstddef>
@@ -13,14 +14,20 @@
 #include "toolkit/Graphics.h"
 #include "toolkit/Platform.h"
 
+#if defined(_WIN64)
+using TNotifyHandle = uint64_t;
+#pragma pack(push, 8)
+#else
+using TNotifyHandle = uint32_t;
 #pragma pack(push, 4)
+#endif
 struct TNotifyIconData {
   uint32_t cbSize;
-  uint32_t hWnd;
+  TNotifyHandle hWnd;
   uint32_t uID;
   uint32_t uFlags;
   uint32_t uCallbackMessage;
-  uint32_t hIcon;
+  TNotifyHandle hIcon;
   char szTip[128];
   uint32_t dwState;
   uint32_t dwStateMask;
@@ -30,12 +37,14 @@ struct TNotifyIconData {
   uint32_t dwInfoFlags;
 };
 #pragma pack(pop)
+#if !defined(_WIN64)
 static_assert(sizeof(TNotifyIconData) == 488);
 static_assert(offsetof(TNotifyIconData, szTip) == 24);
 static_assert(offsetof(TNotifyIconData, szInfo) == 160);
 static_assert(offsetof(TNotifyIconData, uTimeout) == 416);
 static_assert(offsetof(TNotifyIconData, szInfoTitle) == 420);
 static_assert(offsetof(TNotifyIconData, dwInfoFlags) == 484);
+#endif
 
 // Shell_NotifyIcon messages and flags.
 constexpr uint32_t NIM_ADD = 0;

@@ -82,7 +82,7 @@ TTrayIcon::TTrayIcon(TComponent* owner) : TComponent(owner) {
   FIcon = std::make_unique<TIcon>();
   FIcon->OnChange = [this](TObject* sender) { IconChanged(sender); };
   FIconData.cbSize = sizeof(TNotifyIconData);
-  FIconData.hWnd = static_cast<uint32_t>(handler.WindowHandle());
+  FIconData.hWnd = static_cast<TNotifyHandle>(handler.WindowHandle());
   FIconData.uID = id;
   FIconData.uFlags = kTrayFlags;
   FIconData.uCallbackMessage = WM_TRAYICON_CALLBACK;
@@ -126,7 +126,7 @@ TWindowedOwner* TTrayIcon::OwnerWindow() const { return dynamic_cast<TWindowedOw
 
 void TTrayIcon::FillIconData() {
   try {
-    FIconData.hIcon = static_cast<uint32_t>(FIcon ? FIcon->Handle() : 0);
+    FIconData.hIcon = static_cast<TNotifyHandle>(FIcon ? FIcon->Handle() : 0);
   } catch (const EReadError&) {
     FIconData.hIcon = 0;
   }
