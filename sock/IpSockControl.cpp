@@ -78,7 +78,7 @@ String TIpSockControl::AddressToText(uint32_t address) {
 
 uint32_t TIpSockControl::HostEntAddress(const THostEnt* entry, int index) {
   if (!entry) return 0;
-  if (index != 0 && index >= HostEntAddressCount(entry)) throw EIpIndexError();
+  if (index < 0 || (index != 0 && index >= HostEntAddressCount(entry))) throw EIpIndexError();
   // An entry whose address list is empty has no first address: treat it as not found
   // instead of reading through the empty slot.
   if (!entry->h_addr_list || !entry->h_addr_list[index]) return 0;

@@ -74,22 +74,32 @@ EIpNoSocketError::EIpNoSocketError() : EIpBaseException(SNoSocketError) {}
 EIpProgrammerError::EIpProgrammerError() : EIpBaseException(SProgrammerError) {}
 
 TIpWinSockAccess::TIpWinSockAccess(TLibraryLoader& loader) : FLoader(loader) {
+  // No separate existence check: the load itself is the test, so nothing that depends on the
+  // current folder (the old OpenFile check failed in deep folders) can stop a load that works.
   for (uint8_t level = 2; level >= 1; --level) {
-    const char* file = WinSockLibraries[level].FileName;
-    if (!FLoader.FileExists(file)) continue;
-    uintptr_t handle = FLoader.Load(file);
+    uintptr_t handle = FLoader.Load(WinSockLibraries[level].FileName);
     if (handle == 0) continue;
     FLibraryHandle = handle;
     WinSockLevel = level;
-    int result = WSAStartup()(WinSockLibraries[level].Version, &WsaData);
+    int result;
+    try {
+      result = WSAStartup()(WinSockLibraries[level].Version, &WsaData);
+    } catch (...) {
+      // The constructor does not finish, so no destructor will free the library.
+      FreeLibraryOnly();
+      throw;
+    }
     if (result != 0) {
-      // The library stays loaded only as long as this object would have lived.
-      FLoader.Free(FLibraryHandle);
-      FLibraryHandle = 0;
+      FreeLibraryOnly();
       throw EIpWinSockError(result, "WSAStartup");
     }
     break;
   }
+}
+
+void TIpWinSockAccess::FreeLibraryOnly() {
+  FLoader.Free(FLibraryHandle);
+  FLibraryHandle = 0;
 }
 
 TIpWinSockAccess::~TIpWinSockAccess() {

@@ -12,9 +12,8 @@
 class TLibraryLoader {
  public:
   virtual ~TLibraryLoader() = default;
-  // Whether the system's file search finds the file (OpenFile with OF_EXIST).
-  virtual bool FileExists(const String& fileName) = 0;
-  virtual uintptr_t Load(const String& fileName) = 0;              // 0 on failure
+  // Loads a system library by its file name, from the system folder first. 0 on failure.
+  virtual uintptr_t Load(const String& fileName) = 0;
   virtual void* GetProc(uintptr_t library, const char* name) = 0;  // nullptr on failure
   virtual void Free(uintptr_t library) = 0;
   virtual uint32_t LastError() = 0;
@@ -67,7 +66,8 @@ extern const TIpWinSockLibrary WinSockLibraries[3];  // indexed by level 1 and 2
 class TIpWinSockAccess : public TIpBaseAccess {
  public:
   // Loads ws2_32.dll, else wsock32.dll, and starts it. Raises EIpWinSockError when WSAStartup
-  // fails; finding no library at all is not an error here (every entry point then raises).
+  // fails, EIpAccessException when the library has no WSAStartup (the library is freed first);
+  // finding no library at all is not an error here (every entry point then raises).
   explicit TIpWinSockAccess(TLibraryLoader& loader = DefaultLibraryLoader());
   ~TIpWinSockAccess() override;
 
@@ -109,6 +109,7 @@ class TIpWinSockAccess : public TIpBaseAccess {
 
  private:
   void* Entry(int index);
+  void FreeLibraryOnly();
 
   TLibraryLoader& FLoader;
   uintptr_t FLibraryHandle = 0;

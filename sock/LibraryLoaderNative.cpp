@@ -5,7 +5,6 @@
 namespace {
 class NativeLoader final : public TLibraryLoader {
  public:
-  bool FileExists(const String&) override { return false; }
   uintptr_t Load(const String&) override { return 0; }
   void* GetProc(uintptr_t, const char*) override { return nullptr; }
   void Free(uintptr_t) override {}

@@ -1,4 +1,4 @@
-// The real loader: OpenFile to find the library on the search path, LoadLibraryA and
+// The real loader: LoadLibraryA from the system folder (else by name on the search path) and
 // GetProcAddress to reach it.
 #include "sock/IpWinSock.h"
 #include "toolkit/Platform.h"
@@ -18,11 +18,15 @@ static_assert(offsetof(TServEnt, s_port) == offsetof(servent, s_port));
 namespace {
 class Win32Loader final : public TLibraryLoader {
  public:
-  bool FileExists(const String& fileName) override {
-    OFSTRUCT info{};
-    return OpenFile(fileName.c_str(), &info, OF_EXIST) != HFILE_ERROR;
-  }
   uintptr_t Load(const String& fileName) override {
+    // The system's own copy first: neither the current folder nor a file planted beside the
+    // program decides which library is used.
+    char folder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    if (length > 0 && length < sizeof folder) {
+      String path = String(folder, length) + "\\" + fileName;
+      if (HMODULE module = LoadLibraryA(path.c_str())) return reinterpret_cast<uintptr_t>(module);
+    }
     return reinterpret_cast<uintptr_t>(LoadLibraryA(fileName.c_str()));
   }
   void* GetProc(uintptr_t library, const char* name) override {

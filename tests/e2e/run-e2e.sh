@@ -215,6 +215,33 @@ expect "127.0.0.69 (nothing listening): status 2 (got $status)" test "$status" -
 expect "within 6.5 s (took $elapsed ms)" test "$elapsed" -le 6500
 expect "no query wrote an INI file" test ! -e "$dir/Kairotsu.ini"
 
+echo "== 4. The network library is found whatever the current folder"
+# A folder path of exactly N characters under $work (made of 50-character parts).
+deep_folder() {
+  local path=$work/$2 part
+  while ((${#path} < $1)); do
+    part=$(printf '%050d' 0)
+    path=$path/${part:0:$(($1 - ${#path} - 1 < 50 ? $1 - ${#path} - 1 : 50))}
+  done
+  mkdir -p "$path"
+  echo "$path"
+}
+dir=$(fresh Kairotsu.exe)
+cwd=$(deep_folder 200 cwd)
+start=$(now_ms)
+status=0
+(cd "$cwd" && TZ=Asia/Tokyo timeout 30 "$wine_run" "$dir/Kairotsu.exe" /q 127.0.0.61) >"$dir/out.txt" 2>&1 || status=$?
+show "$dir/out.txt"
+expect "/q from a current folder of ${#cwd} characters: status 0 (got $status)" test "$status" -eq 0
+expect "and it printed the offset" grep -q '^Offset *: *-\?[0-9]\+ ms' "$dir/out.txt"
+deep=$(deep_folder 200 exe)
+cp "$exe" "$deep/Kairotsu.exe"
+status=0
+(cd "$deep" && TZ=Asia/Tokyo timeout 30 "$wine_run" "$deep/Kairotsu.exe" /q 127.0.0.61) >"$dir/out.txt" 2>&1 || status=$?
+show "$dir/out.txt"
+expect "/q of an exe in a folder of ${#deep} characters: status 0 (got $status)" test "$status" -eq 0
+expect "and it printed the offset" grep -q '^Offset *: *-\?[0-9]\+ ms' "$dir/out.txt"
+
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2
   exit 1

@@ -15,7 +15,7 @@ TFakeWinSock::~TFakeWinSock() { Current = nullptr; }
 TFakeWinSock::SocketState& TFakeWinSock::LastSocket() { return Sockets.at(NextSocket - 1); }
 
 uintptr_t TFakeWinSock::Load(const String& fileName) {
-  if (UnloadableFiles.count(fileName)) return 0;
+  if (!ExistingFiles.count(fileName) || UnloadableFiles.count(fileName)) return 0;
   uintptr_t h = FNextLibrary++;
   FHandles[h] = fileName;
   Loaded.push_back(fileName);

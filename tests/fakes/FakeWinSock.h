@@ -58,7 +58,6 @@ class TFakeWinSock final : public TLibraryLoader {
   SocketState& LastSocket();
 
   // --- TLibraryLoader ---
-  bool FileExists(const String& fileName) override { return ExistingFiles.count(fileName) > 0; }
   uintptr_t Load(const String& fileName) override;
   void* GetProc(uintptr_t library, const char* name) override;
   void Free(uintptr_t library) override;

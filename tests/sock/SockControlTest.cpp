@@ -258,6 +258,7 @@ TEST_F(SockControl, HostEntriesAndNames) {
   EXPECT_EQ(C.HostEntAddressCount(one), 1);
   EXPECT_EQ(C.HostEntName(one), "one.example");
   EXPECT_THROW(C.HostEntAddress(one, 1), EIpIndexError);
+  EXPECT_THROW(C.HostEntAddress(one, -1), EIpIndexError);  // never reads before the list
   EXPECT_EQ(C.HostEntAddress(nullptr, 3), 0u);
   EXPECT_EQ(C.HostEntAddressCount(nullptr), 0);
   EXPECT_EQ(C.TextToAddress("127.0.0.1"), 0x0100007Fu);

@@ -72,6 +72,14 @@ TEST(WinSockAccess, EntryLookedUpOnceAndMissingOneRaisesEachTime) {
   EXPECT_NO_THROW(access.Socket());
 }
 
+TEST(WinSockAccess, LibraryWithoutWSAStartupIsFreedBeforeTheErrorIsRaised) {
+  TFakeWinSock fake;
+  fake.MissingEntries = {"WSAStartup"};
+  EXPECT_THROW(TIpWinSockAccess access(fake), EIpAccessException);
+  EXPECT_EQ(fake.Loaded, std::vector<String>{"ws2_32.dll"});
+  EXPECT_EQ(fake.Freed, std::vector<String>{"ws2_32.dll"});
+}
+
 TEST(WinSockAccess, DestructionCleansUpAndFreesTheLibrary) {
   TFakeWinSock fake;
   { TIpWinSockAccess access(fake); }
