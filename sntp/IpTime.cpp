@@ -218,8 +218,8 @@ void TIpCustomSNTPClient::ProcessReply(TMessage& message) {
     const double t1 = NtpStampToSeconds(FPacket.OriginateTimestamp);
     const double t2 = NtpStampToSeconds(FPacket.ReceiveTimestamp);
     const double t4 = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
-    // The RFC 2030 formula as printed: the server's hold time enters as (T2 - T3).
-    delay = ((t4 - t1) - (t2 - t3)) * 1000;
+    // The time on the network: the whole exchange less the time the server held the request.
+    delay = ((t4 - t1) - (t3 - t2)) * 1000;
     const double offsetSeconds = ((t2 - t1) + (t3 - t4)) / 2;
     offset = offsetSeconds * 1000;
     if (FSyncThreshold > 0 && std::fabs(offset) > FSyncThreshold) {

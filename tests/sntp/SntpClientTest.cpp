@@ -156,8 +156,9 @@ TEST_F(SntpClient, OffsetAndDelayFromFixedStamps) {
   Platform.UtcNow += 0.5 / 86400.0;    // T4 = T1 + 0.5
   Deliver(s, r);
   ASSERT_EQ(Reports.size(), 1u);
-  // delay = (T4 - T1) - (T2 - T3); offset = ((T2 - T1) + (T3 - T4)) / 2
-  EXPECT_NEAR(Reports[0].Delay, 625.0, 1e-3);
+  // delay = (T4 - T1) - (T3 - T2): the 125 ms the server held the request are not network
+  // time; offset = ((T2 - T1) + (T3 - T4)) / 2
+  EXPECT_NEAR(Reports[0].Delay, 375.0, 1e-3);
   EXPECT_NEAR(Reports[0].Offset, 9937.5, 1e-3);
   EXPECT_EQ(Reports[0].Stratum, 3);
   EXPECT_FALSE(Reports[0].Synchronized);

@@ -110,6 +110,17 @@ TEST_F(SntpClientWine, InjectedOffsetAndDelayAreMeasured) {
   EXPECT_EQ(p.Client.RequestSocket(), INVALID_SOCKET);
 }
 
+TEST_F(SntpClientWine, TheServersHoldTimeIsNotPartOfTheDelay) {
+  Probe p(ServerFor("hold"));  // +3250 ms, holds each request 300 ms between its two stamps
+  p.Client.SendRequest();
+  ASSERT_TRUE(WindowSystem().PumpUntil([&] { return !p.Reports.empty(); }, 5000));
+  const Report& r = p.Reports[0];
+  EXPECT_TRUE(r.Valid);
+  EXPECT_NEAR(r.Offset, 3250.0, 5.0);
+  EXPECT_GE(r.Delay, -1.0);
+  EXPECT_LT(r.Delay, 100.0);
+}
+
 TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
   struct Case {
     const char* Mode;
