@@ -35,6 +35,11 @@ uint32_t TruncatedLow32(double value) {
   return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value)));
 }
 
+// A reply is the 48-byte message, alone or followed by a key id and an MD5 (16-byte) or
+// SHA-1 (20-byte) digest, as a server with symmetric keys sends it. The digest is not
+// checked: the client has no key.
+bool IsReplyLength(int length) { return length == 48 || length == 48 + 4 + 16 || length == 48 + 4 + 20; }
+
 }  // namespace
 
 double NtpStampToSeconds(const TIpNTPTimestamp& stamp) {
@@ -176,14 +181,14 @@ void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
     // Nothing waiting (the event outlived its datagram): keep waiting for the answer.
     if (WinSockAccess->WSAGetLastError()() == kWouldBlock) return;
     std::memset(&FPacket, 0, sizeof FPacket);
-    FOversized = false;
+    FWrongLength = false;
     FAwaitingReply = false;
   } else {
     if (FBroadcastMode == bmUnicast && !IsAnswer(from, FReceiveBuffer.data(), length)) return;
     FAwaitingReply = false;  // a replayed copy of this answer no longer matches
     std::memset(&FPacket, 0, sizeof FPacket);
     std::memcpy(&FPacket, FReceiveBuffer.data(), length < 48 ? static_cast<size_t>(length) : sizeof FPacket);
-    FOversized = length > static_cast<int>(sizeof FPacket);
+    FWrongLength = !IsReplyLength(length);
   }
   FReplyPosted = true;
   WindowSystem().Post(WindowHandle(), IPM_SNTP_REPLY, 1, 0);
@@ -213,7 +218,7 @@ void TIpCustomSNTPClient::ProcessReply(TMessage& message) {
   const uint8_t leap = FPacket.Flags >> 6;
   // Stratum 0 is a kiss-o'-death and 16 or more an unsynchronised server; leap indicator 3
   // says the server's clock is not set: none of them may set a clock.
-  FReplyValid = !FOversized && t3 != 0 && mode == 4 && leap != 3 && FPacket.Stratum >= 1 && FPacket.Stratum <= 15;
+  FReplyValid = !FWrongLength && t3 != 0 && mode == 4 && leap != 3 && FPacket.Stratum >= 1 && FPacket.Stratum <= 15;
   if (FReplyValid) {
     const double t1 = NtpStampToSeconds(FPacket.OriginateTimestamp);
     const double t2 = NtpStampToSeconds(FPacket.ReceiveTimestamp);

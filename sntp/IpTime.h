@@ -63,7 +63,8 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   void SendRequest();
 
   // Whether the reply being reported (or last reported) through OnSNTPTime may be applied:
-  // mode 4, a transmit stamp, leap indicator not 3, stratum 1 to 15, and no longer than 48 bytes.
+  // mode 4, a transmit stamp, leap indicator not 3, stratum 1 to 15, and 48 bytes long (or 68
+  // or 72 with a key id and digest after them).
   bool ReplyValid() const { return FReplyValid; }
   // The open request socket, INVALID_SOCKET when none.
   TSocket RequestSocket() const { return FSocket; }
@@ -104,7 +105,7 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // The transmit stamp of the request that is out, as sent; cleared once answered.
   TIpNTPTimestamp FSentStamp{};
   bool FAwaitingReply = false;
-  bool FOversized = false;  // the reply read was longer than 48 bytes
+  bool FWrongLength = false;  // the reply read was not 48 bytes, nor 48 with a key id and digest
   bool FReplyValid = false;
   // A read reply has been posted as IPM_SNTP_REPLY and not yet processed.
   bool FReplyPosted = false;

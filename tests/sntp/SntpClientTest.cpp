@@ -267,6 +267,24 @@ TEST_F(SntpClient, DatagramLongerThanAPacketIsAnInvalidReply) {
   EXPECT_TRUE(Sock(s).Closed);
 }
 
+TEST_F(SntpClient, KeyIdAndDigestAfterThePacketAreReadOtherLengthsAreRefused) {
+  // 68 and 72 bytes: the 48 bytes, a key id and an MD5 or SHA-1 digest.
+  const std::pair<size_t, bool> cases[] = {{47, false}, {48, true},  {49, false}, {52, false}, {60, false},
+                                           {68, true},  {70, false}, {72, true},  {76, false}, {1000, false}};
+  for (auto [length, valid] : cases) {
+    SCOPED_TRACE(testing::Message() << length << " bytes");
+    Reports.clear();
+    TSocket s = Send();
+    auto r = Reply(s, 2.0);
+    r.resize(length, 0x5A);
+    Deliver(s, r);
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_EQ(Reports[0].Valid, valid);
+    EXPECT_NEAR(Reports[0].Offset, valid ? 2000.0 : 0.0, 1.0);
+    EXPECT_TRUE(Sock(s).Closed);
+  }
+}
+
 TEST_F(SntpClient, ForeignDatagramsAreDroppedAndTheRealReplyStillCounts) {
   TSocket s = Send();
   auto real = Reply(s, 3.0);

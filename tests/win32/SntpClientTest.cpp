@@ -121,6 +121,18 @@ TEST_F(SntpClientWine, TheServersHoldTimeIsNotPartOfTheDelay) {
   EXPECT_LT(r.Delay, 100.0);
 }
 
+TEST_F(SntpClientWine, RepliesWithAKeyIdAndDigestAreRead) {
+  for (const char* mode : {"keyed-md5", "keyed-sha1"}) {
+    SCOPED_TRACE(mode);
+    Probe p(ServerFor(mode));
+    p.Client.SendRequest();
+    ASSERT_TRUE(WindowSystem().PumpUntil([&] { return !p.Reports.empty(); }, 5000));
+    EXPECT_TRUE(p.Reports[0].Valid);
+    EXPECT_EQ(p.Reports[0].Stratum, 2);
+    EXPECT_NEAR(p.Reports[0].Offset, 0.0, 50.0);
+  }
+}
+
 TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
   struct Case {
     const char* Mode;

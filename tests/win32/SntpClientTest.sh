@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs SntpClientTest under Wine against chrony and the SNTP test server, each on loopback
-# addresses of its own (127.0.0.30 to .44). Whatever happens, everything started here is
+# addresses of its own (127.0.0.30 to .46). Whatever happens, everything started here is
 # stopped (by process id) and the temporary folder removed.
 #   SntpClientTest.sh WINE-RUN TEST.exe
 set -uo pipefail
@@ -64,7 +64,7 @@ fi
 
 # The test server: one endpoint per behaviour.
 modes=(normal mode3 zero-transmit wrong-originate kiss leap3 other-port other-address long none twice spoof-then-real
-  hold)
+  hold keyed-md5 keyed-sha1)
 args=(--lifetime 240 --record "$work/requests.txt" --spoof-from 127.0.0.30)
 servers=
 n=32
