@@ -48,6 +48,7 @@ int RunQuery(const String& serverArg) {
   TIpSNTPClient client(nullptr);
   client.SetServer(server);
   bool answered = false, valid = false;
+  String reason;
   double offset = 0, delay = 0;
   int stratum = 0;
   TDateTime stamp = 0;
@@ -55,6 +56,7 @@ int RunQuery(const String& serverArg) {
   client.OnSNTPTime = [&](TObject*, TDateTime t, double o, double d, uint8_t s, bool) {
     answered = true;
     valid = client.ReplyValid();
+    reason = client.ReplyReason();
     stamp = t;
     offset = o;
     delay = d;
@@ -78,7 +80,7 @@ int RunQuery(const String& serverArg) {
   text += "Delay    : " + Milliseconds(delay) + "\r\n";
   text += "Stratum  : " + IntToStr(stratum) + "\r\n";
   if (!valid) {
-    text += "Result   : the reply failed the checks (mode, transmit time, leap or stratum)\r\n";
+    text += "Result   : unusable reply: " + reason + "\r\n";
     Show(text, false);
     return soInvalidReply;
   }

@@ -306,8 +306,9 @@ void TSetup::SNTPCSNTPTime(TObject*, TDateTime TimeStamp, double, double, uint8_
   // A reply that failed the client's checks carries no usable time: never set the clock from it.
   if (!SNTPC->ReplyValid()) {
     FOutcome = soInvalidReply;
-    TrayIcon->ShowBalloonHint(kWarningTitle, kInvalidReply, bikWarning, kBalloonSeconds);
-    ReportOneShot(kInvalidReply);
+    const String text = kInvalidReply + (" (" + SNTPC->ReplyReason() + ")");
+    TrayIcon->ShowBalloonHint(kWarningTitle, text, bikWarning, kBalloonSeconds);
+    ReportOneShot(text);
     return;
   }
   TSystemTime st =

@@ -107,4 +107,37 @@ TEST_F(QueryTest, TheServersHoldTimeIsNotNetworkDelay) {
   EXPECT_NEAR(Field("Offset"), 3250, 10) << Sys.Console;
 }
 
+TEST_F(QueryTest, AnUnusableReplyIsNamedWithItsReason) {
+  struct Case {
+    const char* What;
+    std::function<void(std::vector<uint8_t>&)> Shape;
+    const char* Reason;
+  };
+  auto kiss = [](const char* code) {
+    return [code](std::vector<uint8_t>& r) {
+      r[0] = 0xDC;  // leap indicator 3, as a server that refuses sends it
+      r[1] = 0;
+      std::memcpy(&r[12], code, 4);
+    };
+  };
+  const Case cases[] = {
+      {"kiss-o'-death DENY", kiss("DENY"), "kiss-o'-death DENY"},
+      {"kiss-o'-death RATE", kiss("RATE"), "kiss-o'-death RATE"},
+      {"client mode", [](auto& r) { r[0] = 0x1B; }, "not a server reply (mode 3)"},
+      {"stratum 16", [](auto& r) { r[1] = 16; }, "stratum 16"},
+      {"leap indicator 3", [](auto& r) { r[0] = 0xDC; }, "leap indicator 3"},
+      {"no transmit time", [](auto& r) { std::fill(r.begin() + 40, r.end(), 0); }, "no transmit time"},
+      {"60 bytes", [](auto& r) { r.resize(60); }, "oversized (60 bytes)"},
+      {"47 bytes", [](auto& r) { r.resize(47); }, "too short (47 bytes)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    Sys.Console.clear();
+    Server.Shape = c.Shape;
+    EXPECT_EQ(RunQuery("127.0.0.1"), soInvalidReply);
+    EXPECT_NE(Sys.Console.find(String("Result   : unusable reply: ") + c.Reason), String::npos) << Sys.Console;
+    EXPECT_EQ(Sys.Console.find("Would set"), String::npos);
+  }
+}
+
 }  // namespace

@@ -263,6 +263,27 @@ TEST_F(SetupTest, InvalidReplyIsNeverApplied) {
   EXPECT_EQ(Form->FLastSync, 0);
 }
 
+TEST_F(SetupTest, AnUnusableReplyIsNamedInTheWarningAndTheOneShotLine) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Sys.Line = "Kairotsu.exe /1";
+  Start();
+  // A server that refuses: stratum 0 with the code RATE in its reference id.
+  WinSock.Fake.OnSendTo = [this](TSocket s, const TFakeWinSock::Datagram& d) {
+    Queue(s, d.Bytes, EncodeDate(2024, 1, 1), 0x1C, 0);
+    std::memcpy(&WinSock.Fake.Sockets[s].Incoming.back().Bytes[12], "RATE", 4);
+  };
+  Platform.Advance(10000);
+  EXPECT_TRUE(Platform.LocalTimesSet.empty());
+  EXPECT_EQ(Platform.QuitCode, soInvalidReply);
+  ASSERT_FALSE(Balloons().empty());
+  auto [title, text, flags] = Balloons().back();
+  EXPECT_EQ(title, "設定警告");
+  EXPECT_EQ(text, "NTPサーバーの応答が正しくないため、時刻を設定しませんでした。 (kiss-o'-death RATE)");
+  EXPECT_NE(Sys.Console.find("Kairotsu: NTPサーバーの応答が正しくないため、時刻を設定しませんでした。 "
+                             "(kiss-o'-death RATE)\r\n"),
+            String::npos);
+}
+
 TEST_F(SetupTest, RefusedClockSettingIsNotASync) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Start();

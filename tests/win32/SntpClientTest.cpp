@@ -137,8 +137,13 @@ TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
   struct Case {
     const char* Mode;
     uint8_t Stratum;
+    const char* Reason;
   };
-  const Case cases[] = {{"mode3", 2}, {"zero-transmit", 2}, {"kiss", 0}, {"leap3", 2}, {"long", 2}};
+  const Case cases[] = {{"mode3", 2, "not a server reply (mode 3)"},
+                        {"zero-transmit", 2, "no transmit time"},
+                        {"kiss", 0, "kiss-o'-death RATE"},
+                        {"leap3", 2, "leap indicator 3 (the server's clock is not set)"},
+                        {"long", 2, "oversized (60 bytes)"}};
   std::vector<std::unique_ptr<Probe>> probes;
   for (const Case& c : cases) {
     probes.push_back(std::make_unique<Probe>(ServerFor(c.Mode)));
@@ -162,6 +167,7 @@ TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
     EXPECT_EQ(r.Delay, 0.0);
     EXPECT_FALSE(r.Synchronized);
     EXPECT_EQ(r.Stratum, cases[i].Stratum);
+    EXPECT_EQ(p.Client.ReplyReason(), cases[i].Reason);
     // The transmit time is passed on as it came: none, or the server's own time.
     if (String(cases[i].Mode) == "zero-transmit")
       EXPECT_EQ(r.TimeStamp, 2.0);
