@@ -202,6 +202,7 @@ void TIpCustomSNTPClient::CloseRequestSocket() {
 void TIpCustomSNTPClient::SendRequest() {
   // A request still waiting for its answer is abandoned: its socket is closed and a reply
   // already read for it is not reported.
+  ++FRequestSerial;
   CloseRequestSocket();
   if (FReplyPosted) {
     ++FStaleReplies;
@@ -309,8 +310,11 @@ void TIpCustomSNTPClient::ProcessReply(TMessage& message) {
       synchronized = true;
     }
   }
+  const uint32_t answered = FRequestSerial;
   if (OnSNTPTime) OnSNTPTime(this, NtpSecondsToDateTime(t3), offset, delay, FPacket.Stratum, synchronized);
-  if (FBroadcastMode == bmUnicast) FinishRequest();
+  // A request the handler has made meanwhile has a socket of its own, maybe with the answered
+  // socket's number: it stays open for its answer.
+  if (FBroadcastMode == bmUnicast && FRequestSerial == answered) FinishRequest();
 }
 
 void TIpCustomSNTPClient::FinishRequest() {

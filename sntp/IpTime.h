@@ -154,6 +154,9 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // The transmit stamp of the request that is out, as sent; cleared once answered.
   TIpNTPTimestamp FSentStamp{};
   bool FAwaitingReply = false;
+  // Counts the requests made, so that the end of a reply's event can tell whether its handler
+  // has made a new one (socket numbers do not tell: a closed one is handed out again).
+  uint32_t FRequestSerial = 0;
   TIpReplyVerdict FVerdict;  // of the reply read last
   bool FReplyValid = false;
   // A read reply has been posted as IPM_SNTP_REPLY and not yet processed.

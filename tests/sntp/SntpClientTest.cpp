@@ -381,6 +381,35 @@ TEST_F(SntpClient, ANewRequestClosesTheOneStillWaiting) {
   EXPECT_EQ(Reports.size(), 1u);
 }
 
+TEST_F(SntpClient, ARequestMadeFromTheReplyEventStaysOpenAndIsAnswered) {
+  for (bool reused : {false, true}) {
+    SCOPED_TRACE(reused ? "the new socket gets the answered one's number" : "the new socket has a number of its own");
+    Reports.clear();
+    const TSocket answered = Send();
+    TSocket next = INVALID_SOCKET;
+    Client.OnSNTPTime = [&](TObject*, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
+      Reports.push_back({t, offset, delay, stratum, sync, Client.ReplyValid()});
+      if (Reports.size() > 1) return;
+      // The platform hands out the number of a closed socket again.
+      if (reused) Fake().NextSocket = answered;
+      Client.SendRequest();
+      next = Client.RequestSocket();
+      if (reused) Sock(next).Closed = false;
+    };
+    Deliver(answered, Reply(answered));
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_EQ(next == answered, reused);
+    EXPECT_EQ(Client.RequestSocket(), next);
+    EXPECT_FALSE(Sock(next).Closed);
+    Deliver(next, Reply(next, 4.0));
+    ASSERT_EQ(Reports.size(), 2u);
+    EXPECT_TRUE(Reports[1].Valid);
+    EXPECT_NEAR(Reports[1].Offset, 4000.0, 1.0);
+    EXPECT_TRUE(Sock(next).Closed);
+    EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+  }
+}
+
 TEST_F(SntpClient, UnresolvableServerIsReportedAndNothingIsSent) {
   Client.SetServer("nowhere.test");
   TSocket s = Send();

@@ -133,6 +133,20 @@ TEST_F(SntpClientWine, RepliesWithAKeyIdAndDigestAreRead) {
   }
 }
 
+TEST_F(SntpClientWine, ARequestMadeFromTheReplyEventIsAnsweredToo) {
+  Probe p(ServerFor("normal"));
+  p.Client.OnSNTPTime = [&](TObject*, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
+    p.Reports.push_back({t, offset, delay, stratum, sync, p.Client.ReplyValid()});
+    if (p.Reports.size() == 1) p.Client.SendRequest();
+  };
+  p.Client.SendRequest();
+  EXPECT_TRUE(WindowSystem().PumpUntil([&] { return p.Reports.size() >= 2; }, 5000));
+  ASSERT_EQ(p.Reports.size(), 2u);
+  EXPECT_TRUE(p.Reports[1].Valid);
+  EXPECT_NEAR(p.Reports[1].Offset, 3250.0, 5.0);
+  EXPECT_EQ(p.Client.RequestSocket(), INVALID_SOCKET);
+}
+
 TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
   struct Case {
     const char* Mode;
