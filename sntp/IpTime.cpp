@@ -204,10 +204,7 @@ void TIpCustomSNTPClient::SendRequest() {
   // already read for it is not reported.
   ++FRequestSerial;
   CloseRequestSocket();
-  if (FReplyPosted) {
-    ++FStaleReplies;
-    FReplyPosted = false;
-  }
+  FReplyPosted = false;  // its message, when it comes, finds no reply to report
 
   const TSocket s = WinSockAccess->Socket()(AF_INET, SOCK_DGRAM, IPPROTO_IP);
   if (s == INVALID_SOCKET) throw Exception("invalid udp socket");
@@ -273,7 +270,9 @@ void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
   if (length > 0) std::memcpy(&FPacket, FReceiveBuffer.data(), std::min(static_cast<size_t>(length), kPacketSize));
   FVerdict = verdict;
   FReplyPosted = true;
-  WindowSystem().Post(WindowHandle(), IPM_SNTP_REPLY, 1, 0);
+  // Without its message the reply would never be handled, and the client would wait for it
+  // for ever: handle it now.
+  if (!WindowSystem().Post(WindowHandle(), IPM_SNTP_REPLY, 1, 0)) ReportReply();
 }
 
 bool TIpCustomSNTPClient::Dispatch(TMessage& message) {
@@ -287,12 +286,14 @@ bool TIpCustomSNTPClient::Dispatch(TMessage& message) {
 
 void TIpCustomSNTPClient::ProcessReply(TMessage& message) {
   if (message.WParam != 1) return;
-  if (FStaleReplies > 0) {
-    --FStaleReplies;
-    return;
-  }
-  FReplyPosted = false;
+  // Only the message posted for a datagram read counts. A stray one, a second one for the same
+  // datagram, or one for a reply that a newer request has voided finds no reply pending.
+  if (!FReplyPosted) return;
+  ReportReply();
+}
 
+void TIpCustomSNTPClient::ReportReply() {
+  FReplyPosted = false;
   double offset = 0, delay = 0;
   bool synchronized = false;
   const double t3 = NtpStampToSeconds(FPacket.TransmitTimestamp);

@@ -142,6 +142,8 @@ class TIpCustomSNTPClient : public TIpCustomClient {
 
  private:
   void CloseRequestSocket();
+  // Reports the reply read (offset, delay, OnSNTPTime) and ends its request.
+  void ReportReply();
 
   TIpBroadcastMode FBroadcastMode = bmUnicast;
   int32_t FPollInterval = 0;
@@ -159,10 +161,8 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   uint32_t FRequestSerial = 0;
   TIpReplyVerdict FVerdict;  // of the reply read last
   bool FReplyValid = false;
-  // A read reply has been posted as IPM_SNTP_REPLY and not yet processed.
+  // A reply has been read for the request that is out and not yet reported.
   bool FReplyPosted = false;
-  // Posted replies that a newer request has made void; their messages are skipped.
-  int FStaleReplies = 0;
   std::vector<uint8_t> FReceiveBuffer;
 };
 

@@ -460,6 +460,46 @@ TEST_F(SntpClient, ReadEventsOfOtherSocketsAndOtherReplyMessagesAreNotReplies) {
   EXPECT_FALSE(Sock(s).Closed);
 }
 
+TEST_F(SntpClient, OnlyADatagramReadForTheRequestIsReportedAndOnlyOnce) {
+  auto stray = [&] {
+    Platform.Post(Client.WindowHandle(), IPM_SNTP_REPLY, 1, 0);
+    Platform.ProcessMessages();
+  };
+  stray();  // before any request
+  EXPECT_TRUE(Reports.empty());
+
+  TSocket s = Send();
+  stray();  // a request is out, nothing has been read
+  EXPECT_TRUE(Reports.empty());
+  EXPECT_FALSE(Sock(s).Closed);
+
+  // A second message for the datagram read, before the first is handled.
+  Sock(s).Incoming.push_back({Reply(s, 2.0), kServer, 123});
+  Client.NotifyRead(s);
+  Platform.Post(Client.WindowHandle(), IPM_SNTP_REPLY, 1, 0);
+  Platform.ProcessMessages();
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_TRUE(Reports[0].Valid);
+
+  stray();  // after the reply was reported
+  EXPECT_EQ(Reports.size(), 1u);
+}
+
+TEST_F(SntpClient, AReplyWhoseMessageCannotBePostedIsReportedAtOnce) {
+  Platform.RefusedPost = IPM_SNTP_REPLY;
+  for (double ahead : {2.0, 3.0}) {
+    SCOPED_TRACE(ahead);
+    Reports.clear();
+    TSocket s = Send();
+    Deliver(s, Reply(s, ahead));
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_TRUE(Reports[0].Valid);
+    EXPECT_NEAR(Reports[0].Offset, ahead * 1000.0, 1.0);
+    EXPECT_TRUE(Sock(s).Closed);
+    EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+  }
+}
+
 TEST_F(SntpClient, PollTimerSendsOneRequestPerReply) {
   Client.SetPollInterval(60);
   EXPECT_EQ(Client.PollInterval(), 60);

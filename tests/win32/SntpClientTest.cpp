@@ -147,6 +147,15 @@ TEST_F(SntpClientWine, ARequestMadeFromTheReplyEventIsAnsweredToo) {
   EXPECT_EQ(p.Client.RequestSocket(), INVALID_SOCKET);
 }
 
+TEST_F(SntpClientWine, AReplyMessagePostedFromOutsideIsNotAReply) {
+  Probe p(ServerFor("none"));
+  p.Client.SendRequest();
+  ASSERT_TRUE(PostMessageA(reinterpret_cast<HWND>(p.Client.WindowHandle()), IPM_SNTP_REPLY, 1, 0));
+  PumpFor(300);
+  EXPECT_TRUE(p.Reports.empty());
+  EXPECT_NE(p.Client.RequestSocket(), INVALID_SOCKET);
+}
+
 TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
   struct Case {
     const char* Mode;
