@@ -84,7 +84,9 @@ int RunQuery(const String& serverArg) {
     Show(text, false);
     return soInvalidReply;
   }
-  text += "Would set: " + FullDateTime(AppliedLocalTime(stamp, offsetSec, offsetMin)) + " (UTC+9";
+  const TDateTime toSet =
+      LocalTimeToSet(stamp, delay, client.ReplyReadTick(), SystemApi().GetTickCount(), offsetSec, offsetMin);
+  text += "Would set: " + FullDateTime(toSet) + " (UTC+9";
   text += Format(" plus %d min %d s)\r\n", {offsetMin, offsetSec});
   Show(text, true);
   return 0;

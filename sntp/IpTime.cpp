@@ -269,6 +269,8 @@ void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
   std::memset(&FPacket, 0, sizeof FPacket);
   if (length > 0) std::memcpy(&FPacket, FReceiveBuffer.data(), std::min(static_cast<size_t>(length), kPacketSize));
   FVerdict = verdict;
+  FReplyReadTick = SystemApi().GetTickCount();
+  FReplyReadSeconds = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
   FReplyPosted = true;
   // Without its message the reply would never be handled, and the client would wait for it
   // for ever: handle it now.
@@ -301,13 +303,15 @@ void TIpCustomSNTPClient::ReportReply() {
   if (FReplyValid) {
     const double t1 = NtpStampToSeconds(FPacket.OriginateTimestamp);
     const double t2 = NtpStampToSeconds(FPacket.ReceiveTimestamp);
-    const double t4 = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
+    // T4 is when the datagram was read, however long the reply then waited to be handled.
+    const double t4 = FReplyReadSeconds;
     // The time on the network: the whole exchange less the time the server held the request.
     delay = ((t4 - t1) - (t3 - t2)) * 1000;
     const double offsetSeconds = ((t2 - t1) + (t3 - t4)) / 2;
     offset = offsetSeconds * 1000;
     if (FSyncThreshold > 0 && std::fabs(offset) > FSyncThreshold) {
-      SystemApi().SetSystemTime(DateTimeToSystemTime(NtpSecondsToDateTime(t4 + offsetSeconds)));
+      const double now = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
+      SystemApi().SetSystemTime(DateTimeToSystemTime(NtpSecondsToDateTime(now + offsetSeconds)));
       synchronized = true;
     }
   }

@@ -117,6 +117,9 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // The checks' verdict on that reply, and its reason in words (empty for a valid reply).
   const TIpReplyVerdict& ReplyVerdict() const { return FVerdict; }
   String ReplyReason() const { return FVerdict.Reason(); }
+  // The tick count (SystemApi().GetTickCount()) when that reply was read: a user of the
+  // server's time adds what has elapsed since, as the reply may wait before it is handled.
+  uint32_t ReplyReadTick() const { return FReplyReadTick; }
   // The open request socket, INVALID_SOCKET when none.
   TSocket RequestSocket() const { return FSocket; }
   const TIpNTPPacket& Packet() const { return FPacket; }
@@ -160,6 +163,8 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // has made a new one (socket numbers do not tell: a closed one is handed out again).
   uint32_t FRequestSerial = 0;
   TIpReplyVerdict FVerdict;  // of the reply read last
+  uint32_t FReplyReadTick = 0;
+  double FReplyReadSeconds = 0;  // UTC, seconds since 1900, when it was read (T4)
   bool FReplyValid = false;
   // A reply has been read for the request that is out and not yet reported.
   bool FReplyPosted = false;

@@ -21,12 +21,14 @@ constexpr uint32_t kLoopback = 0x0100007F;  // 127.0.0.1, network order
 
 // A server that answers each request `HoldMs` of virtual time after it arrives: the receive
 // stamp is taken on arrival and the transmit stamp as the answer leaves, both `OffsetMs` ahead
-// of the virtual clock. `Shape` may change the answer before it goes.
+// of the virtual clock. The answer reaches the client `ReturnMs` after it leaves. `Shape` may
+// change the answer before it goes.
 class TVirtualServer {
  public:
   TVirtualServer(TFakePlatform& platform, TFakeWinSock& ws) : FPlatform(platform), FWs(ws) {
     FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) {
-      if (m.Msg == WM_TIMER) Answer();
+      if (m.Msg == WM_TIMER && m.WParam == 1) Answer();
+      if (m.Msg == WM_TIMER && m.WParam == 2) Arrive();
     });
     ws.OnSendTo = [this](TSocket s, const TFakeWinSock::Datagram& d) {
       FSocket = s;
@@ -41,6 +43,7 @@ class TVirtualServer {
 
   double OffsetMs = 0;
   uint32_t HoldMs = 0;
+  uint32_t ReturnMs = 0;
   std::function<void(std::vector<uint8_t>&)> Shape;
 
  private:
@@ -55,7 +58,15 @@ class TVirtualServer {
     std::memcpy(&r[32], &FReceived, 8);
     std::memcpy(&r[40], &sent, 8);
     if (Shape) Shape(r);
-    FWs.Sockets[FSocket].Incoming.push_back({r, kLoopback, 123});
+    FAnswer = r;
+    if (ReturnMs == 0)
+      Arrive();
+    else
+      FWindow->SetTimer(2, ReturnMs);
+  }
+  void Arrive() {
+    FWindow->KillTimer(2);
+    FWs.Sockets[FSocket].Incoming.push_back({FAnswer, kLoopback, 123});
     WindowSystem().Post(FWs.Sockets[FSocket].SelectWindow, IPM_SOCKET_EVENT, FSocket, FD_READ);
   }
 
@@ -63,7 +74,7 @@ class TVirtualServer {
   TFakeWinSock& FWs;
   std::unique_ptr<TMessageWindow> FWindow;
   TSocket FSocket = INVALID_SOCKET;
-  std::vector<uint8_t> FRequest;
+  std::vector<uint8_t> FRequest, FAnswer;
   TIpNTPTimestamp FReceived{};
 };
 
@@ -105,6 +116,14 @@ TEST_F(QueryTest, TheServersHoldTimeIsNotNetworkDelay) {
   EXPECT_GE(Field("Delay"), 0) << Sys.Console;
   EXPECT_LE(Field("Delay"), 10) << Sys.Console;
   EXPECT_NEAR(Field("Offset"), 3250, 10) << Sys.Console;
+}
+
+TEST_F(QueryTest, WouldSetCarriesTheServersTimeForwardByHalfTheRoundTrip) {
+  // Sent at 2024-01-01 00:00:00.000 UTC, stamped by the server on arrival, back 1 s later.
+  Server.ReturnMs = 1000;
+  EXPECT_EQ(RunQuery("127.0.0.1"), 0) << Sys.Console;
+  EXPECT_EQ(Field("Delay"), 1000) << Sys.Console;
+  EXPECT_NE(Sys.Console.find("Would set: 2024/01/01 09:00:00.500 (UTC+9 plus 0 min 0 s)"), String::npos) << Sys.Console;
 }
 
 TEST_F(QueryTest, AnUnusableReplyIsNamedWithItsReason) {

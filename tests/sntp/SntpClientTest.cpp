@@ -169,6 +169,22 @@ TEST_F(SntpClient, OffsetAndDelayFromFixedStamps) {
   EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
 }
 
+TEST_F(SntpClient, AReplyIsTimedWhenItIsReadNotWhenItIsHandled) {
+  TSocket s = Send();
+  auto r = Reply(s, 0.0);  // T2 = T3 = T1
+  Platform.Advance(250);   // on the network
+  Sock(s).Incoming.push_back({r, kServer, 123});
+  Client.NotifyRead(s);
+  const uint32_t readTick = Platform.Tick;
+  Platform.Tick += 3000;  // the message loop was busy
+  Platform.UtcNow += 3.0 / 86400.0;
+  Platform.ProcessMessages();
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_NEAR(Reports[0].Delay, 250.0, 0.01);
+  EXPECT_NEAR(Reports[0].Offset, -125.0, 0.01);
+  EXPECT_EQ(Client.ReplyReadTick(), readTick);
+}
+
 TEST_F(SntpClient, SyncThresholdIsStrictlyExceededBeforeTheClockIsSet) {
   Client.SetSyncThreshold(500);
   Platform.UtcNow = 45292.0;
