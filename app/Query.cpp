@@ -6,6 +6,7 @@
 #include "app/BIOS.h"
 #include "app/Setup.h"
 #include "app/SyncRules.h"
+#include "base/IpUtils.h"
 #include "settings/FileOps.h"
 #include "settings/IniFile.h"
 #include "sntp/IpTime.h"
@@ -37,7 +38,9 @@ String Milliseconds(double ms) { return Format("%d ms", {static_cast<long long>(
 }  // namespace
 
 int RunQuery(const String& serverArg) {
-  String server = serverArg.empty() ? Configured("UseNTPServer") : serverArg;
+  // A name pasted or quoted with blanks around it still names the server.
+  const String given = TrimBlanks(serverArg);
+  String server = given.empty() ? Configured("UseNTPServer") : given;
   if (server.empty()) {
     Show("Kairotsu: no NTP server is configured; give one after /q\r\n", false);
     return soNoServer;

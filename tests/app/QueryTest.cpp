@@ -159,4 +159,14 @@ TEST_F(QueryTest, AnUnusableReplyIsNamedWithItsReason) {
   }
 }
 
+TEST_F(QueryTest, BlanksAroundTheServerNameAreDropped) {
+  EXPECT_EQ(RunQuery("  127.0.0.1 "), 0) << Sys.Console;
+  EXPECT_EQ(WinSock.Fake.HostLookups, std::vector<String>{"127.0.0.1"});
+  EXPECT_EQ(Sys.Console.rfind("Server   : 127.0.0.1\r\n", 0), 0u) << Sys.Console;
+
+  // Blanks alone name no server: the configured one is asked, and there is none.
+  Sys.Console.clear();
+  EXPECT_EQ(RunQuery("   "), soNoServer) << Sys.Console;
+}
+
 }  // namespace

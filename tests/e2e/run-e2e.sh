@@ -215,7 +215,7 @@ expect "127.0.0.69 (nothing listening): status 2 (got $status)" test "$status" -
 expect "within 6.5 s (took $elapsed ms)" test "$elapsed" -le 6500
 expect "no query wrote an INI file" test ! -e "$dir/Kairotsu.ini"
 
-echo "== 4. Query (/q): a server that holds its reply, a kiss-o'-death code"
+echo "== 4. Query (/q): a server that holds its reply, a kiss-o'-death code, blanks around the name"
 # A server of this section's own: 127.0.0.81 is +3.250 s and holds each request 300 ms
 # between its receive and transmit stamps; 127.0.0.82 refuses with the code DENY.
 "$server" --lifetime 60 --serve 127.0.0.81,offset=3250,hold=300 --serve 127.0.0.82,mode=kiss,code=DENY \
@@ -233,6 +233,9 @@ expect "offset 3250 +- 5 ms (got ${offset:-none})" test -n "$offset" -a "${offse
 query 127.0.0.82
 expect "127.0.0.82 (kiss-o'-death DENY): status 3 (got $status)" test "$status" -eq 3
 expect "the result names the code" grep -q "^Result *: unusable reply: kiss-o'-death DENY" "$dir/out.txt"
+query " 127.0.0.81 "
+expect "\" 127.0.0.81 \" (blanks around the name): status 0 (got $status)" test "$status" -eq 0
+expect "the server is named without the blanks" grep -Eq $'^Server *: 127\\.0\\.0\\.81\r?$' "$dir/out.txt"
 
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2
