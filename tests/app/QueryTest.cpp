@@ -141,12 +141,7 @@ TEST_F(QueryTest, AnUnusableReplyIsNamedWithItsReason) {
   };
   const Case cases[] = {
       {"kiss-o'-death DENY", kiss("DENY"), "kiss-o'-death DENY"},
-      {"kiss-o'-death RATE", kiss("RATE"), "kiss-o'-death RATE"},
       {"client mode", [](auto& r) { r[0] = 0x1B; }, "not a server reply (mode 3)"},
-      {"stratum 16", [](auto& r) { r[1] = 16; }, "stratum 16"},
-      {"leap indicator 3", [](auto& r) { r[0] = 0xDC; }, "leap indicator 3"},
-      {"no transmit time", [](auto& r) { std::fill(r.begin() + 40, r.end(), 0); }, "no transmit time"},
-      {"60 bytes", [](auto& r) { r.resize(60); }, "oversized (60 bytes)"},
       {"47 bytes", [](auto& r) { r.resize(47); }, "too short (47 bytes)"},
   };
   for (const Case& c : cases) {
