@@ -6,6 +6,7 @@
 #include "app/BIOS.h"
 #include "app/Setup.h"
 #include "app/SyncRules.h"
+#include "base/IpUtils.h"
 #include "settings/FileOps.h"
 #include "settings/IniFile.h"
 #include "sntp/IpTime.h"
@@ -37,7 +38,9 @@ String Milliseconds(double ms) { return Format("%d ms", {static_cast<long long>(
 }  // namespace
 
 int RunQuery(const String& serverArg) {
-  String server = serverArg.empty() ? Configured("UseNTPServer") : serverArg;
+  // A name pasted or quoted with blanks around it still names the server.
+  const String given = TrimBlanks(serverArg);
+  String server = given.empty() ? Configured("UseNTPServer") : given;
   if (server.empty()) {
     Show("Kairotsu: no NTP server is configured; give one after /q\r\n", false);
     return soNoServer;
@@ -48,6 +51,7 @@ int RunQuery(const String& serverArg) {
   TIpSNTPClient client(nullptr);
   client.SetServer(server);
   bool answered = false, valid = false;
+  String reason;
   double offset = 0, delay = 0;
   int stratum = 0;
   TDateTime stamp = 0;
@@ -55,6 +59,7 @@ int RunQuery(const String& serverArg) {
   client.OnSNTPTime = [&](TObject*, TDateTime t, double o, double d, uint8_t s, bool) {
     answered = true;
     valid = client.ReplyValid();
+    reason = client.ReplyReason();
     stamp = t;
     offset = o;
     delay = d;
@@ -78,11 +83,13 @@ int RunQuery(const String& serverArg) {
   text += "Delay    : " + Milliseconds(delay) + "\r\n";
   text += "Stratum  : " + IntToStr(stratum) + "\r\n";
   if (!valid) {
-    text += "Result   : the reply failed the checks (mode, transmit time, leap or stratum)\r\n";
+    text += "Result   : unusable reply: " + reason + "\r\n";
     Show(text, false);
     return soInvalidReply;
   }
-  text += "Would set: " + FullDateTime(AppliedLocalTime(stamp, offsetSec, offsetMin)) + " (UTC+9";
+  const TDateTime toSet =
+      LocalTimeToSet(stamp, delay, client.ReplyReadTick(), SystemApi().GetTickCount(), offsetSec, offsetMin);
+  text += "Would set: " + FullDateTime(toSet) + " (UTC+9";
   text += Format(" plus %d min %d s)\r\n", {offsetMin, offsetSec});
   Show(text, true);
   return 0;

@@ -301,17 +301,20 @@ void TSetup::SynchronizeNow() {
   SNTPC->SendRequest();
 }
 
-void TSetup::SNTPCSNTPTime(TObject*, TDateTime TimeStamp, double, double, uint8_t, bool) {
+void TSetup::SNTPCSNTPTime(TObject*, TDateTime TimeStamp, double, double RoundTripDelay, uint8_t, bool) {
   FReplyPending = false;
   // A reply that failed the client's checks carries no usable time: never set the clock from it.
   if (!SNTPC->ReplyValid()) {
     FOutcome = soInvalidReply;
-    TrayIcon->ShowBalloonHint(kWarningTitle, kInvalidReply, bikWarning, kBalloonSeconds);
-    ReportOneShot(kInvalidReply);
+    const String text = kInvalidReply + (" (" + SNTPC->ReplyReason() + ")");
+    TrayIcon->ShowBalloonHint(kWarningTitle, text, bikWarning, kBalloonSeconds);
+    ReportOneShot(text);
     return;
   }
+  // The reply may have waited (idle priority, an open box): set the time it is now.
   TSystemTime st =
-      DateTimeToSystemTime(AppliedLocalTime(TimeStamp, OffsetSec->RangedValue(), OffsetMin->RangedValue()));
+      DateTimeToSystemTime(LocalTimeToSet(TimeStamp, RoundTripDelay, SNTPC->ReplyReadTick(), SystemApi().GetTickCount(),
+                                          OffsetSec->RangedValue(), OffsetMin->RangedValue()));
   st.wDayOfWeek = 0;
   if (!SystemApi().SetLocalTime(st)) {
     // A standard user may not change the time: say why, and do not count it as a sync.

@@ -34,3 +34,11 @@ TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin) {
   offsetMin = ClampInt(offsetMin, 0, 1439);
   return serverUtc + kJstHours / 24.0 + EncodeTime(offsetMin / 60, offsetMin % 60, offsetSec, 0);
 }
+
+TDateTime LocalTimeToSet(TDateTime transmitUtc, double roundTripMs, uint32_t readTick, uint32_t nowTick, int offsetSec,
+                         int offsetMin) {
+  const double wayBackMs = roundTripMs > 0 ? roundTripMs / 2 : 0;
+  const uint32_t elapsedMs = nowTick - readTick;  // unsigned: right across the wrap
+  const TDateTime serverNow = transmitUtc + (wayBackMs + elapsedMs) / 86400000.0;
+  return AppliedLocalTime(serverNow, offsetSec, offsetMin);
+}

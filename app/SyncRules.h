@@ -28,6 +28,14 @@ int ClampInt(long long value, int low, int high);
 // Japan Standard Time plus the user's offset for a server time (UTC).
 TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin);
 
+// The local time to set now from a reply: the server's transmit time (UTC), plus half the
+// round-trip delay (the reply's way back), plus the ticks elapsed on the 32-bit tick counter
+// from `readTick`, when the reply was read, to `nowTick` (across its wrap), as Japan Standard
+// Time plus the user's offset. A negative delay can only come from stamps that contradict each
+// other and adds nothing.
+TDateTime LocalTimeToSet(TDateTime transmitUtc, double roundTripMs, uint32_t readTick, uint32_t nowTick, int offsetSec,
+                         int offsetMin);
+
 constexpr double kJstHours = 9.0;
 // How long a one-shot run waits for the reply after sending its request.
 constexpr uint32_t kOneShotReplyWaitMs = 5000;

@@ -1,5 +1,6 @@
 #include "sntp/IpTime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -11,7 +12,9 @@ constexpr double kTwoTo32 = 4294967296.0;
 constexpr double kSecondsPerDay = 86400.0;
 constexpr double kNtpEpoch = 2.0;             // date-time of 1900-01-01 00:00
 constexpr size_t kReceiveBufferSize = 65536;  // above the largest UDP payload: no datagram is cut
-constexpr int kOriginateOffset = 24;
+constexpr size_t kReferenceIdOffset = 12;
+constexpr size_t kOriginateOffset = 24;
+constexpr size_t kTransmitOffset = 40;
 constexpr int kWouldBlock = 10035;
 
 // The words of a timestamp are stored big-endian whatever the host's byte order.
@@ -35,6 +38,21 @@ uint32_t TruncatedLow32(double value) {
   return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value)));
 }
 
+constexpr size_t kPacketSize = sizeof(TIpNTPPacket);
+
+// A reply is the 48-byte message, alone or followed by a key id and an MD5 (16-byte) or
+// SHA-1 (20-byte) digest, as a server with symmetric keys sends it. The digest is not
+// checked: the client has no key.
+bool IsReplyLength(size_t length) {
+  return length == kPacketSize || length == kPacketSize + 4 + 16 || length == kPacketSize + 4 + 20;
+}
+
+bool IsZero(const uint8_t* bytes, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (bytes[i]) return false;
+  return true;
+}
+
 }  // namespace
 
 double NtpStampToSeconds(const TIpNTPTimestamp& stamp) {
@@ -52,6 +70,74 @@ TIpNTPTimestamp DateTimeToNtpStamp(TDateTime dateTime) {
   stamp.Seconds = ToNetwork(TruncatedLow32(whole));
   stamp.Fraction = ToNetwork(TruncatedLow32((s - whole) * kTwoTo32));
   return stamp;
+}
+
+TIpReplyVerdict CheckReply(const uint8_t* bytes, size_t length, const TSockAddrIn& source,
+                           const TIpSntpRequest* request) {
+  TIpReplyVerdict v;
+  v.Length = length;
+  if (length > 0) v.Mode = bytes[0] & 7;
+  if (length > 1) v.Stratum = bytes[1];
+  const bool fromServer =
+      !request || (source.sin_addr == request->Server.sin_addr && source.sin_port == request->Server.sin_port);
+  const bool echoesStamp =
+      !request || (length >= kOriginateOffset + sizeof(TIpNTPTimestamp) &&
+                   std::memcmp(bytes + kOriginateOffset, &request->Stamp, sizeof request->Stamp) == 0);
+  v.Answer = fromServer && echoesStamp;
+
+  const uint8_t leap = length > 0 ? bytes[0] >> 6 : 0;
+  if (!fromServer)
+    v.Fault = rfWrongSource;
+  else if (length < kPacketSize)
+    v.Fault = rfTooShort;
+  else if (!IsReplyLength(length))
+    v.Fault = rfOversized;
+  else if (!echoesStamp)
+    v.Fault = rfWrongOrigin;
+  else if (v.Mode != 4)
+    v.Fault = rfNotServer;
+  else if (v.Stratum == 0)
+    v.Fault = rfKissOfDeath;
+  else if (IsZero(bytes + kTransmitOffset, sizeof(TIpNTPTimestamp)))
+    v.Fault = rfNoTransmitTime;
+  else if (leap == 3)
+    v.Fault = rfLeapAlarm;
+  else if (v.Stratum >= 16)
+    v.Fault = rfUnsynchronised;
+
+  if (v.Fault == rfKissOfDeath) {
+    // The code is four ASCII letters; it may be shorter, padded with zero bytes.
+    for (size_t i = 0; i < 4 && bytes[kReferenceIdOffset + i]; ++i) {
+      const uint8_t c = bytes[kReferenceIdOffset + i];
+      v.KissCode[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+  }
+  return v;
+}
+
+TIpReplyVerdict ReadFailedVerdict(int error) {
+  TIpReplyVerdict v;
+  v.Fault = rfReadFailed;
+  v.Answer = true;
+  v.ReadError = error;
+  return v;
+}
+
+String TIpReplyVerdict::Reason() const {
+  switch (Fault) {
+    case rfNone: return String();
+    case rfReadFailed: return Format("read failed (WinSock error %d)", {ReadError});
+    case rfWrongSource: return "wrong source (not from the server)";
+    case rfTooShort: return Format("too short (%d bytes)", {Length});
+    case rfOversized: return Format("oversized (%d bytes)", {Length});
+    case rfWrongOrigin: return "wrong origin (not the answer to this request)";
+    case rfNotServer: return Format("not a server reply (mode %d)", {Mode});
+    case rfKissOfDeath: return KissCode[0] ? "kiss-o'-death " + String(KissCode) : "kiss-o'-death (no code)";
+    case rfNoTransmitTime: return "no transmit time";
+    case rfLeapAlarm: return "leap indicator 3 (the server's clock is not set)";
+    case rfUnsynchronised: return Format("stratum %d (the server is not synchronised)", {Stratum});
+  }
+  return String();
 }
 
 TIpCustomSNTPClient::TIpCustomSNTPClient(TComponent* owner) : TIpCustomClient(owner) {
@@ -116,11 +202,9 @@ void TIpCustomSNTPClient::CloseRequestSocket() {
 void TIpCustomSNTPClient::SendRequest() {
   // A request still waiting for its answer is abandoned: its socket is closed and a reply
   // already read for it is not reported.
+  ++FRequestSerial;
   CloseRequestSocket();
-  if (FReplyPosted) {
-    ++FStaleReplies;
-    FReplyPosted = false;
-  }
+  FReplyPosted = false;  // its message, when it comes, finds no reply to report
 
   const TSocket s = WinSockAccess->Socket()(AF_INET, SOCK_DGRAM, IPPROTO_IP);
   if (s == INVALID_SOCKET) throw Exception("invalid udp socket");
@@ -152,12 +236,6 @@ void TIpCustomSNTPClient::SendRequest() {
                           reinterpret_cast<const TSockAddr*>(&FServerAddress), sizeof FServerAddress);
 }
 
-bool TIpCustomSNTPClient::IsAnswer(const TSockAddrIn& from, const uint8_t* bytes, int length) const {
-  return FAwaitingReply && from.sin_addr == FServerAddress.sin_addr && from.sin_port == FServerAddress.sin_port &&
-         length >= kOriginateOffset + static_cast<int>(sizeof(TIpNTPTimestamp)) &&
-         std::memcmp(bytes + kOriginateOffset, &FSentStamp, sizeof FSentStamp) == 0;
-}
-
 void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
   if (socket != FSocket || FSocket == INVALID_SOCKET) {
     TIpCustomClient::NotifyRead(socket);
@@ -172,21 +250,31 @@ void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
   // read only to drain the socket.
   if (FReplyPosted) return;
 
+  TIpReplyVerdict verdict;
   if (length == SOCKET_ERROR) {
     // Nothing waiting (the event outlived its datagram): keep waiting for the answer.
-    if (WinSockAccess->WSAGetLastError()() == kWouldBlock) return;
-    std::memset(&FPacket, 0, sizeof FPacket);
-    FOversized = false;
-    FAwaitingReply = false;
+    const int error = WinSockAccess->WSAGetLastError()();
+    if (error == kWouldBlock) return;
+    verdict = ReadFailedVerdict(error);
   } else {
-    if (FBroadcastMode == bmUnicast && !IsAnswer(from, FReceiveBuffer.data(), length)) return;
-    FAwaitingReply = false;  // a replayed copy of this answer no longer matches
-    std::memset(&FPacket, 0, sizeof FPacket);
-    std::memcpy(&FPacket, FReceiveBuffer.data(), length < 48 ? static_cast<size_t>(length) : sizeof FPacket);
-    FOversized = length > static_cast<int>(sizeof FPacket);
+    const bool listening = FBroadcastMode == bmMulticast;
+    if (!listening && !FAwaitingReply) return;
+    const TIpSntpRequest request{FServerAddress, FSentStamp};
+    verdict = CheckReply(FReceiveBuffer.data(), static_cast<size_t>(length), from, listening ? nullptr : &request);
+    // A datagram that is not the answer (another source, another originate) is a spoof or a
+    // stale reply: the answer may still come.
+    if (!verdict.Answer) return;
   }
+  FAwaitingReply = false;  // a replayed copy of this answer no longer counts
+  std::memset(&FPacket, 0, sizeof FPacket);
+  if (length > 0) std::memcpy(&FPacket, FReceiveBuffer.data(), std::min(static_cast<size_t>(length), kPacketSize));
+  FVerdict = verdict;
+  FReplyReadTick = SystemApi().GetTickCount();
+  FReplyReadSeconds = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
   FReplyPosted = true;
-  WindowSystem().Post(WindowHandle(), IPM_SNTP_REPLY, 1, 0);
+  // Without its message the reply would never be handled, and the client would wait for it
+  // for ever: handle it now.
+  if (!WindowSystem().Post(WindowHandle(), IPM_SNTP_REPLY, 1, 0)) ReportReply();
 }
 
 bool TIpCustomSNTPClient::Dispatch(TMessage& message) {
@@ -200,35 +288,38 @@ bool TIpCustomSNTPClient::Dispatch(TMessage& message) {
 
 void TIpCustomSNTPClient::ProcessReply(TMessage& message) {
   if (message.WParam != 1) return;
-  if (FStaleReplies > 0) {
-    --FStaleReplies;
-    return;
-  }
-  FReplyPosted = false;
+  // Only the message posted for a datagram read counts. A stray one, a second one for the same
+  // datagram, or one for a reply that a newer request has voided finds no reply pending.
+  if (!FReplyPosted) return;
+  ReportReply();
+}
 
+void TIpCustomSNTPClient::ReportReply() {
+  FReplyPosted = false;
   double offset = 0, delay = 0;
   bool synchronized = false;
   const double t3 = NtpStampToSeconds(FPacket.TransmitTimestamp);
-  const uint8_t mode = FPacket.Flags & 7;
-  const uint8_t leap = FPacket.Flags >> 6;
-  // Stratum 0 is a kiss-o'-death and 16 or more an unsynchronised server; leap indicator 3
-  // says the server's clock is not set: none of them may set a clock.
-  FReplyValid = !FOversized && t3 != 0 && mode == 4 && leap != 3 && FPacket.Stratum >= 1 && FPacket.Stratum <= 15;
+  FReplyValid = FVerdict.Usable();
   if (FReplyValid) {
     const double t1 = NtpStampToSeconds(FPacket.OriginateTimestamp);
     const double t2 = NtpStampToSeconds(FPacket.ReceiveTimestamp);
-    const double t4 = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
-    // The RFC 2030 formula as printed: the server's hold time enters as (T2 - T3).
-    delay = ((t4 - t1) - (t2 - t3)) * 1000;
+    // T4 is when the datagram was read, however long the reply then waited to be handled.
+    const double t4 = FReplyReadSeconds;
+    // The time on the network: the whole exchange less the time the server held the request.
+    delay = ((t4 - t1) - (t3 - t2)) * 1000;
     const double offsetSeconds = ((t2 - t1) + (t3 - t4)) / 2;
     offset = offsetSeconds * 1000;
     if (FSyncThreshold > 0 && std::fabs(offset) > FSyncThreshold) {
-      SystemApi().SetSystemTime(DateTimeToSystemTime(NtpSecondsToDateTime(t4 + offsetSeconds)));
+      const double now = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
+      SystemApi().SetSystemTime(DateTimeToSystemTime(NtpSecondsToDateTime(now + offsetSeconds)));
       synchronized = true;
     }
   }
+  const uint32_t answered = FRequestSerial;
   if (OnSNTPTime) OnSNTPTime(this, NtpSecondsToDateTime(t3), offset, delay, FPacket.Stratum, synchronized);
-  if (FBroadcastMode == bmUnicast) FinishRequest();
+  // A request the handler has made meanwhile has a socket of its own, maybe with the answered
+  // socket's number: it stays open for its answer.
+  if (FBroadcastMode == bmUnicast && FRequestSerial == answered) FinishRequest();
 }
 
 void TIpCustomSNTPClient::FinishRequest() {

@@ -42,6 +42,54 @@ TIpNTPTimestamp DateTimeToNtpStamp(TDateTime dateTime);
 double DateTimeToNtpSeconds(TDateTime dateTime);
 TDateTime NtpSecondsToDateTime(double seconds);
 
+// Why a datagram read from the request socket cannot be used as the answer.
+enum TIpReplyFault : uint8_t {
+  rfNone,            // a usable answer
+  rfReadFailed,      // the read itself failed: there are no bytes
+  rfWrongSource,     // not from the server's address and port
+  rfTooShort,        // fewer than 48 bytes
+  rfOversized,       // more than 48 bytes, and not 48 followed by a key id and a digest
+  rfWrongOrigin,     // does not echo the request's transmit stamp
+  rfNotServer,       // a mode other than 4 (server)
+  rfKissOfDeath,     // stratum 0: the server refuses; its reference id carries the code
+  rfNoTransmitTime,  // the transmit timestamp is zero
+  rfLeapAlarm,       // leap indicator 3: the server's clock is not set
+  rfUnsynchronised,  // stratum 16 or more
+};
+
+struct TIpReplyVerdict {
+  TIpReplyFault Fault = rfNone;
+  // Comes from the server and echoes the request's stamp, so it is the answer (usable or
+  // not). A datagram that is not may be a spoof or a stale reply: a client waiting for the
+  // answer drops it and goes on waiting.
+  bool Answer = false;
+  size_t Length = 0;
+  uint8_t Mode = 0;
+  uint8_t Stratum = 0;
+  char KissCode[5] = {};  // the reference id as text, unprintable bytes as '?'
+  int ReadError = 0;
+
+  bool Usable() const { return Fault == rfNone; }
+  // What is wrong, in a few words ("kiss-o'-death RATE", "stratum 16 (...)"); empty when usable.
+  String Reason() const;
+};
+
+// The request a reply has to answer: the server it went to and the transmit stamp it carried.
+struct TIpSntpRequest {
+  TSockAddrIn Server;
+  TIpNTPTimestamp Stamp;
+};
+
+// Checks one datagram of `length` bytes that came from `source`. Without a request (a
+// listener that sent nothing) any source and originate stamp are taken. The first fault found
+// is the verdict, in this order: source, length, originate, mode, kiss-o'-death, transmit
+// time, leap indicator, stratum. The kiss-o'-death comes before the transmit time and the leap
+// indicator because a refusing server sends it with leap indicator 3 and often without a time.
+TIpReplyVerdict CheckReply(const uint8_t* bytes, size_t length, const TSockAddrIn& source,
+                           const TIpSntpRequest* request);
+// The verdict when recvfrom failed with WinSock error `error`.
+TIpReplyVerdict ReadFailedVerdict(int error);
+
 constexpr uint32_t IPM_SNTP_REPLY = 0x129B;
 constexpr uint16_t NtpPort = 123;
 
@@ -63,8 +111,15 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   void SendRequest();
 
   // Whether the reply being reported (or last reported) through OnSNTPTime may be applied:
-  // mode 4, a transmit stamp, leap indicator not 3, stratum 1 to 15, and no longer than 48 bytes.
+  // mode 4, a transmit stamp, leap indicator not 3, stratum 1 to 15, and 48 bytes long (or 68
+  // or 72 with a key id and digest after them).
   bool ReplyValid() const { return FReplyValid; }
+  // The checks' verdict on that reply, and its reason in words (empty for a valid reply).
+  const TIpReplyVerdict& ReplyVerdict() const { return FVerdict; }
+  String ReplyReason() const { return FVerdict.Reason(); }
+  // The tick count (SystemApi().GetTickCount()) when that reply was read: a user of the
+  // server's time adds what has elapsed since, as the reply may wait before it is handled.
+  uint32_t ReplyReadTick() const { return FReplyReadTick; }
   // The open request socket, INVALID_SOCKET when none.
   TSocket RequestSocket() const { return FSocket; }
   const TIpNTPPacket& Packet() const { return FPacket; }
@@ -90,8 +145,8 @@ class TIpCustomSNTPClient : public TIpCustomClient {
 
  private:
   void CloseRequestSocket();
-  // Whether a datagram read in unicast mode is the answer to the request that is out.
-  bool IsAnswer(const TSockAddrIn& from, const uint8_t* bytes, int length) const;
+  // Reports the reply read (offset, delay, OnSNTPTime) and ends its request.
+  void ReportReply();
 
   TIpBroadcastMode FBroadcastMode = bmUnicast;
   int32_t FPollInterval = 0;
@@ -104,12 +159,15 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // The transmit stamp of the request that is out, as sent; cleared once answered.
   TIpNTPTimestamp FSentStamp{};
   bool FAwaitingReply = false;
-  bool FOversized = false;  // the reply read was longer than 48 bytes
+  // Counts the requests made, so that the end of a reply's event can tell whether its handler
+  // has made a new one (socket numbers do not tell: a closed one is handed out again).
+  uint32_t FRequestSerial = 0;
+  TIpReplyVerdict FVerdict;  // of the reply read last
+  uint32_t FReplyReadTick = 0;
+  double FReplyReadSeconds = 0;  // UTC, seconds since 1900, when it was read (T4)
   bool FReplyValid = false;
-  // A read reply has been posted as IPM_SNTP_REPLY and not yet processed.
+  // A reply has been read for the request that is out and not yet reported.
   bool FReplyPosted = false;
-  // Posted replies that a newer request has made void; their messages are skipped.
-  int FStaleReplies = 0;
   std::vector<uint8_t> FReceiveBuffer;
 };
 

@@ -237,6 +237,34 @@ TEST_F(SetupTest, ReplyBecomesJapanTimePlusTheOffset) {
   EXPECT_EQ(Form->Outcome(), soClockSet);
 }
 
+TEST_F(SetupTest, AReplyHandledLaterSetsTheClockToTheTimeItIsThen) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  // The second case reads the reply just before the tick counter wraps.
+  for (uint32_t tickAtSend : {5000u, 0xFFFFFA00u}) {
+    SCOPED_TRACE(tickAtSend);
+    Platform.LocalTimesSet.clear();
+    Platform.Tick = tickAtSend;
+    Form->SynchronizeNow();
+    const TSocket s = Form->SNTPC->RequestSocket();
+    const TDateTime serverUtc = EncodeDate(2024, 1, 1);
+    // 400 ms on the network, then the reply is read; it is handled 3 s later (a box was open,
+    // the process runs at idle priority).
+    Platform.Advance(400);
+    Queue(s, WinSock.Fake.Sockets[s].Sent.back().Bytes, serverUtc, 0x1C, 2);
+    Form->SNTPC->NotifyRead(s);
+    Platform.Tick += 3000;
+    Platform.UtcNow += 3.0 / 86400.0;
+    Platform.ProcessMessages();
+    ASSERT_EQ(Platform.LocalTimesSet.size(), 1u);
+    // The transmit time, plus half the round trip, plus the 3 s: 09:00:03.200 in Japan.
+    const TSystemTime& st = Platform.LocalTimesSet[0];
+    EXPECT_EQ(st.wYear * 10000 + st.wMonth * 100 + st.wDay, 20240101);
+    EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 90003);
+    EXPECT_NEAR(st.wMilliseconds, 200, 1);
+  }
+}
+
 TEST_F(SetupTest, OutOfRangeValuesAreBroughtIntoRange) {
   GivenSettings("UseNTPServer=ntp.test\r\nOffsetSec=75\r\nOffsetMin=99999\r\nUpdateTime=0\r\n");
   Start();
@@ -261,6 +289,27 @@ TEST_F(SetupTest, InvalidReplyIsNeverApplied) {
     EXPECT_EQ(std::get<0>(Balloons().back()), "設定警告");
   }
   EXPECT_EQ(Form->FLastSync, 0);
+}
+
+TEST_F(SetupTest, AnUnusableReplyIsNamedInTheWarningAndTheOneShotLine) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Sys.Line = "Kairotsu.exe /1";
+  Start();
+  // A server that refuses: stratum 0 with the code RATE in its reference id.
+  WinSock.Fake.OnSendTo = [this](TSocket s, const TFakeWinSock::Datagram& d) {
+    Queue(s, d.Bytes, EncodeDate(2024, 1, 1), 0x1C, 0);
+    std::memcpy(&WinSock.Fake.Sockets[s].Incoming.back().Bytes[12], "RATE", 4);
+  };
+  Platform.Advance(10000);
+  EXPECT_TRUE(Platform.LocalTimesSet.empty());
+  EXPECT_EQ(Platform.QuitCode, soInvalidReply);
+  ASSERT_FALSE(Balloons().empty());
+  auto [title, text, flags] = Balloons().back();
+  EXPECT_EQ(title, "設定警告");
+  EXPECT_EQ(text, "NTPサーバーの応答が正しくないため、時刻を設定しませんでした。 (kiss-o'-death RATE)");
+  EXPECT_NE(Sys.Console.find("Kairotsu: NTPサーバーの応答が正しくないため、時刻を設定しませんでした。 "
+                             "(kiss-o'-death RATE)\r\n"),
+            String::npos);
 }
 
 TEST_F(SetupTest, RefusedClockSettingIsNotASync) {

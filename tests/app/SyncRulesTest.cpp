@@ -40,6 +40,30 @@ TEST(SyncRules, AppliedTimeAddsNineHoursAndTheOffset) {
   EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 90000);
 }
 
+TEST(SyncRules, TheTimeToSetIsTheServersTimeCarriedForwardToNow) {
+  struct Case {
+    const char* What;
+    double DelayMs;
+    uint32_t ReadTick, NowTick;
+    int OffsetSec, OffsetMin;
+    double ExpectedMsAfter9;  // milliseconds after 09:00:00 local on the transmit date
+  };
+  const Case cases[] = {
+      {"handled at once, no delay", 0, 1000, 1000, 0, 0, 0},
+      {"half the round trip is the way back", 400, 1000, 1000, 0, 0, 200},
+      {"handled 3 s after it was read", 400, 1000, 4000, 0, 0, 3200},
+      {"the tick counter wraps meanwhile", 0, 0xFFFFF830u, 1000, 0, 0, 3000},
+      {"a negative delay (impossible stamps) moves nothing back", -50, 1000, 1000, 0, 0, 0},
+      {"with the user's offsets", 400, 1000, 4000, 30, 90, 3200 + (90 * 60 + 30) * 1000.0},
+  };
+  const TDateTime transmit = EncodeDate(2024, 1, 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const TDateTime t = LocalTimeToSet(transmit, c.DelayMs, c.ReadTick, c.NowTick, c.OffsetSec, c.OffsetMin);
+    EXPECT_NEAR((t - transmit - 9.0 / 24.0) * 86400000.0, c.ExpectedMsAfter9, 0.01);
+  }
+}
+
 TEST(SyncRules, SpinTextsAndRanges) {
   EXPECT_EQ(SpinTextValue("42", 10), 42);
   EXPECT_EQ(SpinTextValue("abc", 10), 10);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end tests of the real Kairotsu.exe under Wine, each case in a temporary folder of its
 # own with a fresh copy of the program, against the native SNTP test server on loopback
-# addresses 127.0.0.61 to .64 (127.0.0.69 has nothing listening).
+# addresses 127.0.0.61 to .64 (127.0.0.69 has nothing listening; section 4 serves .81 and .82).
 #   run-e2e.sh KAIROTSU.exe SNTP-SERVER
 # Needs the CTest fixture "wine" (Xvfb and a persistent wineserver; the display is in
 # $KAIROTSU_WINEPREFIX.display). Every check prints what it looked at; any failed check makes
@@ -241,6 +241,28 @@ status=0
 show "$dir/out.txt"
 expect "/q of an exe in a folder of ${#deep} characters: status 0 (got $status)" test "$status" -eq 0
 expect "and it printed the offset" grep -q '^Offset *: *-\?[0-9]\+ ms' "$dir/out.txt"
+
+echo "== 5. Query (/q): a server that holds its reply, a kiss-o'-death code, blanks around the name"
+# A server of this section's own: 127.0.0.81 is +3.250 s and holds each request 300 ms
+# between its receive and transmit stamps; 127.0.0.82 refuses with the code DENY.
+"$server" --lifetime 60 --serve 127.0.0.81,offset=3250,hold=300 --serve 127.0.0.82,mode=kiss,code=DENY \
+  >"$work/server4.log" 2>&1 &
+pids+=($!)
+wait_until 5 grep -q ready "$work/server4.log" || fail "the second SNTP test server started"
+dir=$(fresh Kairotsu.exe)
+query 127.0.0.81
+offset=$(sed -n 's/^Offset *: *\(-\?[0-9]\+\) ms.*/\1/p' "$dir/out.txt")
+delay=$(sed -n 's/^Delay *: *\(-\?[0-9]\+\) ms.*/\1/p' "$dir/out.txt")
+expect "127.0.0.81 (+3.250 s, holds 300 ms): status 0 (got $status)" test "$status" -eq 0
+expect "delay under 100 ms: the hold is the server's, not the network's (got ${delay:-none})" \
+  test -n "$delay" -a "${delay:-999}" -ge 0 -a "${delay:-999}" -lt 100
+expect "offset 3250 +- 5 ms (got ${offset:-none})" test -n "$offset" -a "${offset:-0}" -ge 3245 -a "${offset:-0}" -le 3255
+query 127.0.0.82
+expect "127.0.0.82 (kiss-o'-death DENY): status 3 (got $status)" test "$status" -eq 3
+expect "the result names the code" grep -q "^Result *: unusable reply: kiss-o'-death DENY" "$dir/out.txt"
+query " 127.0.0.81 "
+expect "\" 127.0.0.81 \" (blanks around the name): status 0 (got $status)" test "$status" -eq 0
+expect "the server is named without the blanks" grep -Eq $'^Server *: 127\\.0\\.0\\.81\r?$' "$dir/out.txt"
 
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2

@@ -32,6 +32,7 @@ std::unique_ptr<TMessageWindow> TFakePlatform::CreateMessageWindow(TWndMethod ha
 }
 
 bool TFakePlatform::Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) {
+  if (RefusedPost != 0 && msg == RefusedPost) return false;
   if (!FWindows.count(wnd)) {
     ForeignPosts.push_back({wnd, msg, wparam, lparam});
     return wnd != 0;

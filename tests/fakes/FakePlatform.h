@@ -35,6 +35,7 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   // Runs while a message box is "open" (before ShowMessageBox returns).
   std::function<void()> DuringMessageBox;
   bool TimersRefused = false;  // SetTimer fails
+  uint32_t RefusedPost = 0;    // posting this message fails (as with a full message queue)
   int QuitCode = -1;           // PostQuitMessage's code, -1 before it
   // Messages posted to windows that are not fake message windows (e.g. attached windows).
   struct Posted {

@@ -156,8 +156,9 @@ TEST_F(SntpClient, OffsetAndDelayFromFixedStamps) {
   Platform.UtcNow += 0.5 / 86400.0;    // T4 = T1 + 0.5
   Deliver(s, r);
   ASSERT_EQ(Reports.size(), 1u);
-  // delay = (T4 - T1) - (T2 - T3); offset = ((T2 - T1) + (T3 - T4)) / 2
-  EXPECT_NEAR(Reports[0].Delay, 625.0, 1e-3);
+  // delay = (T4 - T1) - (T3 - T2): the 125 ms the server held the request are not network
+  // time; offset = ((T2 - T1) + (T3 - T4)) / 2
+  EXPECT_NEAR(Reports[0].Delay, 375.0, 1e-3);
   EXPECT_NEAR(Reports[0].Offset, 9937.5, 1e-3);
   EXPECT_EQ(Reports[0].Stratum, 3);
   EXPECT_FALSE(Reports[0].Synchronized);
@@ -166,6 +167,22 @@ TEST_F(SntpClient, OffsetAndDelayFromFixedStamps) {
   EXPECT_TRUE(Platform.SystemTimesSet.empty());  // threshold 0: never set
   EXPECT_TRUE(Sock(s).Closed);
   EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+}
+
+TEST_F(SntpClient, AReplyIsTimedWhenItIsReadNotWhenItIsHandled) {
+  TSocket s = Send();
+  auto r = Reply(s, 0.0);  // T2 = T3 = T1
+  Platform.Advance(250);   // on the network
+  Sock(s).Incoming.push_back({r, kServer, 123});
+  Client.NotifyRead(s);
+  const uint32_t readTick = Platform.Tick;
+  Platform.Tick += 3000;  // the message loop was busy
+  Platform.UtcNow += 3.0 / 86400.0;
+  Platform.ProcessMessages();
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_NEAR(Reports[0].Delay, 250.0, 0.01);
+  EXPECT_NEAR(Reports[0].Offset, -125.0, 0.01);
+  EXPECT_EQ(Client.ReplyReadTick(), readTick);
 }
 
 TEST_F(SntpClient, SyncThresholdIsStrictlyExceededBeforeTheClockIsSet) {
@@ -266,6 +283,24 @@ TEST_F(SntpClient, DatagramLongerThanAPacketIsAnInvalidReply) {
   EXPECT_TRUE(Sock(s).Closed);
 }
 
+TEST_F(SntpClient, KeyIdAndDigestAfterThePacketAreReadOtherLengthsAreRefused) {
+  // 68 and 72 bytes: the 48 bytes, a key id and an MD5 or SHA-1 digest.
+  const std::pair<size_t, bool> cases[] = {{47, false}, {48, true},  {49, false}, {52, false}, {60, false},
+                                           {68, true},  {70, false}, {72, true},  {76, false}, {1000, false}};
+  for (auto [length, valid] : cases) {
+    SCOPED_TRACE(testing::Message() << length << " bytes");
+    Reports.clear();
+    TSocket s = Send();
+    auto r = Reply(s, 2.0);
+    r.resize(length, 0x5A);
+    Deliver(s, r);
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_EQ(Reports[0].Valid, valid);
+    EXPECT_NEAR(Reports[0].Offset, valid ? 2000.0 : 0.0, 1.0);
+    EXPECT_TRUE(Sock(s).Closed);
+  }
+}
+
 TEST_F(SntpClient, ForeignDatagramsAreDroppedAndTheRealReplyStillCounts) {
   TSocket s = Send();
   auto real = Reply(s, 3.0);
@@ -362,6 +397,35 @@ TEST_F(SntpClient, ANewRequestClosesTheOneStillWaiting) {
   EXPECT_EQ(Reports.size(), 1u);
 }
 
+TEST_F(SntpClient, ARequestMadeFromTheReplyEventStaysOpenAndIsAnswered) {
+  for (bool reused : {false, true}) {
+    SCOPED_TRACE(reused ? "the new socket gets the answered one's number" : "the new socket has a number of its own");
+    Reports.clear();
+    const TSocket answered = Send();
+    TSocket next = INVALID_SOCKET;
+    Client.OnSNTPTime = [&](TObject*, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
+      Reports.push_back({t, offset, delay, stratum, sync, Client.ReplyValid()});
+      if (Reports.size() > 1) return;
+      // The platform hands out the number of a closed socket again.
+      if (reused) Fake().NextSocket = answered;
+      Client.SendRequest();
+      next = Client.RequestSocket();
+      if (reused) Sock(next).Closed = false;
+    };
+    Deliver(answered, Reply(answered));
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_EQ(next == answered, reused);
+    EXPECT_EQ(Client.RequestSocket(), next);
+    EXPECT_FALSE(Sock(next).Closed);
+    Deliver(next, Reply(next, 4.0));
+    ASSERT_EQ(Reports.size(), 2u);
+    EXPECT_TRUE(Reports[1].Valid);
+    EXPECT_NEAR(Reports[1].Offset, 4000.0, 1.0);
+    EXPECT_TRUE(Sock(next).Closed);
+    EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+  }
+}
+
 TEST_F(SntpClient, UnresolvableServerIsReportedAndNothingIsSent) {
   Client.SetServer("nowhere.test");
   TSocket s = Send();
@@ -410,6 +474,46 @@ TEST_F(SntpClient, ReadEventsOfOtherSocketsAndOtherReplyMessagesAreNotReplies) {
   EXPECT_TRUE(Reports.empty());
   EXPECT_EQ(Sock(s).Incoming.size(), 1u);
   EXPECT_FALSE(Sock(s).Closed);
+}
+
+TEST_F(SntpClient, OnlyADatagramReadForTheRequestIsReportedAndOnlyOnce) {
+  auto stray = [&] {
+    Platform.Post(Client.WindowHandle(), IPM_SNTP_REPLY, 1, 0);
+    Platform.ProcessMessages();
+  };
+  stray();  // before any request
+  EXPECT_TRUE(Reports.empty());
+
+  TSocket s = Send();
+  stray();  // a request is out, nothing has been read
+  EXPECT_TRUE(Reports.empty());
+  EXPECT_FALSE(Sock(s).Closed);
+
+  // A second message for the datagram read, before the first is handled.
+  Sock(s).Incoming.push_back({Reply(s, 2.0), kServer, 123});
+  Client.NotifyRead(s);
+  Platform.Post(Client.WindowHandle(), IPM_SNTP_REPLY, 1, 0);
+  Platform.ProcessMessages();
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_TRUE(Reports[0].Valid);
+
+  stray();  // after the reply was reported
+  EXPECT_EQ(Reports.size(), 1u);
+}
+
+TEST_F(SntpClient, AReplyWhoseMessageCannotBePostedIsReportedAtOnce) {
+  Platform.RefusedPost = IPM_SNTP_REPLY;
+  for (double ahead : {2.0, 3.0}) {
+    SCOPED_TRACE(ahead);
+    Reports.clear();
+    TSocket s = Send();
+    Deliver(s, Reply(s, ahead));
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_TRUE(Reports[0].Valid);
+    EXPECT_NEAR(Reports[0].Offset, ahead * 1000.0, 1.0);
+    EXPECT_TRUE(Sock(s).Closed);
+    EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+  }
 }
 
 TEST_F(SntpClient, PollTimerSendsOneRequestPerReply) {

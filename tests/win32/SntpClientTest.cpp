@@ -110,12 +110,63 @@ TEST_F(SntpClientWine, InjectedOffsetAndDelayAreMeasured) {
   EXPECT_EQ(p.Client.RequestSocket(), INVALID_SOCKET);
 }
 
+TEST_F(SntpClientWine, TheServersHoldTimeIsNotPartOfTheDelay) {
+  Probe p(ServerFor("hold"));  // +3250 ms, holds each request 300 ms between its two stamps
+  p.Client.SendRequest();
+  ASSERT_TRUE(WindowSystem().PumpUntil([&] { return !p.Reports.empty(); }, 5000));
+  const Report& r = p.Reports[0];
+  EXPECT_TRUE(r.Valid);
+  EXPECT_NEAR(r.Offset, 3250.0, 5.0);
+  EXPECT_GE(r.Delay, -1.0);
+  EXPECT_LT(r.Delay, 100.0);
+}
+
+TEST_F(SntpClientWine, RepliesWithAKeyIdAndDigestAreRead) {
+  for (const char* mode : {"keyed-md5", "keyed-sha1"}) {
+    SCOPED_TRACE(mode);
+    Probe p(ServerFor(mode));
+    p.Client.SendRequest();
+    ASSERT_TRUE(WindowSystem().PumpUntil([&] { return !p.Reports.empty(); }, 5000));
+    EXPECT_TRUE(p.Reports[0].Valid);
+    EXPECT_EQ(p.Reports[0].Stratum, 2);
+    EXPECT_NEAR(p.Reports[0].Offset, 0.0, 50.0);
+  }
+}
+
+TEST_F(SntpClientWine, ARequestMadeFromTheReplyEventIsAnsweredToo) {
+  Probe p(ServerFor("normal"));
+  p.Client.OnSNTPTime = [&](TObject*, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
+    p.Reports.push_back({t, offset, delay, stratum, sync, p.Client.ReplyValid()});
+    if (p.Reports.size() == 1) p.Client.SendRequest();
+  };
+  p.Client.SendRequest();
+  EXPECT_TRUE(WindowSystem().PumpUntil([&] { return p.Reports.size() >= 2; }, 5000));
+  ASSERT_EQ(p.Reports.size(), 2u);
+  EXPECT_TRUE(p.Reports[1].Valid);
+  EXPECT_NEAR(p.Reports[1].Offset, 3250.0, 5.0);
+  EXPECT_EQ(p.Client.RequestSocket(), INVALID_SOCKET);
+}
+
+TEST_F(SntpClientWine, AReplyMessagePostedFromOutsideIsNotAReply) {
+  Probe p(ServerFor("none"));
+  p.Client.SendRequest();
+  ASSERT_TRUE(PostMessageA(reinterpret_cast<HWND>(p.Client.WindowHandle()), IPM_SNTP_REPLY, 1, 0));
+  PumpFor(300);
+  EXPECT_TRUE(p.Reports.empty());
+  EXPECT_NE(p.Client.RequestSocket(), INVALID_SOCKET);
+}
+
 TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
   struct Case {
     const char* Mode;
     uint8_t Stratum;
+    const char* Reason;
   };
-  const Case cases[] = {{"mode3", 2}, {"zero-transmit", 2}, {"kiss", 0}, {"leap3", 2}, {"long", 2}};
+  const Case cases[] = {{"mode3", 2, "not a server reply (mode 3)"},
+                        {"zero-transmit", 2, "no transmit time"},
+                        {"kiss", 0, "kiss-o'-death RATE"},
+                        {"leap3", 2, "leap indicator 3 (the server's clock is not set)"},
+                        {"long", 2, "oversized (60 bytes)"}};
   std::vector<std::unique_ptr<Probe>> probes;
   for (const Case& c : cases) {
     probes.push_back(std::make_unique<Probe>(ServerFor(c.Mode)));
@@ -139,6 +190,7 @@ TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
     EXPECT_EQ(r.Delay, 0.0);
     EXPECT_FALSE(r.Synchronized);
     EXPECT_EQ(r.Stratum, cases[i].Stratum);
+    EXPECT_EQ(p.Client.ReplyReason(), cases[i].Reason);
     // The transmit time is passed on as it came: none, or the server's own time.
     if (String(cases[i].Mode) == "zero-transmit")
       EXPECT_EQ(r.TimeStamp, 2.0);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs SntpClientTest under Wine against chrony and the SNTP test server, each on loopback
-# addresses of its own (127.0.0.31 to .44). Whatever happens, everything started here is
+# addresses of its own (127.0.0.30 to .46). Whatever happens, everything started here is
 # stopped (by process id) and the temporary folder removed.
 #   SntpClientTest.sh WINE-RUN TEST.exe
 set -uo pipefail
@@ -63,14 +63,16 @@ else
 fi
 
 # The test server: one endpoint per behaviour.
-modes=(normal mode3 zero-transmit wrong-originate kiss leap3 other-port other-address long none twice spoof-then-real)
-args=(--lifetime 240 --record "$work/requests.txt" --spoof-from 127.0.0.44)
+modes=(normal mode3 zero-transmit wrong-originate kiss leap3 other-port other-address long none twice spoof-then-real
+  hold keyed-md5 keyed-sha1)
+args=(--lifetime 240 --record "$work/requests.txt" --spoof-from 127.0.0.30)
 servers=
 n=32
 for m in "${modes[@]}"; do
   addr=127.0.0.$n
   case $m in
     normal | spoof-then-real) args+=(--serve "$addr,mode=$m,offset=3250,delay=200") ;;
+    hold) args+=(--serve "$addr,mode=normal,offset=3250,hold=300") ;;
     *) args+=(--serve "$addr,mode=$m") ;;
   esac
   servers+="$m=$addr;"

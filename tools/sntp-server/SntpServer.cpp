@@ -5,14 +5,18 @@
 // lifetime, or on SIGTERM/SIGINT.
 //
 //   sntp-server [--lifetime S] [--record FILE] [--port P] [--spoof-from ADDR]
-//               --serve ADDR[,mode=M][,offset=MS][,delay=MS][,stratum=N] ...
+//               --serve ADDR[,mode=M][,offset=MS][,delay=MS][,hold=MS][,stratum=N][,code=XXXX] ...
 //   sntp-server --probe ADDR [--port P] [--timeout MS]
 //
 // Modes: normal, mode3 (echo in client mode), zero-transmit, wrong-originate, kiss (stratum 0,
-// "RATE"), leap3, other-port (reply from another source port), other-address (reply from the
-// --spoof-from address), long (60 bytes), none (no reply), twice (two identical replies),
-// spoof-then-real (a reply with a wrong originate and one from another port, both 100 s off,
-// then the real one).
+// the reference id `code`, "RATE" unless given), leap3, other-port (reply from another source
+// port), other-address (reply from the --spoof-from address), long (60 bytes), none (no reply),
+// twice (two identical replies), spoof-then-real (a reply with a wrong originate and one from
+// another port, both 100 s off, then the real one), keyed-md5 and keyed-sha1 (the 48 bytes
+// followed by a key id and a 16- or 20-byte digest, as a server with symmetric keys sends).
+// `delay` is network delay, half before the receive stamp and half after the transmit stamp;
+// `hold` is time the server itself keeps the request: the receive stamp is taken, then the
+// server waits, then the transmit stamp is taken as the reply leaves.
 // --probe sends one request and exits 0 when a synchronised server answers (mode 4, leap
 // indicator not 3, stratum 1-15), printing what it saw.
 #include <arpa/inet.h>
@@ -22,6 +26,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -46,7 +51,9 @@ struct Endpoint {
   std::string Mode = "normal";
   double OffsetMs = 0;
   double DelayMs = 0;
+  double HoldMs = 0;
   int Stratum = 2;
+  std::string KissCode = "RATE";
   int Socket = -1;
 };
 
@@ -135,6 +142,7 @@ void Answer(Endpoint& e, const uint8_t* request, const sockaddr_in& client, cons
   Put64(&r[16], received - (uint64_t(16) << 32));
   std::memcpy(&r[24], request + 40, 8);
   Put64(&r[32], received);
+  SleepMs(e.HoldMs);
   Put64(&r[40], NtpNow(e.OffsetMs));
   SleepMs(e.DelayMs / 2);
 
@@ -143,10 +151,17 @@ void Answer(Endpoint& e, const uint8_t* request, const sockaddr_in& client, cons
   if (e.Mode == "wrong-originate") r[31] ^= 0x01;
   if (e.Mode == "kiss") {
     r[1] = 0;
-    std::memcpy(&r[12], "RATE", 4);
+    std::memset(&r[12], 0, 4);
+    std::memcpy(&r[12], e.KissCode.data(), std::min<size_t>(e.KissCode.size(), 4));
   }
   if (e.Mode == "leap3") r[0] |= 0xC0;
   if (e.Mode == "long") r.resize(60, 0);
+  if (e.Mode == "keyed-md5" || e.Mode == "keyed-sha1") {
+    // Key id 1 and a digest the client does not check (it has no key).
+    const uint8_t keyId[4] = {0, 0, 0, 1};
+    r.insert(r.end(), keyId, keyId + 4);
+    r.resize(r.size() + (e.Mode == "keyed-md5" ? 16 : 20), 0xA5);
+  }
 
   if (e.Mode == "other-port" || e.Mode == "other-address") {
     SocketGuard other{BoundSocket(e.Mode == "other-port" ? e.Address : spoofFrom, e.Mode == "other-port" ? 0 : port)};
@@ -214,8 +229,12 @@ Endpoint ParseServe(const std::string& text) {
       e.OffsetMs = std::atof(value.c_str());
     else if (key == "delay")
       e.DelayMs = std::atof(value.c_str());
+    else if (key == "hold")
+      e.HoldMs = std::atof(value.c_str());
     else if (key == "stratum")
       e.Stratum = std::atoi(value.c_str());
+    else if (key == "code")
+      e.KissCode = value;
     else
       std::fprintf(stderr, "sntp-server: unknown setting %s\n", key.c_str());
     pos = next;
