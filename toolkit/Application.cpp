@@ -42,7 +42,10 @@ THandle TApplication::Handle() {
   return FWindow->Handle();
 }
 
-void TApplication::HookMainWindow(const void* key, TWindowHook hook) { FHooks.push_back({key, std::move(hook)}); }
+void TApplication::HookMainWindow(const void* key, TWindowHook hook) {
+  Handle();
+  FHooks.push_back({key, std::move(hook)});
+}
 
 void TApplication::UnhookMainWindow(const void* key) {
   FHooks.erase(std::remove_if(FHooks.begin(), FHooks.end(), [&](const Hook& h) { return h.Key == key; }), FHooks.end());

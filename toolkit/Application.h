@@ -44,7 +44,9 @@ class TApplication : public TComponent {
   // program on the task bar and receives the broadcasts that reach top-level windows.
   THandle Handle();
   // Hooks see every message of the application's window in the order they were installed,
-  // until one has handled it. `key` identifies the hook for UnhookMainWindow.
+  // until one has handled it. `key` identifies the hook for UnhookMainWindow. The window is
+  // created here if it does not exist yet: a hook waits for broadcasts ("TaskbarCreated") that
+  // reach only windows which exist when they are sent.
   void HookMainWindow(const void* key, TWindowHook hook);
   void UnhookMainWindow(const void* key);
 

@@ -382,10 +382,22 @@ TEST_F(SetupTest, ClosingTheVisibleDialogOnlyHidesItAndAHiddenCloseSaves) {
 TEST_F(SetupTest, NoHiddenWindowOfTheProgramRefusesTheEndOfTheSession) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Start();
-  App.Handle();  // the application's window too
   auto windows = Platform.Windows();
   EXPECT_GE(windows.size(), 5u);  // socket control, check timer, simple timers, tray handler, application
   for (THandle w : windows) EXPECT_EQ(WindowSystem().Send(w, WM_QUERYENDSESSION, 0, 0), 1) << w;
+}
+
+TEST_F(SetupTest, TaskbarRestartAddsTheIconAgainFromStartUpOn) {
+  GivenSettings("UseNTPServer=ntp.test\r\nBootUpdateTime=0\r\n");
+  Start();  // nothing more: no menu opened, no dialog shown
+  ASSERT_EQ(Tray.Icons.size(), 1u);
+  Tray.RestartTaskbar();
+  // The new task bar announces itself to every top-level window.
+  uint32_t taskbarCreated = Platform.RegisterMessage("TaskbarCreated");
+  for (THandle w : Platform.Windows()) Platform.Send(w, taskbarCreated, 0, 0);
+  ASSERT_EQ(Tray.Icons.size(), 1u);
+  EXPECT_STREQ(Tray.Icons.begin()->second.szTip, "Kairotsu");
+  EXPECT_NE(Tray.Icons.begin()->second.hIcon, 0u);
 }
 
 TEST_F(SetupTest, OkAddsANewServerFirstAndCancelRestores) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end tests of the real Kairotsu.exe under Wine, each case in a temporary folder of its
 # own with a fresh copy of the program, against the native SNTP test server on loopback
-# addresses 127.0.0.61 to .64 (127.0.0.69 has nothing listening).
-#   run-e2e.sh KAIROTSU.exe SNTP-SERVER
+# addresses 127.0.0.61 to .64 (127.0.0.69 has nothing listening). The shell and the keyboard
+# are driven from outside by e2e-driver.exe (tests/e2e/DriverWin32.cpp).
+#   run-e2e.sh KAIROTSU.exe SNTP-SERVER E2E-DRIVER.exe
 # Needs the CTest fixture "wine" (Xvfb and a persistent wineserver; the display is in
 # $KAIROTSU_WINEPREFIX.display). Every check prints what it looked at; any failed check makes
 # the script end with status 1. Servers, programs and folders started or made here are removed
@@ -13,7 +14,8 @@
 # only there is the setting refused.
 set -uo pipefail
 exe=$(realpath "${1:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER}")
-server=$(realpath "${2:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER}")
+server=$(realpath "${2:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER E2E-DRIVER.exe}")
+driver=$(realpath "${3:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER E2E-DRIVER.exe}")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wine_run=$here/../../tools/wine-run
 prefix=${KAIROTSU_WINEPREFIX:-$here/../../build/win32/wineprefix}
@@ -214,6 +216,27 @@ query 127.0.0.69
 expect "127.0.0.69 (nothing listening): status 2 (got $status)" test "$status" -eq 2
 expect "within 6.5 s (took $elapsed ms)" test "$elapsed" -le 6500
 expect "no query wrote an INI file" test ! -e "$dir/Kairotsu.ini"
+
+echo "== 4. A task-bar restart adds the icon again, the menu never opened"
+dir=$(fresh Kairotsu.exe)
+printf '[%s]\r\nBootUpdateTime=0\r\nUseNTPServer=127.0.0.61\r\n' "$user" >"$dir/Kairotsu.ini"
+"$wine_run" "$dir/Kairotsu.exe" >"$dir/out.txt" 2>&1 &
+run=$!
+runs+=("$run")
+# The program's icons that the shell holds, as e2e-driver lists them.
+icon_count() { "$wine_run" "$driver" icons 2>/dev/null | grep -c '^icon '; }
+has_icon() { (($(icon_count) >= 1)); }
+expect "its icon is in the notification area" wait_until 20 has_icon
+"$wine_run" "$driver" forget >"$dir/driver.txt" 2>&1
+show "$dir/driver.txt"
+expect "the shell has lost it, as a restarting task bar does" test "$(icon_count)" -eq 0
+"$wine_run" "$driver" taskbar-created >"$dir/driver.txt" 2>&1
+show "$dir/driver.txt"
+expect "the new task bar's \"TaskbarCreated\" brings it back" wait_until 10 has_icon
+count=$(icon_count)
+expect "once (got $count)" test "$count" -eq 1
+"$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+expect "a close request ends the hidden program" wait_until 15 stopped "$run"
 
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2

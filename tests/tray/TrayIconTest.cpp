@@ -383,8 +383,8 @@ TEST_F(TrayIconTest, TaskbarRestartAddsVisibleIconsAgain) {
   Shell.Calls.clear();
   uint32_t taskbarCreated = Platform.RegisterMessage("TaskbarCreated");
   ASSERT_EQ(TTrayIconHandler::TaskbarCreatedMessage(), taskbarCreated);
-  Platform.Post(App.Handle(), taskbarCreated, 0, 0);
-  Platform.ProcessMessages();
+  // The new task bar announces itself to every top-level window.
+  for (THandle w : Platform.Windows()) Platform.Send(w, taskbarCreated, 0, 0);
   ASSERT_EQ(Shell.Calls.size(), 1u);
   EXPECT_EQ(Shell.Calls[0].Message, NIM_ADD);
   EXPECT_EQ(Shell.Calls[0].Data.uID, shown.IconId());
