@@ -60,3 +60,17 @@ void TApplication::WndProc(TMessage& message) {
   }
   message.CallDefault = true;
 }
+
+void TWindowedOwner::WatchWindow(const void* key, TWindowWatcher watcher) {
+  FWindowWatchers.emplace_back(key, std::move(watcher));
+}
+
+void TWindowedOwner::UnwatchWindow(const void* key) {
+  std::erase_if(FWindowWatchers, [&](const auto& w) { return w.first == key; });
+}
+
+void TWindowedOwner::WindowChanged(bool created) {
+  // A watcher may unwatch while it is told: tell a copy.
+  auto watchers = FWindowWatchers;
+  for (auto& [key, watcher] : watchers) watcher(created);
+}

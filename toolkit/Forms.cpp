@@ -25,6 +25,16 @@ void TForm::CreateFromResource(int resourceId) {
 
 void TForm::SetVisible(bool visible) { TWinControl::SetVisible(visible); }
 
+void TForm::PeerAttached() {
+  TWinControl::PeerAttached();
+  WindowChanged(true);
+}
+
+void TForm::PeerDetaching() {
+  WindowChanged(false);
+  TWinControl::PeerDetaching();
+}
+
 int TForm::ShowModal() {
   FModalResult = mrNone;
   FInModal = true;

@@ -91,6 +91,11 @@ class TForm : public TWinControl, public TWindowedOwner {
   // WM_CLOSE and WM_QUERYENDSESSION. Returns whether the message was handled.
   bool Dispatch(TMessage& message);
 
+ protected:
+  // The form's window has been made or is about to go: its watchers are told.
+  void PeerAttached() override;
+  void PeerDetaching() override;
+
  private:
   int FResourceId = 0;
   int FClientWidth = 0, FClientHeight = 0;

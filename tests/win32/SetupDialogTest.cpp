@@ -110,4 +110,22 @@ TEST_F(SetupDialogWine, OkSavesTheTypedValuesAddsTheServerAndHides) {
   EXPECT_EQ(ReadText(Dir + "NTP.lst").substr(0, 11), "127.0.0.9\r\n");
 }
 
+TEST_F(SetupDialogWine, ShowingTheDialogBringsItToTheFront) {
+  HWND form = Wnd(Form.get());
+  Form->Show();
+  // Another window of the process comes in front of it.
+  HWND other = CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  SetForegroundWindow(other);
+  WindowSystem().ProcessMessages();
+  ASSERT_EQ(GetForegroundWindow(), other);
+  // The tray icon's hook on the dialog (installed once the dialog's window exists) answers
+  // the notice of being shown by bringing the dialog to the front.
+  SendMessageA(form, WM_SHOWWINDOW, TRUE, 0);
+  WindowSystem().ProcessMessages();
+  EXPECT_EQ(GetForegroundWindow(), form);
+  DestroyWindow(other);
+}
+
 }  // namespace
