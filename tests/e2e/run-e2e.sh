@@ -62,7 +62,7 @@ export DISPLAY=$(cat "$prefix.display")
 export KAIROTSU_WINEPREFIX=$prefix
 
 # The test server: truthful, +3.250 s, kiss-o'-death, and one that never answers.
-"$server" --lifetime 180 --record "$work/requests.txt" --serve 127.0.0.61 --serve 127.0.0.62,offset=3250 \
+"$server" --lifetime 540 --record "$work/requests.txt" --serve 127.0.0.61 --serve 127.0.0.62,offset=3250 \
   --serve 127.0.0.63,mode=kiss --serve 127.0.0.64,mode=none >"$work/server.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do
@@ -237,6 +237,27 @@ count=$(icon_count)
 expect "once (got $count)" test "$count" -eq 1
 "$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
 expect "a close request ends the hidden program" wait_until 15 stopped "$run"
+
+echo "== 5. Escape in a spin edit cancels what was typed; the edits take no more than their limit"
+for edit in OffsetSec:987:98:5 OffsetMin:98765:9876:90 UpdateTime:98765:9876:45; do
+  IFS=: read -r name typed limited stored <<<"$edit"
+  echo " -- $name"
+  dir=$(fresh Kairotsu.exe)
+  # No server: the dialog opens at start.
+  printf '[%s]\r\nBootUpdateTime=0\r\nOffsetSec=5\r\nOffsetMin=90\r\nUpdateTime=45\r\n' "$user" >"$dir/Kairotsu.ini"
+  "$wine_run" "$dir/Kairotsu.exe" >"$dir/out.txt" 2>&1 &
+  run=$!
+  runs+=("$run")
+  expect "the dialog is shown" wait_until 20 has_window
+  "$wine_run" "$driver" type-escape "$name" "$typed" >"$dir/driver.txt" 2>&1
+  show "$dir/driver.txt"
+  expect "typing $typed shows $limited" grep -qx "typed: $limited" <(tr -d '\r' <"$dir/driver.txt")
+  expect "Escape hides the dialog with $name back at $stored" \
+    grep -qx "after Escape: $stored, dialog hidden" <(tr -d '\r' <"$dir/driver.txt")
+  "$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+  expect "a close request ends the program" wait_until 15 stopped "$run"
+  expect "$name=$stored is what it saved" grep -q "^$name=$stored"$'\r'"\$" "$dir/Kairotsu.ini"
+done
 
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2

@@ -151,3 +151,35 @@ TEST(Controls, AttachedWindowHoldsTheValues) {
   EXPECT_FALSE(box->Checked());
   EXPECT_EQ(box->Handle(), 0u);
 }
+
+namespace {
+// An edit's window that keeps the length limit it was given.
+class EditWindow final : public TControlPeer {
+ public:
+  int Limit = -1;
+  THandle Handle() const override { return 0x78; }
+  String GetText() const override { return "0"; }
+  void SetText(const String&) override {}
+  void SetMaxLength(int length) override { Limit = length; }
+  void SetBounds(int, int, int, int) override {}
+  void GetBounds(int& l, int& t, int& w, int& h) const override { l = t = w = h = 1; }
+  void SetVisible(bool) override {}
+  void SetEnabled(bool) override {}
+};
+}  // namespace
+
+TEST(Controls, EditLengthLimitGoesToItsWindow) {
+  TForm form(nullptr);
+  for (TCustomEdit* edit : {static_cast<TCustomEdit*>(form.AddControl<TEdit>("Edit")),
+                            static_cast<TCustomEdit*>(form.AddControl<TSpinEdit>("Spin"))}) {
+    edit->SetMaxLength(2);  // before the window exists
+    auto peer = std::make_unique<EditWindow>();
+    EditWindow* window = peer.get();
+    edit->AttachPeer(std::move(peer));
+    EXPECT_EQ(window->Limit, 2) << edit->Name();
+    edit->SetMaxLength(4);
+    EXPECT_EQ(window->Limit, 4) << edit->Name();
+    edit->SetMaxLength(0);  // no limit
+    EXPECT_EQ(window->Limit, 0) << edit->Name();
+  }
+}
