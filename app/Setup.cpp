@@ -1,6 +1,7 @@
 #include "app/Setup.h"
 
 #include <cmath>
+#include <exception>
 
 #include "app/AppSystem.h"
 #include "app/BIOS.h"
@@ -33,6 +34,14 @@ constexpr uint8_t kBalloonSeconds = 10;
 
 // The caption of the program's message boxes.
 String AppTitle() { return Application ? Application->Title() : String("Kairotsu"); }
+
+String MessageOf(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return ExceptionMessage(e);
+  }
+}
 
 // Pixel positions of the dialog's controls (left, top, width, height) at 96 dpi.
 struct TPlace {
@@ -261,24 +270,43 @@ void TSetup::CheckTimerTimer(TObject*) {
   SystemApi().SetPriorityClass(NORMAL_PRIORITY_CLASS);
   CheckTimer->SetEnabled(false);
   CheckTimer->SetInterval(UpdateIntervalMs());
+  // Nothing that waits for a person may hold up the cycle: errors reported during it are kept
+  // until the timer is armed again and the priority is back to idle, so that the schedule goes
+  // on (and the next cycle tries again) whatever happened and however long a box stays open.
+  std::exception_ptr failure;
+  FInCycle = true;
+  try {
+    SynchronizeNow();
+  } catch (const std::exception&) {
+    failure = std::current_exception();
+    FReplyPending = false;
+    FOutcome = soNoReply;
+  }
+  FInCycle = false;
   if (FOneShot) {
     // A one-shot run must end whatever happens, so a failed request is its result.
-    try {
-      SynchronizeNow();
-    } catch (const std::exception& e) {
-      FReplyPending = false;
-      FOutcome = soNoReply;
-      ReportOneShot(ExceptionMessage(e));
-    }
+    if (failure) ReportOneShot(MessageOf(failure));
+    failure = nullptr;
     if (!FDeferred) {
       FinishOneShot();
       return;
     }
-  } else {
-    SynchronizeNow();
   }
   CheckTimer->SetEnabled(true);
   SystemApi().SetPriorityClass(IDLE_PRIORITY_CLASS);
+  String held = std::move(FHeldError);
+  FHeldError.clear();
+  if (!held.empty()) ShowError(held);
+  if (failure && !FErrorBoxOpen) {
+    // As the toolkit's timer would have: the application's handler shows it.
+    FErrorBoxOpen = true;
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+      if (Application) Application->HandleException(this, e);
+    }
+    FErrorBoxOpen = false;
+  }
 }
 
 void TSetup::SynchronizeNow() {
@@ -333,10 +361,18 @@ void TSetup::SNTPCError(TObject*, uint32_t, int, const String& ErrStr) {
     ReportOneShot(ErrStr);
     return;
   }
+  if (FInCycle) {
+    FHeldError = ErrStr;  // shown once the cycle has finished
+    return;
+  }
+  ShowError(ErrStr);
+}
+
+void TSetup::ShowError(const String& text) {
   // One box at a time: errors that come while it is open are not stacked on top of it.
   if (FErrorBoxOpen) return;
   FErrorBoxOpen = true;
-  WindowSystem().ShowMessageBox(ErrStr, AppTitle(), MB_OK | MB_ICONERROR);
+  WindowSystem().ShowMessageBox(text, AppTitle(), MB_OK | MB_ICONERROR);
   FErrorBoxOpen = false;
 }
 

@@ -98,10 +98,14 @@ class TSetup : public TForm {
   // Ends a one-shot run: waits a bounded time for the pending reply, then closes.
   void FinishOneShot();
   void ReportOneShot(const String& text);
+  // The error box, one at a time.
+  void ShowError(const String& text);
 
   TSyncOutcome FOutcome = soNoServer;
   bool FReplyPending = false;
   bool FErrorBoxOpen = false;
+  bool FInCycle = false;  // a timed cycle is running
+  String FHeldError;      // a socket error reported during the cycle, shown after it
 };
 
 // The text of a local date-time: the system's short date format, a blank and its long time

@@ -313,6 +313,50 @@ TEST_F(SetupTest, SocketErrorsShowOneBoxAtATime) {
   EXPECT_EQ(Platform.MessageBoxes.size(), 2u);
 }
 
+TEST_F(SetupTest, ErrorsOfATimedCycleAreShownOnlyOnceTheScheduleRunsAgain) {
+  GivenSettings("UseNTPServer=nowhere.test\r\n");  // a name that no lookup resolves
+  Start();
+  // What the program is doing while the box waits for someone to press OK.
+  bool timerOn = false;
+  uint32_t priority = 0;
+  Platform.DuringMessageBox = [&] {
+    timerOn = Form->CheckTimer->Enabled();
+    priority = Platform.PriorityClasses.back();
+  };
+  Platform.Advance(10000);
+  ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
+  EXPECT_NE(Platform.MessageBoxes[0].Text.find("gethostbyname"), String::npos);
+  EXPECT_EQ(Platform.MessageBoxes[0].Flags, MB_OK | MB_ICONERROR);
+  EXPECT_TRUE(timerOn);
+  EXPECT_EQ(priority, IDLE_PRIORITY_CLASS);
+  // The next cycle tries again.
+  Platform.Advance(30 * 60000);
+  EXPECT_EQ(WinSock.Fake.HostLookups.size(), 2u);
+  EXPECT_EQ(Platform.MessageBoxes.size(), 2u);
+}
+
+TEST_F(SetupTest, ARequestThatRaisesLeavesTheScheduleRunning) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  std::vector<String> shown;
+  bool timerOn = false;
+  uint32_t priority = 0;
+  App.OnException = [&](TObject*, const std::exception& e) {
+    shown.push_back(ExceptionMessage(e));
+    timerOn = Form->CheckTimer->Enabled();
+    priority = Platform.PriorityClasses.back();
+  };
+  Start();
+  WinSock.Fake.SocketError = 10024;  // no socket can be had
+  Platform.Advance(10000);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "invalid udp socket");
+  EXPECT_TRUE(timerOn);
+  EXPECT_EQ(priority, IDLE_PRIORITY_CLASS);
+  WinSock.Fake.SocketError = 0;
+  Platform.Advance(30 * 60000);
+  EXPECT_EQ(Requests().size(), 1u);
+}
+
 TEST_F(SetupTest, OneShotAppliesTheReplyThenEndsWithItsStatus) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Sys.Line = "Kairotsu.exe /1";
