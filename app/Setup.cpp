@@ -35,6 +35,9 @@ constexpr uint8_t kBalloonSeconds = 10;
 // The caption of the program's message boxes.
 String AppTitle() { return Application ? Application->Title() : String("Kairotsu"); }
 
+// One line on the console the program was started from (if any).
+void ConsoleLine(const String& text) { AppSystem().ConsoleWrite("Kairotsu: " + text + "\r\n"); }
+
 String MessageOf(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
@@ -235,6 +238,9 @@ void TSetup::PlaceControls() {
 
 void TSetup::FormCreate() {
   SystemApi().SetPriorityClass(IDLE_PRIORITY_CLASS);
+  // Known before anything can fail: a one-shot run reports on the console from the start.
+  FOneShot = IsOneShot(ExecutableFileName(), SplitCommandLine(AppSystem().CommandLine()));
+  if (FOneShot) ReportToConsole();
   SetTop(0);
   SetLeft(0);
   FLastSync = 0;
@@ -377,12 +383,21 @@ void TSetup::ShowError(const String& text) {
 }
 
 void TSetup::ReportOneShot(const String& text) {
-  if (FOneShot) AppSystem().ConsoleWrite("Kairotsu: " + text + "\r\n");
+  if (FOneShot) ConsoleLine(text);
+}
+
+void TSetup::ReportToConsole() {
+  AutoIni->OnFailure = ConsoleLine;
+  // Also what reaches the application's handler, up to the end of the run (and after the
+  // form, should start-up fail).
+  if (Application)
+    Application->OnException = [](TObject*, const std::exception& e) { ConsoleLine(ExceptionMessage(e)); };
 }
 
 void TSetup::FinishOneShot() {
   if (FReplyPending) WindowSystem().PumpUntil([this] { return !FReplyPending; }, kOneShotReplyWaitMs);
   if (FReplyPending) ReportOneShot("no reply from " + UseNTPServer->Text());
+  if (FOutcome == soNoServer) ReportOneShot("no NTP server is configured");
   Hide();
   Close();
 }
@@ -403,7 +418,8 @@ void TSetup::FormCloseQuery(TObject*, bool& CanClose) {
   try {
     AutoIni->SaveSettings();
   } catch (const std::exception& e) {
-    // The failure has been shown; the program still ends rather than refusing to quit.
+    // The failure has been reported; the program still ends rather than refusing to quit.
+    if (FOneShot && FOutcome == soClockSet) FOutcome = soNotSaved;
     if (Application) Application->HandleException(this, e);
   }
 }

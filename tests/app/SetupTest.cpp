@@ -385,6 +385,48 @@ TEST_F(SetupTest, OneShotWithoutServerEndsEvenWithTheDialogShown) {
   EXPECT_TRUE(Form->Visible());
   Platform.Advance(10000);
   EXPECT_EQ(Platform.QuitCode, soNoServer);
+  EXPECT_NE(Sys.Console.find("Kairotsu: no NTP server is configured\r\n"), String::npos) << Sys.Console;
+}
+
+TEST_F(SetupTest, OneShotThatCannotSaveItsSettingsSaysSoOnTheConsoleAndEnds) {
+  const String ini = (Dir / "Kairotsu.ini").string();
+  const String cannotSave = "Kairotsu: Can not save to IniFile\r\n";
+  const String notWritable = "Kairotsu: " + ini + " に書き込めません\r\n";
+  struct Case {
+    const char* What;
+    std::function<void()> Prepare;
+    int Status;
+    std::vector<String> Said;
+  };
+  const Case cases[] = {
+      {"read-only INI file",
+       [&] {
+         GivenSettings("UseNTPServer=ntp.test\r\n");
+         fs::permissions(ini, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+       },
+       5,  // the clock was set, the settings were not saved
+       {cannotSave, notWritable}},
+      {"a folder in the INI file's place",
+       [&] { fs::create_directories(ini); },
+       soNoServer,  // nothing could be read either; that is what the status says
+       {"Kairotsu: no NTP server is configured\r\n", cannotSave, notWritable}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    c.Prepare();
+    Sys.Line = "Kairotsu.exe /1";
+    Sys.Console.clear();
+    Platform.QuitCode = -1;
+    Start();
+    AnswerEveryRequest(EncodeDate(2024, 1, 1));
+    Platform.Advance(10000 + kOneShotReplyWaitMs);
+    EXPECT_TRUE(Platform.MessageBoxes.empty());
+    EXPECT_EQ(Platform.QuitCode, c.Status);
+    for (const String& line : c.Said) EXPECT_NE(Sys.Console.find(line), String::npos) << line << Sys.Console;
+    Form.reset();
+    fs::permissions(ini, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(ini);
+  }
 }
 
 TEST_F(SetupTest, OneShotRefusedSettingEndsWithItsStatus) {

@@ -259,6 +259,21 @@ for edit in OffsetSec:987:98:5 OffsetMin:98765:9876:90 UpdateTime:98765:9876:45;
   expect "$name=$stored is what it saved" grep -q "^$name=$stored"$'\r'"\$" "$dir/Kairotsu.ini"
 done
 
+echo "== 6. A one-shot run whose INI file is read-only ends on its own and says why"
+dir=$(fresh KairotsuX1.exe)
+printf '[%s]\r\nBootUpdateTime=1\r\nUseNTPServer=127.0.0.61\r\n' "$user" >"$dir/KairotsuX1.ini"
+cp "$dir/KairotsuX1.ini" "$work/given.ini"
+chmod a-w "$dir/KairotsuX1.ini"
+start=$(now_ms)
+status=0
+TZ=Asia/Tokyo timeout 60 "$wine_run" "$dir/KairotsuX1.exe" >"$dir/out.txt" 2>&1 || status=$?
+elapsed=$(($(now_ms) - start))
+show "$dir/out.txt"
+expect "it ended by itself after ${elapsed} ms (within 30 s)" test "$elapsed" -lt 30000
+expect "status 5: the clock was set, the settings were not saved (got $status)" test "$status" -eq 5
+expect "it said so on the console" grep -q '^Kairotsu: Can not save to IniFile' "$dir/out.txt"
+expect "the INI file is as it was" cmp -s "$dir/KairotsuX1.ini" "$work/given.ini"
+
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2
   exit 1
