@@ -364,7 +364,7 @@ void TSetup::SNTPCError(TObject*, uint32_t, int, const String& ErrStr) {
   FOutcome = soNoReply;
   if (FOneShot) {
     // An unattended run shows no box that nobody would close; the exit status tells.
-    ReportOneShot(ErrStr);
+    ReportOneShot(SNTPC->Server() + ": " + ErrStr);
     return;
   }
   if (FInCycle) {

@@ -429,6 +429,16 @@ TEST_F(SetupTest, OneShotThatCannotSaveItsSettingsSaysSoOnTheConsoleAndEnds) {
   }
 }
 
+TEST_F(SetupTest, OneShotLookupFailureNamesTheServer) {
+  GivenSettings("UseNTPServer=nowhere.test\r\n");
+  Sys.Line = "Kairotsu.exe /1";
+  Start();
+  Platform.Advance(10000 + kOneShotReplyWaitMs);
+  EXPECT_EQ(Platform.QuitCode, soNoReply);
+  EXPECT_TRUE(Platform.MessageBoxes.empty());
+  EXPECT_NE(Sys.Console.find("Kairotsu: nowhere.test: WinSock Error (11001): "), String::npos) << Sys.Console;
+}
+
 TEST_F(SetupTest, OneShotRefusedSettingEndsWithItsStatus) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Sys.Line = "Kairotsu.exe /1";
