@@ -496,6 +496,33 @@ TEST_F(SetupTest, TaskbarRestartAddsTheIconAgainFromStartUpOn) {
   EXPECT_NE(Tray.Icons.begin()->second.hIcon, 0u);
 }
 
+TEST_F(SetupTest, DialogSavedOffScreenOpensWhereItCanBeSeen) {
+  // Work areas: the main monitor less a task bar, and a second one to its right.
+  Platform.WorkAreas = {{0, 0, 1280, 984}, {1280, 0, 2560, 1024}};
+  struct Case {
+    int Left, Top, ExpectLeft, ExpectTop;
+  };
+  for (const Case& c : {Case{5000, 5000, 2560 - 240, 1024 - 246},  // beyond the second monitor
+                        Case{-3000, -2000, 0, 0},                  // a monitor that was removed
+                        Case{1000, 900, 1000, 984 - 246},          // partly under the task bar
+                        Case{100, 200, 100, 200},                  // on screen: stays
+                        Case{1500, 300, 1500, 300}}) {             // on the second monitor: stays
+    SCOPED_TRACE(std::to_string(c.Left) + "," + std::to_string(c.Top));
+    // No server: the dialog opens at start.
+    GivenSettings("SetupTop=" + std::to_string(c.Top) + "\r\nSetupLeft=" + std::to_string(c.Left) + "\r\n");
+    Start();
+    ASSERT_TRUE(Form->Visible());
+    EXPECT_EQ(Form->Left(), c.ExpectLeft);
+    EXPECT_EQ(Form->Top(), c.ExpectTop);
+    // Opened again from the menu after Cancel has loaded the saved place again.
+    Form->Button2Click(nullptr);
+    Form->AppSetupExecute(nullptr);
+    EXPECT_EQ(Form->Left(), c.ExpectLeft);
+    EXPECT_EQ(Form->Top(), c.ExpectTop);
+    Form.reset();
+  }
+}
+
 TEST_F(SetupTest, OkAddsANewServerFirstAndCancelRestores) {
   WriteFile(Dir / "NTP.lst", "a.test\r\nb.test\r\n");
   GivenSettings("UseNTPServer=a.test\r\nOffsetSec=5\r\n");

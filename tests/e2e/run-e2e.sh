@@ -274,6 +274,32 @@ expect "status 5: the clock was set, the settings were not saved (got $status)" 
 expect "it said so on the console" grep -q '^Kairotsu: Can not save to IniFile' "$dir/out.txt"
 expect "the INI file is as it was" cmp -s "$dir/KairotsuX1.ini" "$work/given.ini"
 
+echo "== 7. A dialog saved at 5000,5000 (on a monitor since removed) opens where it can be seen"
+dir=$(fresh Kairotsu.exe)
+# No server: the dialog opens at start.
+printf '[%s]\r\nSetupTop=5000\r\nSetupLeft=5000\r\nBootUpdateTime=0\r\n' "$user" >"$dir/Kairotsu.ini"
+"$wine_run" "$dir/Kairotsu.exe" >"$dir/out.txt" 2>&1 &
+run=$!
+runs+=("$run")
+expect "the dialog is shown" wait_until 20 has_window
+win=$(setup_window)
+read -r sw sh < <(xwininfo -root | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
+if [[ -n $win ]]; then
+  read -r x y w h < <(xwininfo -id "$win" |
+    awk '/Absolute upper-left X:/ {x=$NF} /Absolute upper-left Y:/ {y=$NF} /Width:/ {w=$2} /Height:/ {h=$2}
+         END {print x, y, w, h}')
+  expect "it lies on the ${sw}x${sh} screen (at $x,$y, ${w}x${h})" \
+    test "$x" -ge 0 -a "$y" -ge 0 -a $((x + w)) -le "$sw" -a $((y + h)) -le "$sh"
+fi
+"$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+expect "a close request hides it" wait_until 10 no_window
+"$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+expect "the next one ends the program" wait_until 15 stopped "$run"
+top=$(tr -d '\r' <"$dir/Kairotsu.ini" | sed -n 's/^SetupTop=//p')
+left=$(tr -d '\r' <"$dir/Kairotsu.ini" | sed -n 's/^SetupLeft=//p')
+expect "the place it saved is on the screen too ($left,$top)" \
+  test -n "$top" -a -n "$left" -a "${left:-0}" -ge 0 -a "${left:-0}" -lt "$sw" -a "${top:-0}" -ge 0 -a "${top:-0}" -lt "$sh"
+
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2
   exit 1

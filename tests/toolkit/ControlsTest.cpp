@@ -183,3 +183,24 @@ TEST(Controls, EditLengthLimitGoesToItsWindow) {
     EXPECT_EQ(window->Limit, 0) << edit->Name();
   }
 }
+
+TEST(Controls, WindowIsFittedIntoAWorkArea) {
+  struct Case {
+    TRect Window, Area;
+    int Left, Top;
+  };
+  const TRect screen{0, 0, 1280, 984};
+  const TRect leftMonitor{-1920, -120, 0, 960};  // a monitor left of the main one, set higher
+  for (const Case& c : {
+           Case{{100, 200, 340, 446}, screen, 100, 200},                // inside: stays
+           Case{{1200, 900, 1440, 1146}, screen, 1040, 738},            // over the right and bottom edges
+           Case{{-500, -40, -260, 206}, screen, 0, 0},                  // over the left and top edges
+           Case{{5000, 5000, 5240, 5246}, screen, 1040, 738},           // far off
+           Case{{10, 10, 1510, 1110}, screen, 0, 0},                    // larger than the area
+           Case{{-3000, -500, -2760, -254}, leftMonitor, -1920, -120},  // an area left of and above 0
+       }) {
+    TPoint at = FitIntoWorkArea(c.Window, c.Area);
+    EXPECT_EQ(at.X, c.Left) << c.Window.Left << "," << c.Window.Top;
+    EXPECT_EQ(at.Y, c.Top) << c.Window.Left << "," << c.Window.Top;
+  }
+}
