@@ -1,6 +1,7 @@
 #include "app/Setup.h"
 
 #include <cmath>
+#include <exception>
 
 #include "app/AppSystem.h"
 #include "app/BIOS.h"
@@ -33,6 +34,17 @@ constexpr uint8_t kBalloonSeconds = 10;
 
 // The caption of the program's message boxes.
 String AppTitle() { return Application ? Application->Title() : String("Kairotsu"); }
+
+// One line on the console the program was started from (if any).
+void ConsoleLine(const String& text) { AppSystem().ConsoleWrite("Kairotsu: " + text + "\r\n"); }
+
+String MessageOf(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return ExceptionMessage(e);
+  }
+}
 
 // Pixel positions of the dialog's controls (left, top, width, height) at 96 dpi.
 struct TPlace {
@@ -226,6 +238,9 @@ void TSetup::PlaceControls() {
 
 void TSetup::FormCreate() {
   SystemApi().SetPriorityClass(IDLE_PRIORITY_CLASS);
+  // Known before anything can fail: a one-shot run reports on the console from the start.
+  FOneShot = IsOneShot(ExecutableFileName(), SplitCommandLine(AppSystem().CommandLine()));
+  if (FOneShot) ReportToConsole();
   SetTop(0);
   SetLeft(0);
   FLastSync = 0;
@@ -261,24 +276,43 @@ void TSetup::CheckTimerTimer(TObject*) {
   SystemApi().SetPriorityClass(NORMAL_PRIORITY_CLASS);
   CheckTimer->SetEnabled(false);
   CheckTimer->SetInterval(UpdateIntervalMs());
+  // Nothing that waits for a person may hold up the cycle: errors reported during it are kept
+  // until the timer is armed again and the priority is back to idle, so that the schedule goes
+  // on (and the next cycle tries again) whatever happened and however long a box stays open.
+  std::exception_ptr failure;
+  FInCycle = true;
+  try {
+    SynchronizeNow();
+  } catch (const std::exception&) {
+    failure = std::current_exception();
+    FReplyPending = false;
+    FOutcome = soNoReply;
+  }
+  FInCycle = false;
   if (FOneShot) {
     // A one-shot run must end whatever happens, so a failed request is its result.
-    try {
-      SynchronizeNow();
-    } catch (const std::exception& e) {
-      FReplyPending = false;
-      FOutcome = soNoReply;
-      ReportOneShot(ExceptionMessage(e));
-    }
+    if (failure) ReportOneShot(MessageOf(failure));
+    failure = nullptr;
     if (!FDeferred) {
       FinishOneShot();
       return;
     }
-  } else {
-    SynchronizeNow();
   }
   CheckTimer->SetEnabled(true);
   SystemApi().SetPriorityClass(IDLE_PRIORITY_CLASS);
+  String held = std::move(FHeldError);
+  FHeldError.clear();
+  if (!held.empty()) ShowError(held);
+  if (failure && !FErrorBoxOpen) {
+    // As the toolkit's timer would have: the application's handler shows it.
+    FErrorBoxOpen = true;
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+      if (Application) Application->HandleException(this, e);
+    }
+    FErrorBoxOpen = false;
+  }
 }
 
 void TSetup::SynchronizeNow() {
@@ -333,23 +367,40 @@ void TSetup::SNTPCError(TObject*, uint32_t, int, const String& ErrStr) {
   FOutcome = soNoReply;
   if (FOneShot) {
     // An unattended run shows no box that nobody would close; the exit status tells.
-    ReportOneShot(ErrStr);
+    ReportOneShot(SNTPC->Server() + ": " + ErrStr);
     return;
   }
+  if (FInCycle) {
+    FHeldError = ErrStr;  // shown once the cycle has finished
+    return;
+  }
+  ShowError(ErrStr);
+}
+
+void TSetup::ShowError(const String& text) {
   // One box at a time: errors that come while it is open are not stacked on top of it.
   if (FErrorBoxOpen) return;
   FErrorBoxOpen = true;
-  WindowSystem().ShowMessageBox(ErrStr, AppTitle(), MB_OK | MB_ICONERROR);
+  WindowSystem().ShowMessageBox(text, AppTitle(), MB_OK | MB_ICONERROR);
   FErrorBoxOpen = false;
 }
 
 void TSetup::ReportOneShot(const String& text) {
-  if (FOneShot) AppSystem().ConsoleWrite("Kairotsu: " + text + "\r\n");
+  if (FOneShot) ConsoleLine(text);
+}
+
+void TSetup::ReportToConsole() {
+  AutoIni->OnFailure = ConsoleLine;
+  // Also what reaches the application's handler, up to the end of the run (and after the
+  // form, should start-up fail).
+  if (Application)
+    Application->OnException = [](TObject*, const std::exception& e) { ConsoleLine(ExceptionMessage(e)); };
 }
 
 void TSetup::FinishOneShot() {
   if (FReplyPending) WindowSystem().PumpUntil([this] { return !FReplyPending; }, kOneShotReplyWaitMs);
   if (FReplyPending) ReportOneShot("no reply from " + UseNTPServer->Text());
+  if (FOutcome == soNoServer) ReportOneShot("no NTP server is configured");
   Hide();
   Close();
 }
@@ -370,7 +421,8 @@ void TSetup::FormCloseQuery(TObject*, bool& CanClose) {
   try {
     AutoIni->SaveSettings();
   } catch (const std::exception& e) {
-    // The failure has been shown; the program still ends rather than refusing to quit.
+    // The failure has been reported; the program still ends rather than refusing to quit.
+    if (FOneShot && FOutcome == soClockSet) FOutcome = soNotSaved;
     if (Application) Application->HandleException(this, e);
   }
 }

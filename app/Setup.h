@@ -23,6 +23,7 @@ enum TSyncOutcome {
   soNoReply = 2,       // no reply came in time, or the request failed
   soInvalidReply = 3,  // the server's reply failed the checks; nothing was set
   soSetRefused = 4,    // the system refused to set the clock
+  soNotSaved = 5,      // the clock was set, but the settings could not be saved
 };
 
 class TSetup : public TForm {
@@ -98,10 +99,16 @@ class TSetup : public TForm {
   // Ends a one-shot run: waits a bounded time for the pending reply, then closes.
   void FinishOneShot();
   void ReportOneShot(const String& text);
+  // A one-shot run has nobody in front of it: failures are said on the console from now on.
+  void ReportToConsole();
+  // The error box, one at a time.
+  void ShowError(const String& text);
 
   TSyncOutcome FOutcome = soNoServer;
   bool FReplyPending = false;
   bool FErrorBoxOpen = false;
+  bool FInCycle = false;  // a timed cycle is running
+  String FHeldError;      // a socket error reported during the cycle, shown after it
 };
 
 // The text of a local date-time: the system's short date format, a blank and its long time

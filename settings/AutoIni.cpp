@@ -83,8 +83,11 @@ void TAutoIni::Operate(bool save) {
     }
     WalkControls(Owner(), save, ini);
   } catch (...) {
-    WindowSystem().ShowMessageBox(save ? "Can not save to IniFile" : "Can not load from IniFile",
-                                  Application ? Application->Title() : String(), MB_OK);
+    const String text = save ? "Can not save to IniFile" : "Can not load from IniFile";
+    if (OnFailure)
+      OnFailure(text);
+    else
+      WindowSystem().ShowMessageBox(text, Application ? Application->Title() : String(), MB_OK);
     throw;
   }
 }

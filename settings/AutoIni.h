@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 
 #include "settings/IniFile.h"
@@ -69,6 +70,11 @@ class TAutoIni : public TComponent {
   void SetMakeIniWinDir(bool v) { FMakeIniWinDir = v; }
   const String& RegKey() const { return FRegKey; }
   void SetRegKey(const String& v) { FRegKey = v; }
+
+  // Says that an operation failed ("Can not save to IniFile"); when unassigned, a message box
+  // with the application's title does. A program that nobody watches says it elsewhere. The
+  // failure is raised again to the caller either way.
+  std::function<void(const String& text)> OnFailure;
 
   // Writes the form position (with CheckWinState) and the selected control values.
   void SaveSettings();

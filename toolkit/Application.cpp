@@ -42,7 +42,10 @@ THandle TApplication::Handle() {
   return FWindow->Handle();
 }
 
-void TApplication::HookMainWindow(const void* key, TWindowHook hook) { FHooks.push_back({key, std::move(hook)}); }
+void TApplication::HookMainWindow(const void* key, TWindowHook hook) {
+  Handle();
+  FHooks.push_back({key, std::move(hook)});
+}
 
 void TApplication::UnhookMainWindow(const void* key) {
   FHooks.erase(std::remove_if(FHooks.begin(), FHooks.end(), [&](const Hook& h) { return h.Key == key; }), FHooks.end());
@@ -56,4 +59,18 @@ void TApplication::WndProc(TMessage& message) {
     if (stillHooked && hook.Proc(message)) return;
   }
   message.CallDefault = true;
+}
+
+void TWindowedOwner::WatchWindow(const void* key, TWindowWatcher watcher) {
+  FWindowWatchers.emplace_back(key, std::move(watcher));
+}
+
+void TWindowedOwner::UnwatchWindow(const void* key) {
+  std::erase_if(FWindowWatchers, [&](const auto& w) { return w.first == key; });
+}
+
+void TWindowedOwner::WindowChanged(bool created) {
+  // A watcher may unwatch while it is told: tell a copy.
+  auto watchers = FWindowWatchers;
+  for (auto& [key, watcher] : watchers) watcher(created);
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "toolkit/Classes.h"
@@ -14,10 +15,24 @@
 class TWindowedOwner {
  public:
   virtual ~TWindowedOwner() = default;
-  virtual THandle WindowHandle() const = 0;
+  virtual THandle WindowHandle() const = 0;  // 0 while the window does not exist
   virtual bool Visible() const = 0;
   virtual void SetVisible(bool value) = 0;
   virtual bool IsMDIParent() const { return false; }
+
+  // Told with true once the owner's window has been created and with false just before it is
+  // destroyed. A component made before its form's window exists (a form resource creates the
+  // window after the components) takes hold of the window from here. `key` identifies the
+  // watcher for UnwatchWindow.
+  using TWindowWatcher = std::function<void(bool created)>;
+  void WatchWindow(const void* key, TWindowWatcher watcher);
+  void UnwatchWindow(const void* key);
+
+ protected:
+  void WindowChanged(bool created);
+
+ private:
+  std::vector<std::pair<const void*, TWindowWatcher>> FWindowWatchers;
 };
 
 // A hook on the application's window; returns true when it has handled the message.
@@ -44,7 +59,9 @@ class TApplication : public TComponent {
   // program on the task bar and receives the broadcasts that reach top-level windows.
   THandle Handle();
   // Hooks see every message of the application's window in the order they were installed,
-  // until one has handled it. `key` identifies the hook for UnhookMainWindow.
+  // until one has handled it. `key` identifies the hook for UnhookMainWindow. The window is
+  // created here if it does not exist yet: a hook waits for broadcasts ("TaskbarCreated") that
+  // reach only windows which exist when they are sent.
   void HookMainWindow(const void* key, TWindowHook hook);
   void UnhookMainWindow(const void* key);
 

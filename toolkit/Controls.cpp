@@ -123,6 +123,13 @@ void TCustomEdit::Change() {
   if (OnChange) OnChange(this);
 }
 
+void TCustomEdit::SetMaxLength(int length) {
+  FMaxLength = length;
+  if (Peer()) Peer()->SetMaxLength(length);
+}
+
+void TCustomEdit::PeerAttached() { Peer()->SetMaxLength(FMaxLength); }
+
 TSpinEdit::TSpinEdit(TComponent* owner) : TCustomEdit(owner) {
   // The arrow buttons belong to the edit; its owner frees them with the rest of the form.
   FButton = owner ? owner->Make<TSpinButton>() : nullptr;
@@ -166,7 +173,10 @@ void TSpinEdit::Step(int delta) {
   SetValue(std::clamp(std::clamp(Value(), FMinValue, hi) + delta, FMinValue, hi));
 }
 
-void TSpinEdit::PeerAttached() { Peer()->SetRange(FMinValue, FMaxValue); }
+void TSpinEdit::PeerAttached() {
+  TCustomEdit::PeerAttached();
+  Peer()->SetRange(FMinValue, FMaxValue);
+}
 
 // ---- buttons ----
 

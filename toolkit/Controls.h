@@ -35,6 +35,8 @@ class TControlPeer {
   virtual uint16_t GetHotKey() const { return 0; }
   virtual void SetHotKey(uint16_t) {}
   virtual void SetRange(int, int) {}
+  // Edits: the most characters the user can type; 0 = the system's limit.
+  virtual void SetMaxLength(int) {}
   virtual void SetBounds(int left, int top, int width, int height) = 0;
   virtual void GetBounds(int& left, int& top, int& width, int& height) const = 0;
   virtual void SetVisible(bool visible) = 0;
@@ -168,10 +170,13 @@ class TCustomEdit : public TWinControl {
   void SetText(const String& text) { SetCaption(text); }
   // Limit on the number of characters the user can type; 0 = none.
   int MaxLength() const { return FMaxLength; }
-  void SetMaxLength(int length) { FMaxLength = length; }
+  void SetMaxLength(int length);
   TNotifyEvent OnChange;
   // Called when the user has changed the text.
   virtual void Change();
+
+ protected:
+  void PeerAttached() override;
 
  private:
   int FMaxLength = 0;

@@ -1,5 +1,7 @@
 #include "toolkit/Forms.h"
 
+#include <algorithm>
+
 #include "toolkit/Strings.h"
 
 TForm::TForm(TComponent* owner) : TWinControl(owner) { TWinControl::SetVisible(false); }
@@ -23,7 +25,36 @@ void TForm::CreateFromResource(int resourceId) {
   }
 }
 
-void TForm::SetVisible(bool visible) { TWinControl::SetVisible(visible); }
+void TForm::SetVisible(bool visible) {
+  if (visible && !Visible()) BringOntoScreen();
+  TWinControl::SetVisible(visible);
+}
+
+void TForm::BringOntoScreen() {
+  const TRect window{Left(), Top(), Left() + Width(), Top() + Height()};
+  TRect work;
+  if (!WindowSystem().WorkAreaNear(window, work)) return;
+  const TPoint at = FitIntoWorkArea(window, work);
+  if (at.X != window.Left || at.Y != window.Top) SetBounds(at.X, at.Y, window.Width(), window.Height());
+}
+
+TPoint FitIntoWorkArea(const TRect& window, const TRect& workArea) {
+  auto fit = [](int start, int size, int areaStart, int areaEnd) {
+    return std::max(areaStart, std::min(start, areaEnd - size));
+  };
+  return {fit(window.Left, window.Width(), workArea.Left, workArea.Right),
+          fit(window.Top, window.Height(), workArea.Top, workArea.Bottom)};
+}
+
+void TForm::PeerAttached() {
+  TWinControl::PeerAttached();
+  WindowChanged(true);
+}
+
+void TForm::PeerDetaching() {
+  WindowChanged(false);
+  TWinControl::PeerDetaching();
+}
 
 int TForm::ShowModal() {
   FModalResult = mrNone;
@@ -65,7 +96,10 @@ bool TForm::Dispatch(TMessage& message) {
 void TForm::SetClientSize(int width, int height) {
   FClientWidth = width;
   FClientHeight = height;
-  if (auto* peer = dynamic_cast<TFormPeer*>(Peer())) peer->SetClientSize(width, height);
+  if (auto* peer = dynamic_cast<TFormPeer*>(Peer()))
+    peer->SetClientSize(width, height);
+  else
+    SetBounds(Left(), Top(), width, height);  // the model has no frame
 }
 
 int TForm::ClientWidth() const {

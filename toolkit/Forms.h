@@ -12,6 +12,7 @@
 
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
+#include "toolkit/Graphics.h"
 
 class TForm;
 
@@ -59,7 +60,8 @@ class TForm : public TWinControl, public TWindowedOwner {
   void CreateFromResource(int resourceId);
   int ResourceId() const { return FResourceId; }
 
-  // A form is created hidden.
+  // A form is created hidden. Shown, it comes onto the work area of the nearest monitor: a
+  // place saved on a monitor that has gone since would leave it out of sight.
   void SetVisible(bool visible) override;
   bool Visible() const override { return TWinControl::Visible(); }
   THandle WindowHandle() const override { return Handle(); }
@@ -91,12 +93,22 @@ class TForm : public TWinControl, public TWindowedOwner {
   // WM_CLOSE and WM_QUERYENDSESSION. Returns whether the message was handled.
   bool Dispatch(TMessage& message);
 
+ protected:
+  // The form's window has been made or is about to go: its watchers are told.
+  void PeerAttached() override;
+  void PeerDetaching() override;
+
  private:
+  void BringOntoScreen();
   int FResourceId = 0;
   int FClientWidth = 0, FClientHeight = 0;
   int FModalResult = mrNone;
   bool FInModal = false;
 };
+
+// Where a window of `window`'s size goes so that it lies inside `workArea`, moved as little as
+// possible; one larger than the area keeps its left or top edge on the area's.
+TPoint FitIntoWorkArea(const TRect& window, const TRect& workArea);
 
 // Implemented by the platform layer: the dialog window of `form`, with its controls bound;
 // nullptr where there is no window system.

@@ -41,6 +41,19 @@ std::vector<HWND>& OpenDialogs() {
   return dialogs;
 }
 
+// A multi-line edit (the spin edits are multi-line so that their alignment takes effect) keeps
+// Escape from the dialog manager and turns it into a close of the dialog, which only hides a
+// form and leaves the typed values in effect. In a form, Escape belongs to the cancel button
+// wherever the focus is: the key goes to the dialog as its cancel command. True when taken.
+bool EscapeToCancel(HWND dialog, const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || msg.wParam != VK_ESCAPE || !IsChild(dialog, msg.hwnd)) return false;
+  char name[8] = {};
+  GetClassNameA(msg.hwnd, name, sizeof name);
+  if (lstrcmpiA(name, "Edit") != 0 || !(GetWindowLongA(msg.hwnd, GWL_STYLE) & ES_MULTILINE)) return false;
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  return true;
+}
+
 class Win32ControlPeer : public TControlPeer {
  public:
   enum class Kind { Plain, Button, ListBox, ComboBox, HotKey, SpinEdit, Emulated };
@@ -101,6 +114,10 @@ class Win32ControlPeer : public TControlPeer {
 
   void SetRange(int minValue, int maxValue) override {
     if (FUpDown) SendMessageA(FUpDown, UDM_SETRANGE32, static_cast<WPARAM>(minValue), maxValue);
+  }
+  void SetMaxLength(int length) override {
+    // EM_LIMITTEXT with 0 restores the system's own limit.
+    SendMessageA(FWnd, EM_LIMITTEXT, static_cast<WPARAM>(std::max(length, 0)), 0);
   }
 
   void SetBounds(int left, int top, int width, int height) override {
@@ -243,7 +260,7 @@ class Win32FormPeer final : public TFormPeer {
         PostQuitMessage(static_cast<int>(msg.wParam));  // leave it to the application's loop
         return;
       }
-      if (IsDialogMessageA(FWnd, &msg)) continue;
+      if (EscapeToCancel(FWnd, msg) || IsDialogMessageA(FWnd, &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
@@ -365,7 +382,8 @@ std::unique_ptr<TFormPeer> CreateFormPeer(TForm& form, int resourceId) {
 
 bool IsFormDialogMessage(tagMSG* msg) {
   for (HWND dialog : OpenDialogs())
-    if (IsWindowVisible(dialog) && (Win32FormPeer::LabelAccelerator(dialog, *msg) || IsDialogMessageA(dialog, msg)))
+    if (IsWindowVisible(dialog) && (EscapeToCancel(dialog, *msg) || Win32FormPeer::LabelAccelerator(dialog, *msg) ||
+                                    IsDialogMessageA(dialog, msg)))
       return true;
   return false;
 }

@@ -36,6 +36,13 @@ struct TMessage {
 
 using TWndMethod = std::function<void(TMessage&)>;
 
+// A rectangle of screen pixels; Right and Bottom are just outside it.
+struct TRect {
+  int Left = 0, Top = 0, Right = 0, Bottom = 0;
+  int Width() const { return Right - Left; }
+  int Height() const { return Bottom - Top; }
+};
+
 // A hidden window that hands every message to one handler, and runs window timers.
 class TMessageWindow {
  public:
@@ -65,6 +72,13 @@ class TWindowSystem {
   virtual void PostQuitMessage(int code) = 0;
   // Modal message box (MB_* flags); returns the button pressed (IDOK 1).
   virtual int ShowMessageBox(const String& text, const String& caption, uint32_t flags) = 0;
+  // The work area (the screen less the task bar) of the monitor nearest to `rect`; false when
+  // there is no screen to ask.
+  virtual bool WorkAreaNear(const TRect& rect, TRect& workArea) {
+    (void)rect;
+    (void)workArea;
+    return false;
+  }
 };
 
 constexpr uint32_t MB_OK = 0x0;

@@ -114,6 +114,15 @@ class Win32WindowSystem final : public TWindowSystem {
   int ShowMessageBox(const String& text, const String& caption, uint32_t flags) override {
     return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
   }
+  bool WorkAreaNear(const TRect& rect, TRect& workArea) override {
+    const RECT r{rect.Left, rect.Top, rect.Right, rect.Bottom};
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    HMONITOR monitor = MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST);
+    if (!monitor || !GetMonitorInfoA(monitor, &info)) return false;
+    workArea = {info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+    return true;
+  }
 };
 
 class Win32SystemApi final : public TSystemApi {

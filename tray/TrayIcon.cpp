@@ -96,8 +96,22 @@ TTrayIcon::TTrayIcon(TComponent* owner) : TComponent(owner) {
     Application->HookMainWindow(this, [this](TMessage& m) { return AppWindowHook(m); });
     FAppHooked = true;
   }
-  if (TWindowedOwner* form = OwnerWindow())
-    FOwnerHook = ShellTray().HookWindowProc(form->WindowHandle(), [this](TMessage& m) { return OwnerFormHook(m); });
+  if (TWindowedOwner* form = OwnerWindow()) {
+    // The form's window may not exist yet (the form resource makes it after the components):
+    // the hook goes on whenever it is made, and comes off before it goes.
+    form->WatchWindow(this, [this, form](bool created) {
+      if (created)
+        HookOwnerForm(*form);
+      else
+        FOwnerHook.reset();
+    });
+    if (form->WindowHandle()) HookOwnerForm(*form);
+  }
+}
+
+void TTrayIcon::HookOwnerForm(TWindowedOwner& form) {
+  FOwnerHook.reset();
+  FOwnerHook = ShellTray().HookWindowProc(form.WindowHandle(), [this](TMessage& m) { return OwnerFormHook(m); });
 }
 
 TTrayIcon::~TTrayIcon() {
@@ -115,6 +129,9 @@ TTrayIcon::~TTrayIcon() {
   } catch (const Exception&) {
   }
   if (FAppHooked && Application) Application->UnhookMainWindow(this);
+  // While the owner itself is being destroyed it is no windowed owner any more, and its
+  // watchers are gone with it.
+  if (TWindowedOwner* form = OwnerWindow()) form->UnwatchWindow(this);
   FOwnerHook.reset();
   if (auto* handler = TTrayIconHandler::Instance()) handler->Unregister(FIconData.uID);
   TTrayIconHandler::Release();

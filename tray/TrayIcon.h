@@ -150,6 +150,8 @@ class TTrayIcon : public TComponent {
   void CycleTimerTick(TObject*);
   bool AppWindowHook(TMessage& message);
   bool OwnerFormHook(TMessage& message);
+  // Replaces the owner form's window procedure with OwnerFormHook (the form's window exists).
+  void HookOwnerForm(TWindowedOwner& form);
   bool MinimizeCheck(TMessage& message);
   TWindowedOwner* OwnerWindow() const;
 

@@ -362,6 +362,50 @@ TEST_F(SetupTest, SocketErrorsShowOneBoxAtATime) {
   EXPECT_EQ(Platform.MessageBoxes.size(), 2u);
 }
 
+TEST_F(SetupTest, ErrorsOfATimedCycleAreShownOnlyOnceTheScheduleRunsAgain) {
+  GivenSettings("UseNTPServer=nowhere.test\r\n");  // a name that no lookup resolves
+  Start();
+  // What the program is doing while the box waits for someone to press OK.
+  bool timerOn = false;
+  uint32_t priority = 0;
+  Platform.DuringMessageBox = [&] {
+    timerOn = Form->CheckTimer->Enabled();
+    priority = Platform.PriorityClasses.back();
+  };
+  Platform.Advance(10000);
+  ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
+  EXPECT_NE(Platform.MessageBoxes[0].Text.find("gethostbyname"), String::npos);
+  EXPECT_EQ(Platform.MessageBoxes[0].Flags, MB_OK | MB_ICONERROR);
+  EXPECT_TRUE(timerOn);
+  EXPECT_EQ(priority, IDLE_PRIORITY_CLASS);
+  // The next cycle tries again.
+  Platform.Advance(30 * 60000);
+  EXPECT_EQ(WinSock.Fake.HostLookups.size(), 2u);
+  EXPECT_EQ(Platform.MessageBoxes.size(), 2u);
+}
+
+TEST_F(SetupTest, ARequestThatRaisesLeavesTheScheduleRunning) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  std::vector<String> shown;
+  bool timerOn = false;
+  uint32_t priority = 0;
+  App.OnException = [&](TObject*, const std::exception& e) {
+    shown.push_back(ExceptionMessage(e));
+    timerOn = Form->CheckTimer->Enabled();
+    priority = Platform.PriorityClasses.back();
+  };
+  Start();
+  WinSock.Fake.SocketError = 10024;  // no socket can be had
+  Platform.Advance(10000);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "invalid udp socket");
+  EXPECT_TRUE(timerOn);
+  EXPECT_EQ(priority, IDLE_PRIORITY_CLASS);
+  WinSock.Fake.SocketError = 0;
+  Platform.Advance(30 * 60000);
+  EXPECT_EQ(Requests().size(), 1u);
+}
+
 TEST_F(SetupTest, OneShotAppliesTheReplyThenEndsWithItsStatus) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Sys.Line = "Kairotsu.exe /1";
@@ -390,6 +434,58 @@ TEST_F(SetupTest, OneShotWithoutServerEndsEvenWithTheDialogShown) {
   EXPECT_TRUE(Form->Visible());
   Platform.Advance(10000);
   EXPECT_EQ(Platform.QuitCode, soNoServer);
+  EXPECT_NE(Sys.Console.find("Kairotsu: no NTP server is configured\r\n"), String::npos) << Sys.Console;
+}
+
+TEST_F(SetupTest, OneShotThatCannotSaveItsSettingsSaysSoOnTheConsoleAndEnds) {
+  const String ini = (Dir / "Kairotsu.ini").string();
+  const String cannotSave = "Kairotsu: Can not save to IniFile\r\n";
+  const String notWritable = "Kairotsu: " + ini + " に書き込めません\r\n";
+  struct Case {
+    const char* What;
+    std::function<void()> Prepare;
+    int Status;
+    std::vector<String> Said;
+  };
+  const Case cases[] = {
+      {"read-only INI file",
+       [&] {
+         GivenSettings("UseNTPServer=ntp.test\r\n");
+         fs::permissions(ini, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+       },
+       5,  // the clock was set, the settings were not saved
+       {cannotSave, notWritable}},
+      {"a folder in the INI file's place",
+       [&] { fs::create_directories(ini); },
+       soNoServer,  // nothing could be read either; that is what the status says
+       {"Kairotsu: no NTP server is configured\r\n", cannotSave, notWritable}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    c.Prepare();
+    Sys.Line = "Kairotsu.exe /1";
+    Sys.Console.clear();
+    Platform.QuitCode = -1;
+    Start();
+    AnswerEveryRequest(EncodeDate(2024, 1, 1));
+    Platform.Advance(10000 + kOneShotReplyWaitMs);
+    EXPECT_TRUE(Platform.MessageBoxes.empty());
+    EXPECT_EQ(Platform.QuitCode, c.Status);
+    for (const String& line : c.Said) EXPECT_NE(Sys.Console.find(line), String::npos) << line << Sys.Console;
+    Form.reset();
+    fs::permissions(ini, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(ini);
+  }
+}
+
+TEST_F(SetupTest, OneShotLookupFailureNamesTheServer) {
+  GivenSettings("UseNTPServer=nowhere.test\r\n");
+  Sys.Line = "Kairotsu.exe /1";
+  Start();
+  Platform.Advance(10000 + kOneShotReplyWaitMs);
+  EXPECT_EQ(Platform.QuitCode, soNoReply);
+  EXPECT_TRUE(Platform.MessageBoxes.empty());
+  EXPECT_NE(Sys.Console.find("Kairotsu: nowhere.test: WinSock Error (11001): "), String::npos) << Sys.Console;
 }
 
 TEST_F(SetupTest, OneShotRefusedSettingEndsWithItsStatus) {
@@ -431,10 +527,49 @@ TEST_F(SetupTest, ClosingTheVisibleDialogOnlyHidesItAndAHiddenCloseSaves) {
 TEST_F(SetupTest, NoHiddenWindowOfTheProgramRefusesTheEndOfTheSession) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Start();
-  App.Handle();  // the application's window too
   auto windows = Platform.Windows();
   EXPECT_GE(windows.size(), 5u);  // socket control, check timer, simple timers, tray handler, application
   for (THandle w : windows) EXPECT_EQ(WindowSystem().Send(w, WM_QUERYENDSESSION, 0, 0), 1) << w;
+}
+
+TEST_F(SetupTest, TaskbarRestartAddsTheIconAgainFromStartUpOn) {
+  GivenSettings("UseNTPServer=ntp.test\r\nBootUpdateTime=0\r\n");
+  Start();  // nothing more: no menu opened, no dialog shown
+  ASSERT_EQ(Tray.Icons.size(), 1u);
+  Tray.RestartTaskbar();
+  // The new task bar announces itself to every top-level window.
+  uint32_t taskbarCreated = Platform.RegisterMessage("TaskbarCreated");
+  for (THandle w : Platform.Windows()) Platform.Send(w, taskbarCreated, 0, 0);
+  ASSERT_EQ(Tray.Icons.size(), 1u);
+  EXPECT_STREQ(Tray.Icons.begin()->second.szTip, "Kairotsu");
+  EXPECT_NE(Tray.Icons.begin()->second.hIcon, 0u);
+}
+
+TEST_F(SetupTest, DialogSavedOffScreenOpensWhereItCanBeSeen) {
+  // Work areas: the main monitor less a task bar, and a second one to its right.
+  Platform.WorkAreas = {{0, 0, 1280, 984}, {1280, 0, 2560, 1024}};
+  struct Case {
+    int Left, Top, ExpectLeft, ExpectTop;
+  };
+  for (const Case& c : {Case{5000, 5000, 2560 - 240, 1024 - 246},  // beyond the second monitor
+                        Case{-3000, -2000, 0, 0},                  // a monitor that was removed
+                        Case{1000, 900, 1000, 984 - 246},          // partly under the task bar
+                        Case{100, 200, 100, 200},                  // on screen: stays
+                        Case{1500, 300, 1500, 300}}) {             // on the second monitor: stays
+    SCOPED_TRACE(std::to_string(c.Left) + "," + std::to_string(c.Top));
+    // No server: the dialog opens at start.
+    GivenSettings("SetupTop=" + std::to_string(c.Top) + "\r\nSetupLeft=" + std::to_string(c.Left) + "\r\n");
+    Start();
+    ASSERT_TRUE(Form->Visible());
+    EXPECT_EQ(Form->Left(), c.ExpectLeft);
+    EXPECT_EQ(Form->Top(), c.ExpectTop);
+    // Opened again from the menu after Cancel has loaded the saved place again.
+    Form->Button2Click(nullptr);
+    Form->AppSetupExecute(nullptr);
+    EXPECT_EQ(Form->Left(), c.ExpectLeft);
+    EXPECT_EQ(Form->Top(), c.ExpectTop);
+    Form.reset();
+  }
 }
 
 TEST_F(SetupTest, OkAddsANewServerFirstAndCancelRestores) {

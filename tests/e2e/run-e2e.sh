@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end tests of the real Kairotsu.exe under Wine, each case in a temporary folder of its
 # own with a fresh copy of the program, against the native SNTP test server on loopback
-# addresses 127.0.0.61 to .64 (127.0.0.69 has nothing listening; section 4 serves .81 and .82).
-#   run-e2e.sh KAIROTSU.exe SNTP-SERVER
+# addresses 127.0.0.61 to .64 (127.0.0.69 has nothing listening; the query section serves .81
+# and .82). The shell and the keyboard are driven from outside by e2e-driver.exe
+# (tests/e2e/DriverWin32.cpp).
+#   run-e2e.sh KAIROTSU.exe SNTP-SERVER E2E-DRIVER.exe
 # Needs the CTest fixture "wine" (Xvfb and a persistent wineserver; the display is in
 # $KAIROTSU_WINEPREFIX.display). Every check prints what it looked at; any failed check makes
 # the script end with status 1. Servers, programs and folders started or made here are removed
@@ -13,7 +15,8 @@
 # only there is the setting refused.
 set -uo pipefail
 exe=$(realpath "${1:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER}")
-server=$(realpath "${2:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER}")
+server=$(realpath "${2:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER E2E-DRIVER.exe}")
+driver=$(realpath "${3:?usage: run-e2e.sh KAIROTSU.exe SNTP-SERVER E2E-DRIVER.exe}")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wine_run=$here/../../tools/wine-run
 prefix=${KAIROTSU_WINEPREFIX:-$here/../../build/win32/wineprefix}
@@ -60,7 +63,7 @@ export DISPLAY=$(cat "$prefix.display")
 export KAIROTSU_WINEPREFIX=$prefix
 
 # The test server: truthful, +3.250 s, kiss-o'-death, and one that never answers.
-"$server" --lifetime 180 --record "$work/requests.txt" --serve 127.0.0.61 --serve 127.0.0.62,offset=3250 \
+"$server" --lifetime 540 --record "$work/requests.txt" --serve 127.0.0.61 --serve 127.0.0.62,offset=3250 \
   --serve 127.0.0.63,mode=kiss --serve 127.0.0.64,mode=none >"$work/server.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do
@@ -263,6 +266,89 @@ expect "the result names the code" grep -q "^Result *: unusable reply: kiss-o'-d
 query " 127.0.0.81 "
 expect "\" 127.0.0.81 \" (blanks around the name): status 0 (got $status)" test "$status" -eq 0
 expect "the server is named without the blanks" grep -Eq $'^Server *: 127\\.0\\.0\\.81\r?$' "$dir/out.txt"
+
+echo "== 6. A task-bar restart adds the icon again, the menu never opened"
+dir=$(fresh Kairotsu.exe)
+printf '[%s]\r\nBootUpdateTime=0\r\nUseNTPServer=127.0.0.61\r\n' "$user" >"$dir/Kairotsu.ini"
+"$wine_run" "$dir/Kairotsu.exe" >"$dir/out.txt" 2>&1 &
+run=$!
+runs+=("$run")
+# The program's icons that the shell holds, as e2e-driver lists them.
+icon_count() { "$wine_run" "$driver" icons 2>/dev/null | grep -c '^icon '; }
+has_icon() { (($(icon_count) >= 1)); }
+expect "its icon is in the notification area" wait_until 20 has_icon
+"$wine_run" "$driver" forget >"$dir/driver.txt" 2>&1
+show "$dir/driver.txt"
+expect "the shell has lost it, as a restarting task bar does" test "$(icon_count)" -eq 0
+"$wine_run" "$driver" taskbar-created >"$dir/driver.txt" 2>&1
+show "$dir/driver.txt"
+expect "the new task bar's \"TaskbarCreated\" brings it back" wait_until 10 has_icon
+count=$(icon_count)
+expect "once (got $count)" test "$count" -eq 1
+"$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+expect "a close request ends the hidden program" wait_until 15 stopped "$run"
+
+echo "== 7. Escape in a spin edit cancels what was typed; the edits take no more than their limit"
+for edit in OffsetSec:987:98:5 OffsetMin:98765:9876:90 UpdateTime:98765:9876:45; do
+  IFS=: read -r name typed limited stored <<<"$edit"
+  echo " -- $name"
+  dir=$(fresh Kairotsu.exe)
+  # No server: the dialog opens at start.
+  printf '[%s]\r\nBootUpdateTime=0\r\nOffsetSec=5\r\nOffsetMin=90\r\nUpdateTime=45\r\n' "$user" >"$dir/Kairotsu.ini"
+  "$wine_run" "$dir/Kairotsu.exe" >"$dir/out.txt" 2>&1 &
+  run=$!
+  runs+=("$run")
+  expect "the dialog is shown" wait_until 20 has_window
+  "$wine_run" "$driver" type-escape "$name" "$typed" >"$dir/driver.txt" 2>&1
+  show "$dir/driver.txt"
+  expect "typing $typed shows $limited" grep -qx "typed: $limited" <(tr -d '\r' <"$dir/driver.txt")
+  expect "Escape hides the dialog with $name back at $stored" \
+    grep -qx "after Escape: $stored, dialog hidden" <(tr -d '\r' <"$dir/driver.txt")
+  "$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+  expect "a close request ends the program" wait_until 15 stopped "$run"
+  expect "$name=$stored is what it saved" grep -q "^$name=$stored"$'\r'"\$" "$dir/Kairotsu.ini"
+done
+
+echo "== 8. A one-shot run whose INI file is read-only ends on its own and says why"
+dir=$(fresh KairotsuX1.exe)
+printf '[%s]\r\nBootUpdateTime=1\r\nUseNTPServer=127.0.0.61\r\n' "$user" >"$dir/KairotsuX1.ini"
+cp "$dir/KairotsuX1.ini" "$work/given.ini"
+chmod a-w "$dir/KairotsuX1.ini"
+start=$(now_ms)
+status=0
+TZ=Asia/Tokyo timeout 60 "$wine_run" "$dir/KairotsuX1.exe" >"$dir/out.txt" 2>&1 || status=$?
+elapsed=$(($(now_ms) - start))
+show "$dir/out.txt"
+expect "it ended by itself after ${elapsed} ms (within 30 s)" test "$elapsed" -lt 30000
+expect "status 5: the clock was set, the settings were not saved (got $status)" test "$status" -eq 5
+expect "it said so on the console" grep -q '^Kairotsu: Can not save to IniFile' "$dir/out.txt"
+expect "the INI file is as it was" cmp -s "$dir/KairotsuX1.ini" "$work/given.ini"
+
+echo "== 9. A dialog saved at 5000,5000 (on a monitor since removed) opens where it can be seen"
+dir=$(fresh Kairotsu.exe)
+# No server: the dialog opens at start.
+printf '[%s]\r\nSetupTop=5000\r\nSetupLeft=5000\r\nBootUpdateTime=0\r\n' "$user" >"$dir/Kairotsu.ini"
+"$wine_run" "$dir/Kairotsu.exe" >"$dir/out.txt" 2>&1 &
+run=$!
+runs+=("$run")
+expect "the dialog is shown" wait_until 20 has_window
+win=$(setup_window)
+read -r sw sh < <(xwininfo -root | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
+if [[ -n $win ]]; then
+  read -r x y w h < <(xwininfo -id "$win" |
+    awk '/Absolute upper-left X:/ {x=$NF} /Absolute upper-left Y:/ {y=$NF} /Width:/ {w=$2} /Height:/ {h=$2}
+         END {print x, y, w, h}')
+  expect "it lies on the ${sw}x${sh} screen (at $x,$y, ${w}x${h})" \
+    test "$x" -ge 0 -a "$y" -ge 0 -a $((x + w)) -le "$sw" -a $((y + h)) -le "$sh"
+fi
+"$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+expect "a close request hides it" wait_until 10 no_window
+"$wine_run" taskkill /im Kairotsu.exe >/dev/null 2>&1
+expect "the next one ends the program" wait_until 15 stopped "$run"
+top=$(tr -d '\r' <"$dir/Kairotsu.ini" | sed -n 's/^SetupTop=//p')
+left=$(tr -d '\r' <"$dir/Kairotsu.ini" | sed -n 's/^SetupLeft=//p')
+expect "the place it saved is on the screen too ($left,$top)" \
+  test -n "$top" -a -n "$left" -a "${left:-0}" -ge 0 -a "${left:-0}" -lt "$sw" -a "${top:-0}" -ge 0 -a "${top:-0}" -lt "$sh"
 
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2

@@ -1,5 +1,7 @@
 #include "fakes/FakePlatform.h"
 
+#include <algorithm>
+
 class TFakePlatform::Window final : public TMessageWindow {
  public:
   Window(TFakePlatform& owner, THandle handle) : FOwner(owner), FHandle(handle) {}
@@ -115,6 +117,20 @@ int TFakePlatform::ShowMessageBox(const String& text, const String& caption, uin
     during();
   }
   return 1;
+}
+
+bool TFakePlatform::WorkAreaNear(const TRect& rect, TRect& workArea) {
+  if (WorkAreas.empty()) return false;
+  // Overlap as a positive score, distance as a negative one.
+  auto score = [&](const TRect& a) {
+    long long w = std::min(rect.Right, a.Right) - std::max(rect.Left, a.Left);
+    long long h = std::min(rect.Bottom, a.Bottom) - std::max(rect.Top, a.Top);
+    if (w > 0 && h > 0) return w * h;
+    return -(std::max(-w, 0LL) + std::max(-h, 0LL));
+  };
+  workArea = *std::max_element(WorkAreas.begin(), WorkAreas.end(),
+                               [&](const TRect& a, const TRect& b) { return score(a) < score(b); });
+  return true;
 }
 
 std::map<uint32_t, uint32_t> TFakePlatform::TimersOf(THandle wnd) const {

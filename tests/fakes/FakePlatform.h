@@ -64,6 +64,10 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   int RunMessageLoop() override;
   void PostQuitMessage(int code) override { QuitCode = code; }
   int ShowMessageBox(const String& text, const String& caption, uint32_t flags) override;
+  // The monitors' work areas; the nearest one to a rectangle is the one it overlaps most, else
+  // the one closest to it.
+  std::vector<TRect> WorkAreas{{0, 0, 1280, 984}};
+  bool WorkAreaNear(const TRect& rect, TRect& workArea) override;
 
   // --- TSystemApi ---
   uint32_t GetTickCount() override { return Tick; }

@@ -321,3 +321,15 @@ TEST_F(AutoIniTest, FailuresAreShownThenRaisedAgain) {
   s.AutoIni->LoadSettings();  // reading a read-only file works
   EXPECT_EQ(s.Form.Left(), 340);
 }
+
+TEST_F(AutoIniTest, FailureTextGoesWhereTheProgramSaysInsteadOfABox) {
+  SetupForm s;
+  s.AutoIni->SetSection("pcuser");
+  Write(kExample);
+  fs::permissions(IniPath(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  std::vector<String> said;
+  s.AutoIni->OnFailure = [&](const String& text) { said.push_back(text); };
+  EXPECT_THROW(s.AutoIni->SaveSettings(), EIniFileError);  // still raised to the caller
+  EXPECT_EQ(said, (std::vector<String>{"Can not save to IniFile"}));
+  EXPECT_TRUE(Platform.MessageBoxes.empty());
+}

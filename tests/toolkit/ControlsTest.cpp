@@ -151,3 +151,56 @@ TEST(Controls, AttachedWindowHoldsTheValues) {
   EXPECT_FALSE(box->Checked());
   EXPECT_EQ(box->Handle(), 0u);
 }
+
+namespace {
+// An edit's window that keeps the length limit it was given.
+class EditWindow final : public TControlPeer {
+ public:
+  int Limit = -1;
+  THandle Handle() const override { return 0x78; }
+  String GetText() const override { return "0"; }
+  void SetText(const String&) override {}
+  void SetMaxLength(int length) override { Limit = length; }
+  void SetBounds(int, int, int, int) override {}
+  void GetBounds(int& l, int& t, int& w, int& h) const override { l = t = w = h = 1; }
+  void SetVisible(bool) override {}
+  void SetEnabled(bool) override {}
+};
+}  // namespace
+
+TEST(Controls, EditLengthLimitGoesToItsWindow) {
+  TForm form(nullptr);
+  for (TCustomEdit* edit : {static_cast<TCustomEdit*>(form.AddControl<TEdit>("Edit")),
+                            static_cast<TCustomEdit*>(form.AddControl<TSpinEdit>("Spin"))}) {
+    edit->SetMaxLength(2);  // before the window exists
+    auto peer = std::make_unique<EditWindow>();
+    EditWindow* window = peer.get();
+    edit->AttachPeer(std::move(peer));
+    EXPECT_EQ(window->Limit, 2) << edit->Name();
+    edit->SetMaxLength(4);
+    EXPECT_EQ(window->Limit, 4) << edit->Name();
+    edit->SetMaxLength(0);  // no limit
+    EXPECT_EQ(window->Limit, 0) << edit->Name();
+  }
+}
+
+TEST(Controls, WindowIsFittedIntoAWorkArea) {
+  struct Case {
+    TRect Window, Area;
+    int Left, Top;
+  };
+  const TRect screen{0, 0, 1280, 984};
+  const TRect leftMonitor{-1920, -120, 0, 960};  // a monitor left of the main one, set higher
+  for (const Case& c : {
+           Case{{100, 200, 340, 446}, screen, 100, 200},                // inside: stays
+           Case{{1200, 900, 1440, 1146}, screen, 1040, 738},            // over the right and bottom edges
+           Case{{-500, -40, -260, 206}, screen, 0, 0},                  // over the left and top edges
+           Case{{5000, 5000, 5240, 5246}, screen, 1040, 738},           // far off
+           Case{{10, 10, 1510, 1110}, screen, 0, 0},                    // larger than the area
+           Case{{-3000, -500, -2760, -254}, leftMonitor, -1920, -120},  // an area left of and above 0
+       }) {
+    TPoint at = FitIntoWorkArea(c.Window, c.Area);
+    EXPECT_EQ(at.X, c.Left) << c.Window.Left << "," << c.Window.Top;
+    EXPECT_EQ(at.Y, c.Top) << c.Window.Left << "," << c.Window.Top;
+  }
+}

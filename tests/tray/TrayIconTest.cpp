@@ -4,6 +4,7 @@
 
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeShellTray.h"
+#include "toolkit/Forms.h"
 #include "tray/TrayIcon.h"
 
 namespace {
@@ -19,6 +20,29 @@ class FakeForm : public TComponent, public TWindowedOwner {
  private:
   THandle FWnd;
   bool FVisible = true;
+};
+
+// The window of a form, attached after the form's components exist, as the form resource
+// creates it.
+class LateFormWindow final : public TFormPeer {
+ public:
+  explicit LateFormWindow(THandle wnd) : FWnd(wnd) {}
+  THandle Handle() const override { return FWnd; }
+  String GetText() const override { return "Setup"; }
+  void SetText(const String&) override {}
+  void SetBounds(int, int, int, int) override {}
+  void GetBounds(int& l, int& t, int& w, int& h) const override {
+    l = t = 0;
+    w = h = 100;
+  }
+  void SetVisible(bool) override {}
+  void SetEnabled(bool) override {}
+  void RunModal(const std::function<bool()>&) override {}
+  void SetClientSize(int, int) override {}
+  void GetClientSize(int& w, int& h) const override { w = h = 100; }
+
+ private:
+  THandle FWnd;
 };
 
 class TrayIconTest : public ::testing::Test {
@@ -383,8 +407,8 @@ TEST_F(TrayIconTest, TaskbarRestartAddsVisibleIconsAgain) {
   Shell.Calls.clear();
   uint32_t taskbarCreated = Platform.RegisterMessage("TaskbarCreated");
   ASSERT_EQ(TTrayIconHandler::TaskbarCreatedMessage(), taskbarCreated);
-  Platform.Post(App.Handle(), taskbarCreated, 0, 0);
-  Platform.ProcessMessages();
+  // The new task bar announces itself to every top-level window.
+  for (THandle w : Platform.Windows()) Platform.Send(w, taskbarCreated, 0, 0);
   ASSERT_EQ(Shell.Calls.size(), 1u);
   EXPECT_EQ(Shell.Calls[0].Message, NIM_ADD);
   EXPECT_EQ(Shell.Calls[0].Data.uID, shown.IconId());
@@ -472,4 +496,34 @@ TEST_F(TrayIconTest, OwnerFormIsHookedForMinimiseToTrayAndUnhookedAtTheEnd) {
   EXPECT_FALSE(Shell.IsHooked(0x4242));
   EXPECT_TRUE(Shell.Icons.empty());
   App.SetMainFormWindow(nullptr);
+}
+
+TEST_F(TrayIconTest, OwnerFormWindowMadeAfterTheIconIsHookedOnceItExists) {
+  TForm form(nullptr);
+  App.SetMainFormWindow(&form);
+  auto* icon = form.Make<TTrayIcon>();
+  EXPECT_FALSE(Shell.IsHooked(0));  // no window yet: nothing to hook
+  form.AttachPeer(std::make_unique<LateFormWindow>(0x4343));
+  ASSERT_TRUE(Shell.IsHooked(0x4343));
+  TMessage show{WM_SHOWWINDOW, 1, 0, 0};
+  EXPECT_FALSE(Shell.SendToHooked(0x4343, show));
+  EXPECT_EQ(Shell.ForegroundCalls, (std::vector<THandle>{App.Handle(), 0x4343}));
+  form.DetachPeer();  // the window goes, and its hook with it
+  EXPECT_FALSE(Shell.IsHooked(0x4343));
+  form.AttachPeer(std::make_unique<LateFormWindow>(0x4344));  // a new window is hooked again
+  EXPECT_TRUE(Shell.IsHooked(0x4344));
+  form.FreeOwned(icon);
+  EXPECT_FALSE(Shell.IsHooked(0x4344));
+  App.SetMainFormWindow(nullptr);
+}
+
+TEST_F(TrayIconTest, FormGoingWithItsIconAndWindowLeavesNoHook) {
+  {
+    TForm form(nullptr);
+    form.Make<TTrayIcon>()->SetIconVisible(true);
+    form.AttachPeer(std::make_unique<LateFormWindow>(0x4345));
+    ASSERT_TRUE(Shell.IsHooked(0x4345));
+  }
+  EXPECT_FALSE(Shell.IsHooked(0x4345));
+  EXPECT_TRUE(Shell.Icons.empty());
 }

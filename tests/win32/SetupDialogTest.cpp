@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/BIOS.h"
 #include "app/Setup.h"
@@ -34,7 +35,7 @@ class SetupDialogWine : public ::testing::Test {
     PathOverrides().ExecutableFileName = Dir + "Kairotsu.exe";
     String ini = "[";
     ini += GetWindowsUserName();
-    ini += "]\r\nUseNTPServer=127.0.0.1\r\nBootUpdateTime=0\r\n";
+    ini += "]\r\nUseNTPServer=127.0.0.1\r\nBootUpdateTime=0\r\nOffsetSec=5\r\nOffsetMin=90\r\nUpdateTime=45\r\n";
     ASSERT_TRUE(ReplaceFileContents(Dir + "Kairotsu.ini", ini));
     Form = std::make_unique<TSetup>(&App);
   }
@@ -51,6 +52,14 @@ class SetupDialogWine : public ::testing::Test {
     GetWindowRect(wnd, &r);
     MapWindowPoints(nullptr, Wnd(Form.get()), reinterpret_cast<POINT*>(&r), 2);
     return r;
+  }
+  // Presses and releases a key through the system's input queue, as the keyboard does.
+  static void PressKey(WORD vk) {
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_KEYBOARD;
+    in[0].ki.wVk = in[1].ki.wVk = vk;
+    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, in, sizeof(INPUT));
   }
   void Accelerator(char key) {
     PostMessageA(GetFocus(), WM_SYSCHAR, static_cast<WPARAM>(key), 1 << 29);
@@ -108,6 +117,51 @@ TEST_F(SetupDialogWine, OkSavesTheTypedValuesAddsTheServerAndHides) {
   EXPECT_NE(ini.find("UseNTPServer=127.0.0.9\r\n"), String::npos) << ini;
   EXPECT_NE(ini.find("OffsetSec=15\r\n"), String::npos) << ini;
   EXPECT_EQ(ReadText(Dir + "NTP.lst").substr(0, 11), "127.0.0.9\r\n");
+}
+
+TEST_F(SetupDialogWine, EscapeInEachSpinEditCancelsAndTheirLengthLimitsHold) {
+  struct Case {
+    TSpEdit* Edit;
+    const char* Stored;
+    const char* Typed;
+    const char* Shown;  // what the length limit lets in
+  };
+  for (const Case& c : {Case{Form->OffsetSec, "5", "987", "98"}, Case{Form->OffsetMin, "90", "98765", "9876"},
+                        Case{Form->UpdateTime, "45", "98765", "9876"}}) {
+    SCOPED_TRACE(c.Edit->Name());
+    HWND edit = Wnd(c.Edit);
+    EXPECT_EQ(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0), static_cast<LRESULT>(std::strlen(c.Shown)));
+    Form->Show();
+    SetForegroundWindow(Wnd(Form.get()));
+    SetFocus(edit);
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    for (const char* k = c.Typed; *k; ++k) PressKey(static_cast<WORD>(*k));  // '0'-'9' are their own keys
+    WindowSystem().PumpUntil([&] { return c.Edit->Text() == c.Shown; }, 3000);
+    EXPECT_EQ(c.Edit->Text(), c.Shown);
+    PressKey(VK_ESCAPE);
+    WindowSystem().PumpUntil([&] { return !IsWindowVisible(Wnd(Form.get())); }, 3000);
+    EXPECT_FALSE(IsWindowVisible(Wnd(Form.get())));
+    EXPECT_FALSE(Form->Visible());
+    EXPECT_EQ(c.Edit->Text(), c.Stored);  // Cancel: the stored value is back
+  }
+}
+
+TEST_F(SetupDialogWine, ShowingTheDialogBringsItToTheFront) {
+  HWND form = Wnd(Form.get());
+  Form->Show();
+  // Another window of the process comes in front of it.
+  HWND other = CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  SetForegroundWindow(other);
+  WindowSystem().ProcessMessages();
+  ASSERT_EQ(GetForegroundWindow(), other);
+  // The tray icon's hook on the dialog (installed once the dialog's window exists) answers
+  // the notice of being shown by bringing the dialog to the front.
+  SendMessageA(form, WM_SHOWWINDOW, TRUE, 0);
+  WindowSystem().ProcessMessages();
+  EXPECT_EQ(GetForegroundWindow(), form);
+  DestroyWindow(other);
 }
 
 }  // namespace

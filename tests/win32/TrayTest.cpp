@@ -118,7 +118,9 @@ TEST_F(TrayWine, TaskbarCreatedAddsTheVisibleIconAgain) {
   gone.uID = icon.IconId();
   ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
   ASSERT_FALSE(icon.UpdateTrayIcon());
-  ASSERT_TRUE(PostMessageA(reinterpret_cast<HWND>(App.Handle()), RegisterWindowMessageA("TaskbarCreated"), 0, 0));
+  // The new task bar announces itself to every top-level window, as a restarted shell does.
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
   Pump(200);
   EXPECT_TRUE(icon.UpdateTrayIcon());  // present again
   icon.SetIconVisible(false);
