@@ -4,12 +4,11 @@
 #include <vector>
 
 #include "settings/FileOps.h"
+#include "toolkit/Strings.h"
 
 namespace {
 
 constexpr size_t kMaxValueBytes = 2047;
-
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 String Trim(const String& s) {
   size_t b = 0, e = s.size();
@@ -179,7 +178,7 @@ bool ParseIniInteger(const String& text, int32_t& value) {
 }
 
 TIniFile::TIniFile(const String& fileName) : FFileName(fileName) {
-  if (FFileName.find_first_of("\\/:") == String::npos) FFileName = WindowsDirectory() + FFileName;
+  if (SplitPath(FFileName).NameStart == 0) FFileName = WindowsDirectory() + FFileName;
 }
 
 String TIniFile::ReadString(const String& section, const String& key, const String& fallback) const {

@@ -138,6 +138,25 @@ TEST_F(SetupTest, UnwritableServerListIsReportedAndStartUpGoesOn) {
   EXPECT_EQ(Requests().size(), 1u);
 }
 
+// A folder and a program named in Shift-JIS with 0x5C second bytes (表 and ソ): the list file,
+// the INI file and the help file sit beside the program, under their own names.
+TEST_F(SetupTest, ShiftJisFolderAndProgramNamesKeepTheFilesBesideTheProgram) {
+  const fs::path folder = Dir / "表示";
+  fs::create_directories(folder);
+  PathOverrides().ExecutableFileName = (folder / "ソフトX1.exe").string();
+  WriteFile(folder / "ソフトX1.ini", "[taro]\r\nUseNTPServer=ntp.test\r\n");
+  Start();
+  EXPECT_EQ(Form->UseNTPServer->Text(), "ntp.test");
+  EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
+  EXPECT_TRUE(fs::is_regular_file(folder / "NTP.lst"));
+  EXPECT_EQ(Form->HelpFile, (folder / "ソフトX1.pdf").string());
+  EXPECT_TRUE(Form->FOneShot);
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const String name = entry.path().filename().string();
+    EXPECT_TRUE(name == "NTP.lst" || name == "ソフトX1.ini" || name == "ソフトX1.ini.lock") << name;
+  }
+}
+
 TEST_F(SetupTest, OneShotFromTheCommandLine) {
   Sys.Line = "Kairotsu.exe -q /1x";
   Start();

@@ -215,6 +215,26 @@ expect "127.0.0.69 (nothing listening): status 2 (got $status)" test "$status" -
 expect "within 6.5 s (took $elapsed ms)" test "$elapsed" -le 6500
 expect "no query wrote an INI file" test ! -e "$dir/Kairotsu.ini"
 
+echo "== 4. Shift-JIS names: ソフトX1.exe in a folder 表示 (ソ and 表 end in the byte of '\\')"
+# Linux names are UTF-8; Wine hands them to the program in CP932.
+dir=$(mktemp -d "$work/case.XXXXXX")/表示
+mkdir "$dir"
+cp "$exe" "$dir/ソフトX1.exe"
+printf '[%s]\r\nBootUpdateTime=1\r\nUseNTPServer=127.0.0.61\r\n' "$user" >"$dir/ソフトX1.ini"
+before=$(requests_to 127.0.0.61)
+status=0
+TZ=Asia/Tokyo timeout 60 "$wine_run" "$dir/ソフトX1.exe" >"$dir/out.txt" 2>&1 || status=$?
+show "$dir/out.txt"
+expect "status 0: the one-shot run applied the reply (got $status)" test "$status" -eq 0
+expect "its server came from ソフトX1.ini: one request reached it" test "$(($(requests_to 127.0.0.61) - before))" -eq 1
+expect "NTP.lst was written beside the program" test -f "$dir/NTP.lst"
+expect "and has the 22 servers" test "$(grep -c '' "$dir/NTP.lst" 2>/dev/null)" -eq 22
+expect "ソフトX1.ini got the other keys: one section, nine keys" \
+  test "$(grep -c "^\[$user\]" "$dir/ソフトX1.ini")" -eq 1 -a "$(grep -c = "$dir/ソフトX1.ini")" -eq 9
+expect "no other file was made there (got: $(ls "$dir" | tr '\n' ' '))" \
+  test "$(ls "$dir" | grep -Evc '^(NTP\.lst|ソフトX1\.(exe|ini|ini\.lock)|out\.txt)$')" -eq 0
+expect "nothing was written outside the folder" test "$(ls "$(dirname "$dir")")" = 表示
+
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2
   exit 1

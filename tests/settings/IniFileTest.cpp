@@ -121,6 +121,13 @@ TEST_F(TempDir, BareFileNameLivesInTheWindowsDirectory) {
   EXPECT_EQ(Slurp(Path("windows") + "/Kairotsu.ini"), "[u]\r\nk=-3\r\n");
 }
 
+// "\x83\x5C" (ソ) ends in the byte of '\': a bare Shift-JIS name is still a bare name.
+TEST_F(TempDir, BareShiftJisFileNameIsNoPath) {
+  PathOverrides().WindowsDirectory = Path("windows") + "/";
+  EXPECT_EQ(TIniFile("\x83\x5C.ini").FileName(), Path("windows") + "/\x83\x5C.ini");
+  EXPECT_EQ(TIniFile("d\\\x83\x5C.ini").FileName(), "d\\\x83\x5C.ini");
+}
+
 TEST_F(TempDir, ReadOnlyFileRaisesTheShiftJisWriteFailureAndStaysAsItWas) {
   const String path = Path("ro.ini");
   Spill(path, "[u]\r\nk=1\r\n");
