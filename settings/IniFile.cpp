@@ -43,13 +43,20 @@ std::vector<Line> SplitLines(const String& text) {
   return lines;
 }
 
-// The section name of a "[name]" line.
+// The section name of a "[name]" line; a line without the closing ']' is none. The ']' is
+// looked for character by character: it is also the second byte of some Shift-JIS characters (ゾ).
 bool SectionOf(const Line& line, String& name) {
   String t = Trim(line.Content);
   if (t.empty() || t[0] != '[') return false;
-  size_t close = t.find(']');
-  name = Trim(t.substr(1, close == String::npos ? String::npos : close - 1));
-  return true;
+  for (size_t i = 1; i < t.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(t[i]))) {
+      ++i;
+    } else if (t[i] == ']') {
+      name = Trim(t.substr(1, i - 1));
+      return true;
+    }
+  }
+  return false;
 }
 
 // The key and the raw value of a "key=value" line (comments are no keys).

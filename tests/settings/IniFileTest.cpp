@@ -84,6 +84,21 @@ TEST(IniText, ShiftJisSecondBytesAreNotCaseFolded) {
   EXPECT_EQ(v, "2");
 }
 
+// A line that opens a bracket without closing it names no section: its keys stay in the section
+// before it, and writing to that name makes a real section of its own.
+TEST(IniText, UnclosedBracketIsNoSectionHeader) {
+  const String text = "[alice]\r\n[root\r\nk=1\r\n";
+  String v;
+  EXPECT_FALSE(IniText::Find(text, "root", "k", v));
+  EXPECT_TRUE(IniText::Find(text, "alice", "k", v));
+  EXPECT_EQ(v, "1");
+  EXPECT_EQ(IniText::Put(text, "root", "k", "2"), text + "[root]\r\nk=2\r\n");
+  EXPECT_EQ(IniText::Put(text, "alice", "k", "3"), "[alice]\r\n[root\r\nk=3\r\n");
+  // The second byte of ゾ (0x83 0x5D) is the byte of ']': the user's section is still one.
+  const String zo = "\x83\x5D";
+  EXPECT_EQ(IniText::Put(IniText::Put("", zo, "k", "1"), zo, "k", "2"), "[" + zo + "]\r\nk=2\r\n");
+}
+
 TEST(IniInteger, DecimalHexAndRejects) {
   int32_t v = 0;
   EXPECT_TRUE(ParseIniInteger("0x2", v));
