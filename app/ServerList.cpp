@@ -1,7 +1,5 @@
 #include "app/ServerList.h"
 
-#include <fstream>
-
 #include "settings/FileOps.h"
 
 const std::vector<String> DefaultServers = {
@@ -30,12 +28,15 @@ std::vector<String> SplitLines(const String& text) {
   return lines;
 }
 
-bool FileExists(const String& path) { return std::ifstream(path).is_open(); }
-
-std::vector<String> LoadServerList(const String& path) {
+bool ReadServerList(const String& path, std::vector<String>& servers) {
   String text;
-  if (ReadWholeFile(path, text) != TReadResult::Ok) throw EServerListError("Cannot open file \"" + path + "\"");
-  return SplitLines(text);
+  switch (ReadWholeFile(path, text)) {
+    case TReadResult::Missing: return false;
+    case TReadResult::Failed: throw EServerListError("Cannot open file \"" + path + "\"");
+    case TReadResult::Ok: break;
+  }
+  servers = SplitLines(text);
+  return true;
 }
 
 void SaveServerList(const String& path, const std::vector<String>& servers) {

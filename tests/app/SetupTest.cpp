@@ -1,10 +1,14 @@
 // The controller, dialog and tray handlers of the program, on fakes with virtual time.
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "app/ServerList.h"
 #include "app/Setup.h"
@@ -29,6 +33,29 @@ void WriteFile(const fs::path& p, const String& bytes) {
   std::ofstream out(p, std::ios::binary);
   out << bytes;
 }
+
+// While it lives, files are read and written by their permissions even for root: the process
+// drops the capabilities that override them from its effective set, and takes them back after.
+class PermissionsApply {
+ public:
+  PermissionsApply() {
+    if (::syscall(SYS_capget, &FHeader, FSaved) != 0) return;
+    __user_cap_data_struct dropped[2];
+    std::memcpy(dropped, FSaved, sizeof dropped);
+    dropped[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    FDropped = ::syscall(SYS_capset, &FHeader, dropped) == 0;
+  }
+  ~PermissionsApply() {
+    if (FDropped) ::syscall(SYS_capset, &FHeader, FSaved);
+  }
+  PermissionsApply(const PermissionsApply&) = delete;
+  PermissionsApply& operator=(const PermissionsApply&) = delete;
+
+ private:
+  __user_cap_header_struct FHeader{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct FSaved[2]{};
+  bool FDropped = false;
+};
 
 constexpr uint32_t kServerAddress = 0x0A00007F;  // 127.0.0.10, network order
 
@@ -136,6 +163,31 @@ TEST_F(SetupTest, UnwritableServerListIsReportedAndStartUpGoesOn) {
   EXPECT_TRUE(Form->CheckTimer->Enabled());
   Platform.Advance(10000);
   EXPECT_EQ(Requests().size(), 1u);
+}
+
+// A list file that is there but cannot be read is never taken for a missing one: it is reported
+// and kept as it is, and start-up goes on with the form's list.
+TEST_F(SetupTest, UnreadableServerListIsReportedAndKept) {
+  const String kept = "a.test\r\nb.test\r\n";
+  for (mode_t mode : {0200, 0000}) {  // write-only, and no access at all
+    SCOPED_TRACE(mode);
+    Form.reset();
+    WriteFile(Dir / "NTP.lst", kept);
+    ::chmod((Dir / "NTP.lst").c_str(), mode);
+    GivenSettings("UseNTPServer=ntp.test\r\n");
+    std::vector<String> shown;
+    App.OnException = [&](TObject*, const std::exception& e) { shown.push_back(ExceptionMessage(e)); };
+    {
+      PermissionsApply permissions;
+      Start();
+    }
+    ::chmod((Dir / "NTP.lst").c_str(), 0644);
+    EXPECT_EQ(ReadFile(Dir / "NTP.lst"), kept);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("NTP.lst"), String::npos) << shown[0];
+    EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
+    EXPECT_TRUE(Form->CheckTimer->Enabled());
+  }
 }
 
 // A folder and a program named in Shift-JIS with 0x5C second bytes (表 and ソ): the list file,

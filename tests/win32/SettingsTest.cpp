@@ -2,6 +2,7 @@
 // clang-format off
 #include <gtest/gtest.h>
 
+#include "app/ServerList.h"
 #include "settings/AutoIni.h"
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
@@ -339,4 +340,32 @@ TEST_F(SettingsWine, TwoProcessesSavingAtOnceLoseNothing) {
   const String text = ReadFile(path);
   EXPECT_EQ(text.find("[first]"), text.rfind("[first]"));  // one section each, never doubled
   EXPECT_EQ(text.find("[second]"), text.rfind("[second]"));
+}
+
+// A server list that is there but cannot be read is reported, never taken for a missing one
+// (which the program would replace with its defaults): held open by another program that lets
+// nobody read it, or a folder of that name.
+TEST_F(SettingsWine, ServerListThatCannotBeReadIsNoMissingOne) {
+  const String list = Dir + "NTP.lst";
+  {
+    HANDLE h = CreateFileA(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD put;
+    WriteFile(h, "a.test\r\n", 8, &put, nullptr);
+    CloseHandle(h);
+  }
+  std::vector<String> servers;
+  HANDLE held = CreateFileA(list.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_THROW(ReadServerList(list, servers), EServerListError);
+  CloseHandle(held);
+  EXPECT_EQ(ReadFile(list), "a.test\r\n");
+  ASSERT_TRUE(ReadServerList(list, servers));
+  EXPECT_EQ(servers, std::vector<String>{"a.test"});
+
+  const String folder = Dir + "sub";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_THROW(ReadServerList(folder, servers), EServerListError);
+  RemoveDirectoryA(folder.c_str());
+  EXPECT_FALSE(ReadServerList(Dir + "missing.lst", servers));
+  EXPECT_FALSE(ReadServerList(Dir + "no\\such\\NTP.lst", servers));
 }
