@@ -1,6 +1,7 @@
 // The controller, dialog and tray handlers of the program, on fakes with virtual time.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -32,6 +33,22 @@ String ReadFile(const fs::path& p) {
 void WriteFile(const fs::path& p, const String& bytes) {
   std::ofstream out(p, std::ios::binary);
   out << bytes;
+}
+
+// A whole text file as a text editor saves it in Unicode: the byte order mark, then the text
+// converted by the C library.
+enum class Bom { Utf8, Utf16Le };
+String FileBytes(Bom bom, std::u16string_view text) {
+  const char* to = bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE";
+  iconv_t cd = ::iconv_open(to, "UTF-16LE");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  String in(reinterpret_cast<const char*>(text.data()), text.size() * 2), out(in.size() * 2 + 8, '\0');
+  char *src = in.data(), *dst = out.data();
+  size_t left = in.size(), room = out.size();
+  EXPECT_NE(::iconv(cd, &src, &left, &dst, &room), static_cast<size_t>(-1));
+  ::iconv_close(cd);
+  out.resize(out.size() - room);
+  return (bom == Bom::Utf8 ? "\xEF\xBB\xBF" : "\xFF\xFE") + out;
 }
 
 // While it lives, files are read and written by their permissions even for root: the process
@@ -187,6 +204,30 @@ TEST_F(SetupTest, UnreadableServerListIsReportedAndKept) {
     EXPECT_NE(shown[0].find("NTP.lst"), String::npos) << shown[0];
     EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
     EXPECT_TRUE(Form->CheckTimer->Enabled());
+  }
+}
+
+// Settings that Notepad saved in UTF-8 or UTF-16LE: the user's values are read, and OK saves
+// them into the user's one section, in the file's own encoding.
+TEST_F(SetupTest, UnicodeSettingsFileIsReadAndKeepsItsEncoding) {
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+    SCOPED_TRACE(bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE");
+    Form.reset();
+    WriteFile(Dir / "NTP.lst", "ntp.test\r\n");
+    WriteFile(Dir / "Kairotsu.ini", FileBytes(bom,
+                                              u"[hanako]\r\nOffsetSec=1\r\n[taro]\r\nUseNTPServer=ntp.test\r\n"
+                                              u"OffsetSec=7\r\nCheckTiming=1\r\n"));
+    Start();
+    EXPECT_EQ(Form->UseNTPServer->Text(), "ntp.test");
+    EXPECT_EQ(Form->OffsetSec->Text(), "7");
+    EXPECT_TRUE(Form->CheckTiming->Checked());
+    EXPECT_FALSE(Form->Visible());
+    Form->Button1Click(nullptr);
+    EXPECT_EQ(ReadFile(Dir / "Kairotsu.ini"),
+              FileBytes(bom,
+                        u"[hanako]\r\nOffsetSec=1\r\n[taro]\r\nUseNTPServer=ntp.test\r\nOffsetSec=7\r\n"
+                        u"CheckTiming=1\r\nSetupTop=0\r\nSetupLeft=0\r\nServerList=-1\r\nOffsetMin=0\r\n"
+                        u"UpdateTime=30\r\nBootUpdateTime=1\r\n"));
   }
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,6 +24,26 @@ String Slurp(const String& path) {
 }
 
 void Spill(const String& path, const String& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+// UTF-16 text converted by the C library: to the ANSI code page (CP932) or a file encoding.
+String Iconv(std::u16string_view text, const char* to) {
+  iconv_t cd = ::iconv_open(to, "UTF-16LE");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << to;
+  String in(reinterpret_cast<const char*>(text.data()), text.size() * 2), out(in.size() * 2 + 8, '\0');
+  char *src = in.data(), *dst = out.data();
+  size_t left = in.size(), room = out.size();
+  EXPECT_NE(::iconv(cd, &src, &left, &dst, &room), static_cast<size_t>(-1)) << to;
+  ::iconv_close(cd);
+  out.resize(out.size() - room);
+  return out;
+}
+String Ansi(std::u16string_view text) { return Iconv(text, "CP932"); }
+
+enum class Bom { Utf8, Utf16Le };
+// A whole file: the byte order mark, then the text.
+String FileBytes(Bom bom, std::u16string_view text) {
+  return bom == Bom::Utf8 ? "\xEF\xBB\xBF" + Iconv(text, "UTF-8") : "\xFF\xFE" + Iconv(text, "UTF-16LE");
+}
 
 class TempDir : public ::testing::Test {
  protected:
@@ -211,5 +232,56 @@ TEST_F(TempDir, KilledWriterLeavesAWholeFile) {
       String v = ini.ReadString("busy", "K" + std::to_string(k), "");
       EXPECT_TRUE(v.empty() || v.size() == 2047u) << v.size();
     }
+  }
+}
+
+// Files that Notepad saved in UTF-8 or UTF-16LE, each with its byte order mark: the user's section
+// is found, values come and go in the ANSI code page, the file keeps its encoding and its mark,
+// and every line the write does not touch keeps its bytes, characters that ANSI cannot hold
+// (é, a surrogate pair) included.
+TEST_F(TempDir, UnicodeFilesWithAByteOrderMarkKeepTheirEncoding) {
+  const String taro = Ansi(u"太郎");
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+    SCOPED_TRACE(bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE");
+    const String path = Path("notepad.ini");
+    Spill(path, FileBytes(bom,
+                          u"[other]\r\nName=é😀\r\n[太郎]\r\nUseNTPServer=ntp.test\r\nLabel=サーバ\r\n"
+                          u"Host=é.test\r\n\r\n[zed]\r\nK=①"));
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString(taro, "usentpserver", ""), "ntp.test");
+    EXPECT_EQ(ini.ReadString(taro, "Label", ""), Ansi(u"サーバ"));
+    EXPECT_EQ(ini.ReadString("zed", "K", ""), Ansi(u"①"));
+    EXPECT_EQ(ini.ReadString(taro, "Host", ""), "?.test");  // é has no ANSI character
+    EXPECT_EQ(ini.ReadString("other", "Name", ""), "??");
+    EXPECT_EQ(ini.ReadInteger(taro, "Missing", 7), 7);
+
+    ini.WriteString(taro, "Host", ini.ReadString(taro, "Host", ""));  // saved back unchanged: stays é
+    ini.WriteString(taro, "OffsetSec", "5");
+    ini.WriteString(taro, "UseNTPServer", Ansi(u"サーバ2"));
+    ini.WriteString(Ansi(u"花子"), "K", "v");
+    EXPECT_EQ(Slurp(path), FileBytes(bom,
+                                     u"[other]\r\nName=é😀\r\n[太郎]\r\nUseNTPServer=サーバ2\r\nLabel=サーバ\r\n"
+                                     u"Host=é.test\r\nOffsetSec=5\r\n\r\n[zed]\r\nK=①\r\n[花子]\r\nK=v\r\n"));
+  }
+}
+
+// Bytes that are no UTF-8 at all, in a file that says it is UTF-8, are still kept as they were.
+TEST_F(TempDir, BrokenUtf8OfOtherSectionsStaysByteForByte) {
+  const String path = Path("broken.ini");
+  const String other = "\xEF\xBB\xBF[other]\r\nK=\xFF\xC3(\xE3\x81\xED\xA0\x80\xF4\x90\x80\x80\xC0\xAF\r\n";
+  Spill(path, other + "[u]\r\nA=1\r\n");
+  TIniFile ini(path);
+  ini.WriteString("u", "A", "2");
+  EXPECT_EQ(Slurp(path), other + "[u]\r\nA=2\r\n");
+  EXPECT_EQ(ini.ReadString("other", "K", "").substr(0, 1), "?");
+}
+
+// A file that holds only the mark gets the user's section in its own encoding.
+TEST_F(TempDir, MarkOnlyFileGetsTheSectionInItsEncoding) {
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+    const String path = Path("empty.ini");
+    Spill(path, FileBytes(bom, u""));
+    TIniFile(path).WriteString("u", "K", Ansi(u"値"));
+    EXPECT_EQ(Slurp(path), FileBytes(bom, u"[u]\r\nK=値\r\n"));
   }
 }
