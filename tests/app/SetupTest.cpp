@@ -231,6 +231,23 @@ TEST_F(SetupTest, UnicodeSettingsFileIsReadAndKeepsItsEncoding) {
   }
 }
 
+// A server list that Notepad saved in UTF-8 or UTF-16LE: its lines are the list, and when OK
+// adds a server the file keeps its encoding; a line that ANSI cannot hold keeps its characters.
+TEST_F(SetupTest, UnicodeServerListIsReadAndKeepsItsEncoding) {
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+    SCOPED_TRACE(bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE");
+    Form.reset();
+    WriteFile(Dir / "NTP.lst", FileBytes(bom, u"a.test\r\nサーバ.test\r\né.test\n\nlast.test"));
+    GivenSettings("UseNTPServer=a.test\r\n");
+    Start();
+    EXPECT_EQ(Form->ServerList->Items(), (std::vector<String>{"a.test", "サーバ.test", "?.test", "", "last.test"}));
+    Form->UseNTPServer->SetText("新.test");
+    Form->Button1Click(nullptr);
+    const String saved = FileBytes(bom, u"新.test\r\na.test\r\nサーバ.test\r\né.test\r\n\r\nlast.test\r\n");
+    EXPECT_EQ(ReadFile(Dir / "NTP.lst"), saved);
+  }
+}
+
 // A folder and a program named in Shift-JIS with 0x5C second bytes (表 and ソ): the list file,
 // the INI file and the help file sit beside the program, under their own names.
 TEST_F(SetupTest, ShiftJisFolderAndProgramNamesKeepTheFilesBesideTheProgram) {
