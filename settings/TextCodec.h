@@ -15,7 +15,7 @@ enum class TTextEncoding { Ansi, Utf8, Utf16Le };
 // The encoding the file's byte order mark names (EF BB BF, FF FE); Ansi without one.
 TTextEncoding DetectEncoding(const String& bytes);
 
-// The text of a whole Unicode file, without its byte order mark. Bytes of a UTF-8 file that are
+// The text of a whole Unicode file (Utf8 or Utf16Le), without its byte order mark. Bytes of a UTF-8 file that are
 // no UTF-8 become lone surrogates 0xDC80-0xDCFF, which EncodeUnicode turns back into the same
 // bytes; an odd last byte of a UTF-16LE file is dropped.
 std::u16string DecodeUnicode(const String& bytes, TTextEncoding encoding);

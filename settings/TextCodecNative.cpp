@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "settings/TextCodec.h"
 
@@ -19,8 +20,8 @@ class Converter {
   Converter& operator=(const Converter&) = delete;
   bool Valid() const { return FCd != reinterpret_cast<iconv_t>(-1); }
 
-  // Converts all of `in`. Where the input cannot be converted, `skip(rest)` tells how many
-  // input bytes to pass over and appends their stand-in to the output itself.
+  // Converts all of `in`. Where the input cannot be converted, `skip(rest, out)` appends a
+  // stand-in to the output and tells how many input bytes it stands for.
   template <class Skip>
   String Run(String in, Skip skip) {
     String out;
@@ -34,7 +35,7 @@ class Converter {
       out.append(buffer, sizeof buffer - room);
       if (done != static_cast<size_t>(-1) || errno == E2BIG) continue;
       ::iconv(FCd, nullptr, nullptr, nullptr, nullptr);
-      const size_t n = std::min(left, skip(String(src, left), out));
+      const size_t n = std::min(left, skip(std::string_view(src, left), out));
       src += n;
       left -= n;
     }
@@ -70,7 +71,7 @@ std::u16string AnsiToWide(const String& ansi) {
     for (char c : ansi) wide += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'\uFFFD';
     return wide;
   }
-  return FromUtf16LeBytes(cd.Run(ansi, [](const String&, String& out) {
+  return FromUtf16LeBytes(cd.Run(ansi, [](std::string_view, String& out) {
     out += "\xFD\xFF";  // U+FFFD
     return size_t{1};
   }));
@@ -83,7 +84,7 @@ String WideToAnsi(const std::u16string& wide) {
     for (char16_t u : wide) ansi += u < 0x80 ? static_cast<char>(u) : '?';
     return ansi;
   }
-  return cd.Run(Utf16LeBytes(wide), [](const String& rest, String& out) {
+  return cd.Run(Utf16LeBytes(wide), [](std::string_view rest, String& out) {
     out += '?';
     // A surrogate pair is one character.
     const bool pair = rest.size() >= 4 && (static_cast<unsigned char>(rest[1]) & 0xFC) == 0xD8 &&

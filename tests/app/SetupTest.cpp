@@ -1,7 +1,6 @@
 // The controller, dialog and tray handlers of the program, on fakes with virtual time.
 #include <gtest/gtest.h>
 
-#include <iconv.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -18,6 +17,7 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeShellTray.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/TextFiles.h"
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
 
@@ -33,22 +33,6 @@ String ReadFile(const fs::path& p) {
 void WriteFile(const fs::path& p, const String& bytes) {
   std::ofstream out(p, std::ios::binary);
   out << bytes;
-}
-
-// A whole text file as a text editor saves it in Unicode: the byte order mark, then the text
-// converted by the C library.
-enum class Bom { Utf8, Utf16Le };
-String FileBytes(Bom bom, std::u16string_view text) {
-  const char* to = bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE";
-  iconv_t cd = ::iconv_open(to, "UTF-16LE");
-  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
-  String in(reinterpret_cast<const char*>(text.data()), text.size() * 2), out(in.size() * 2 + 8, '\0');
-  char *src = in.data(), *dst = out.data();
-  size_t left = in.size(), room = out.size();
-  EXPECT_NE(::iconv(cd, &src, &left, &dst, &room), static_cast<size_t>(-1));
-  ::iconv_close(cd);
-  out.resize(out.size() - room);
-  return (bom == Bom::Utf8 ? "\xEF\xBB\xBF" : "\xFF\xFE") + out;
 }
 
 // While it lives, files are read and written by their permissions even for root: the process
@@ -211,7 +195,7 @@ TEST_F(SetupTest, UnreadableServerListIsReportedAndKept) {
 // them into the user's one section, in the file's own encoding.
 TEST_F(SetupTest, UnicodeSettingsFileIsReadAndKeepsItsEncoding) {
   for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
-    SCOPED_TRACE(bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE");
+    SCOPED_TRACE(BomName(bom));
     Form.reset();
     WriteFile(Dir / "NTP.lst", "ntp.test\r\n");
     WriteFile(Dir / "Kairotsu.ini", FileBytes(bom,
@@ -235,7 +219,7 @@ TEST_F(SetupTest, UnicodeSettingsFileIsReadAndKeepsItsEncoding) {
 // adds a server the file keeps its encoding; a line that ANSI cannot hold keeps its characters.
 TEST_F(SetupTest, UnicodeServerListIsReadAndKeepsItsEncoding) {
   for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
-    SCOPED_TRACE(bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE");
+    SCOPED_TRACE(BomName(bom));
     Form.reset();
     WriteFile(Dir / "NTP.lst", FileBytes(bom, u"a.test\r\nサーバ.test\r\né.test\n\nlast.test"));
     GivenSettings("UseNTPServer=a.test\r\n");

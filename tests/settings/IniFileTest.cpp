@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "fakes/TextFiles.h"
 #include "settings/FileOps.h"
 #include "settings/IniFile.h"
 
@@ -25,25 +25,7 @@ String Slurp(const String& path) {
 
 void Spill(const String& path, const String& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
-// UTF-16 text converted by the C library: to the ANSI code page (CP932) or a file encoding.
-String Iconv(std::u16string_view text, const char* to) {
-  iconv_t cd = ::iconv_open(to, "UTF-16LE");
-  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << to;
-  String in(reinterpret_cast<const char*>(text.data()), text.size() * 2), out(in.size() * 2 + 8, '\0');
-  char *src = in.data(), *dst = out.data();
-  size_t left = in.size(), room = out.size();
-  EXPECT_NE(::iconv(cd, &src, &left, &dst, &room), static_cast<size_t>(-1)) << to;
-  ::iconv_close(cd);
-  out.resize(out.size() - room);
-  return out;
-}
 String Ansi(std::u16string_view text) { return Iconv(text, "CP932"); }
-
-enum class Bom { Utf8, Utf16Le };
-// A whole file: the byte order mark, then the text.
-String FileBytes(Bom bom, std::u16string_view text) {
-  return bom == Bom::Utf8 ? "\xEF\xBB\xBF" + Iconv(text, "UTF-8") : "\xFF\xFE" + Iconv(text, "UTF-16LE");
-}
 
 class TempDir : public ::testing::Test {
  protected:
@@ -242,7 +224,7 @@ TEST_F(TempDir, KilledWriterLeavesAWholeFile) {
 TEST_F(TempDir, UnicodeFilesWithAByteOrderMarkKeepTheirEncoding) {
   const String taro = Ansi(u"太郎");
   for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
-    SCOPED_TRACE(bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE");
+    SCOPED_TRACE(BomName(bom));
     const String path = Path("notepad.ini");
     Spill(path, FileBytes(bom,
                           u"[other]\r\nName=é😀\r\n[太郎]\r\nUseNTPServer=ntp.test\r\nLabel=サーバ\r\n"
