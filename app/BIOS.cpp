@@ -1,6 +1,7 @@
 #include "app/BIOS.h"
 
 #include "app/AppSystem.h"
+#include "toolkit/Strings.h"
 
 const char* const VersionKeys[8] = {
     "\\CompanyName",    "\\FileDescription",  "\\FileVersion", "\\InternalName",
@@ -9,12 +10,7 @@ const char* const VersionKeys[8] = {
 
 String GetWindowsUserName() { return AppSystem().UserName(); }
 
-String GetFileBaseName(const String& path) {
-  size_t slash = path.find_last_of("\\/:");
-  String name = slash == String::npos ? path : path.substr(slash + 1);
-  size_t dot = name.find_last_of('.');
-  return dot == String::npos ? name : name.substr(0, dot);
-}
+String GetFileBaseName(const String& path) { return ChangeFileExt(ExtractFileName(path), ""); }
 
 String GetFileVersionText(const String& path, int index) {
   if (index > 7 || index < 0) index = 2;

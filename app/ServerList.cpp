@@ -1,8 +1,9 @@
 #include "app/ServerList.h"
 
-#include <fstream>
+#include <map>
 
 #include "settings/FileOps.h"
+#include "settings/TextCodec.h"
 
 const std::vector<String> DefaultServers = {
     "ntp.nict.jp",          "ntp.jst.mfeed.ad.jp", "ntp1.jst.mfeed.ad.jp", "ntp2.jst.mfeed.ad.jp",
@@ -13,14 +14,17 @@ const std::vector<String> DefaultServers = {
     "asia.pool.ntp.org",    "time.nist.gov",
 };
 
-std::vector<String> SplitLines(const String& text) {
-  std::vector<String> lines;
+namespace {
+
+template <class C>
+std::vector<std::basic_string<C>> LinesOf(const std::basic_string<C>& text) {
+  std::vector<std::basic_string<C>> lines;
   size_t start = 0, i = 0;
   while (i < text.size()) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
+    C c = text[i];
+    if (c == C('\r') || c == C('\n')) {
       lines.push_back(text.substr(start, i - start));
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      if (c == C('\r') && i + 1 < text.size() && text[i + 1] == C('\n')) ++i;
       start = ++i;
     } else {
       ++i;
@@ -30,17 +34,52 @@ std::vector<String> SplitLines(const String& text) {
   return lines;
 }
 
-bool FileExists(const String& path) { return std::ifstream(path).is_open(); }
+// The lines of a Unicode list file, as they are in the file.
+std::vector<std::u16string> UnicodeLines(const String& bytes, TTextEncoding encoding) {
+  return LinesOf(DecodeUnicode(bytes, encoding));
+}
 
-std::vector<String> LoadServerList(const String& path) {
+}  // namespace
+
+std::vector<String> SplitLines(const String& text) { return LinesOf(text); }
+
+bool ReadServerList(const String& path, std::vector<String>& servers) {
   String text;
-  if (ReadWholeFile(path, text) != TReadResult::Ok) throw EServerListError("Cannot open file \"" + path + "\"");
-  return SplitLines(text);
+  switch (ReadWholeFile(path, text)) {
+    case TReadResult::Missing: return false;
+    case TReadResult::Failed: throw EServerListError("Cannot open file \"" + path + "\"");
+    case TReadResult::Ok: break;
+  }
+  const TTextEncoding encoding = DetectEncoding(text);
+  if (encoding == TTextEncoding::Ansi) {
+    servers = SplitLines(text);
+  } else {
+    servers.clear();
+    for (const std::u16string& line : UnicodeLines(text, encoding)) servers.push_back(WideToAnsi(line));
+  }
+  return true;
 }
 
 void SaveServerList(const String& path, const std::vector<String>& servers) {
-  String text;
-  for (const String& s : servers) text += s + "\r\n";
+  // A list that is in Unicode stays so.
+  String old;
+  const TTextEncoding encoding =
+      ReadWholeFile(path, old) == TReadResult::Ok ? DetectEncoding(old) : TTextEncoding::Ansi;
+  String bytes;
+  if (encoding == TTextEncoding::Ansi) {
+    for (const String& s : servers) bytes += s + "\r\n";
+  } else {
+    // A line the list still holds is written as the file had it: characters that ANSI cannot
+    // hold ('?' in the list) stay what they were.
+    std::map<String, std::u16string> asInFile;
+    for (const std::u16string& line : UnicodeLines(old, encoding)) asInFile.emplace(WideToAnsi(line), line);
+    std::u16string text;
+    for (const String& s : servers) {
+      auto it = asInFile.find(s);
+      text += (it != asInFile.end() ? it->second : AnsiToWide(s)) + u"\r\n";
+    }
+    bytes = EncodeUnicode(text, encoding);
+  }
   // Replaced whole, so a failed write leaves the old list as it was.
-  if (!ReplaceFileContents(path, text)) throw EServerListError("Cannot create file \"" + path + "\"");
+  if (!ReplaceFileContents(path, bytes)) throw EServerListError("Cannot create file \"" + path + "\"");
 }

@@ -250,11 +250,15 @@ void TSetup::FormCreate() {
   const String exe = ExecutableFileName();
   HelpFile = ChangeFileExt(exe, ".pdf");
   // A list file that cannot be written or read is reported, and start-up goes on with the
-  // list the form has: the clock keeps being set without it.
+  // list the form has: the clock keeps being set without it. Only a missing file is made anew.
   try {
     const String list = ServerListPath();
-    if (!FileExists(list)) SaveServerList(list, ServerList->Items());
-    ServerList->SetItems(LoadServerList(list));
+    std::vector<String> servers;
+    if (!ReadServerList(list, servers)) {
+      servers = ServerList->Items();
+      SaveServerList(list, servers);
+    }
+    ServerList->SetItems(servers);
   } catch (const EServerListError& e) {
     if (Application) Application->HandleException(this, e);
   }

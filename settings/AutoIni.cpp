@@ -3,37 +3,13 @@
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
 #include "toolkit/Forms.h"
+#include "toolkit/Strings.h"
 
 namespace {
 
 constexpr uint32_t kWmKeyDown = 0x0100;
 constexpr uint32_t kWmKeyUp = 0x0101;
 constexpr int32_t kHotKeyKeyData = 0x01480001;
-
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-// Position after the last path delimiter; a Shift-JIS second byte that looks like '\' is none.
-size_t AfterLastDelimiter(const String& path) {
-  size_t after = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsLeadByte(c)) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/' || c == ':') after = i + 1;
-  }
-  return after;
-}
-
-String DirectoryOf(const String& path) { return path.substr(0, AfterLastDelimiter(path)); }
-String FileNameOf(const String& path) { return path.substr(AfterLastDelimiter(path)); }
-
-String WithIniExtension(const String& path) {
-  size_t start = AfterLastDelimiter(path);
-  size_t dot = path.find_last_of('.');
-  return (dot == String::npos || dot < start ? path : path.substr(0, dot)) + ".ini";
-}
 
 TWinControl& AsWinControl(TComponent* c) {
   auto* w = dynamic_cast<TWinControl*>(c);
@@ -47,9 +23,9 @@ TAutoIni::TAutoIni(TComponent* owner) : TComponent(owner) {}
 
 String TAutoIni::ResolveIniPath() {
   const String exe = ExecutableFileName();
-  if (FSection.empty()) FSection = FileNameOf(exe);
-  String path = FAIniFileName.empty() ? WithIniExtension(exe) : DirectoryOf(exe) + FAIniFileName;
-  if (FMakeIniWinDir) path = FileNameOf(path);
+  if (FSection.empty()) FSection = ExtractFileName(exe);
+  String path = FAIniFileName.empty() ? ChangeFileExt(exe, ".ini") : ExtractFilePath(exe) + FAIniFileName;
+  if (FMakeIniWinDir) path = ExtractFileName(path);
   return path;
 }
 

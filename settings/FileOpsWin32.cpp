@@ -1,6 +1,7 @@
 // File operations with Win32 calls: LockFileEx on the lock file, MoveFileExA for the replace.
 // clang-format off
 #include "settings/FileOps.h"
+#include "toolkit/Strings.h"
 
 #include <windows.h>
 // clang-format on
@@ -120,6 +121,6 @@ String WindowsDirectory() {
   char buffer[MAX_PATH + 1];
   UINT len = GetWindowsDirectoryA(buffer, sizeof buffer);
   String dir(buffer, len < sizeof buffer ? len : 0);
-  if (!dir.empty() && dir.back() != '\\') dir += '\\';
+  if (SplitPath(dir).NameStart != dir.size()) dir += '\\';  // a last ソ (0x83 0x5C) is no separator
   return dir;
 }

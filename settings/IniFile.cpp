@@ -4,71 +4,121 @@
 #include <vector>
 
 #include "settings/FileOps.h"
+#include "settings/TextCodec.h"
+#include "toolkit/Strings.h"
 
 namespace {
 
 constexpr size_t kMaxValueBytes = 2047;
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+// The text operations work alike on the bytes of an ANSI file (char) and on the UTF-16 text of
+// a Unicode file (char16_t).
+template <class C>
+using Text = std::basic_string<C>;
 
-String Trim(const String& s) {
+template <class C>
+constexpr C Ch(char c) {
+  return static_cast<C>(c);
+}
+
+// Length of the character at s[i]: a Shift-JIS lead byte takes the next byte with it. In UTF-16
+// no unit of a character can be mistaken for an ASCII one.
+size_t CharLength(const String& s, size_t i) {
+  return IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+size_t CharLength(const std::u16string&, size_t) { return 1; }
+
+template <class C>
+C FoldAscii(C c) {
+  return c >= Ch<C>('a') && c <= Ch<C>('z') ? static_cast<C>(c - 32) : c;
+}
+
+template <class C>
+bool SameName(const Text<C>& a, const Text<C>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size();) {
+    const size_t n = CharLength(a, i);
+    if (n == 1 ? FoldAscii(a[i]) != FoldAscii(b[i]) : a.compare(i, n, b, i, n) != 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+template <class C>
+Text<C> Trim(const Text<C>& s) {
+  auto blank = [](C c) { return c == Ch<C>(' ') || c == Ch<C>('\t'); };
   size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  while (b < e && blank(s[b])) ++b;
+  while (e > b && blank(s[e - 1])) --e;
   return s.substr(b, e - b);
 }
 
 String CutAtLineBreak(const String& s) { return s.substr(0, s.find_first_of("\r\n")); }
 
-// One line of the file: its content and the line end that followed it ("" on an unended last
-// line). Lines end at "\n" (with an optional "\r" before it) or at a lone "\r".
+// One line of the file: its content and the line end that followed it (empty on an unended
+// last line). Lines end at "\n" (with an optional "\r" before it) or at a lone "\r".
+template <class C>
 struct Line {
-  String Content;
-  String End;
-  String Bytes() const { return Content + End; }
+  Text<C> Content;
+  Text<C> End;
 };
 
-std::vector<Line> SplitLines(const String& text) {
-  std::vector<Line> lines;
+template <class C>
+Text<C> CrLf() {
+  return {Ch<C>('\r'), Ch<C>('\n')};
+}
+
+template <class C>
+std::vector<Line<C>> SplitLines(const Text<C>& text) {
+  const Text<C> breaks = CrLf<C>();
+  std::vector<Line<C>> lines;
   size_t i = 0;
   while (i < text.size()) {
-    size_t e = text.find_first_of("\r\n", i);
-    if (e == String::npos) {
-      lines.push_back({text.substr(i), ""});
+    size_t e = text.find_first_of(breaks, i);
+    if (e == Text<C>::npos) {
+      lines.push_back({text.substr(i), {}});
       break;
     }
-    size_t endLen = (text[e] == '\r' && e + 1 < text.size() && text[e + 1] == '\n') ? 2 : 1;
+    size_t endLen = (text[e] == Ch<C>('\r') && e + 1 < text.size() && text[e + 1] == Ch<C>('\n')) ? 2 : 1;
     lines.push_back({text.substr(i, e - i), text.substr(e, endLen)});
     i = e + endLen;
   }
   return lines;
 }
 
-// The section name of a "[name]" line.
-bool SectionOf(const Line& line, String& name) {
-  String t = Trim(line.Content);
-  if (t.empty() || t[0] != '[') return false;
-  size_t close = t.find(']');
-  name = Trim(t.substr(1, close == String::npos ? String::npos : close - 1));
-  return true;
+// The section name of a "[name]" line; a line without the closing ']' is none. The ']' is
+// looked for character by character: it is also the second byte of some Shift-JIS characters (ゾ).
+template <class C>
+bool SectionOf(const Line<C>& line, Text<C>& name) {
+  Text<C> t = Trim(line.Content);
+  if (t.empty() || t[0] != Ch<C>('[')) return false;
+  for (size_t i = 1; i < t.size(); i += CharLength(t, i)) {
+    if (t[i] == Ch<C>(']')) {
+      name = Trim(t.substr(1, i - 1));
+      return true;
+    }
+  }
+  return false;
 }
 
 // The key and the raw value of a "key=value" line (comments are no keys).
-bool KeyOf(const Line& line, String& key, String& value) {
-  String t = Trim(line.Content);
-  if (t.empty() || t[0] == ';') return false;
-  size_t eq = t.find('=');
-  if (eq == String::npos) return false;
+template <class C>
+bool KeyOf(const Line<C>& line, Text<C>& key, Text<C>& value) {
+  Text<C> t = Trim(line.Content);
+  if (t.empty() || t[0] == Ch<C>(';')) return false;
+  size_t eq = t.find(Ch<C>('='));
+  if (eq == Text<C>::npos) return false;
   key = Trim(t.substr(0, eq));
   value = Trim(t.substr(eq + 1));
   return true;
 }
 
 // Index range [first, last) of the body of the first section of that name; false when none.
-bool FindSection(const std::vector<Line>& lines, const String& section, size_t& first, size_t& last) {
+template <class C>
+bool FindSection(const std::vector<Line<C>>& lines, const Text<C>& section, size_t& first, size_t& last) {
   for (size_t i = 0; i < lines.size(); ++i) {
-    String name;
-    if (!SectionOf(lines[i], name) || !IniText::SameName(name, section)) continue;
+    Text<C> name;
+    if (!SectionOf(lines[i], name) || !SameName(name, section)) continue;
     first = i + 1;
     last = first;
     while (last < lines.size() && !SectionOf(lines[last], name)) ++last;
@@ -77,73 +127,79 @@ bool FindSection(const std::vector<Line>& lines, const String& section, size_t& 
   return false;
 }
 
-String Join(const std::vector<Line>& lines) {
-  String out;
-  for (const Line& l : lines) out += l.Bytes();
+template <class C>
+Text<C> Join(const std::vector<Line<C>>& lines) {
+  Text<C> out;
+  for (const Line<C>& l : lines) out += l.Content + l.End;
   return out;
 }
 
-}  // namespace
-
-bool IniText::SameName(const String& a, const String& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (IsLeadByte(x)) {
-      // Both bytes of a double-byte character compare exactly.
-      if (x != y) return false;
-      if (i + 1 < a.size()) {
-        if (a[i + 1] != b[i + 1]) return false;
-        ++i;
-      }
-      continue;
-    }
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-bool IniText::Find(const String& text, const String& section, const String& key, String& value) {
-  std::vector<Line> lines = SplitLines(text);
+template <class C>
+bool FindIn(const Text<C>& text, const Text<C>& section, const Text<C>& key, Text<C>& value) {
+  std::vector<Line<C>> lines = SplitLines(text);
   size_t first, last;
-  if (!FindSection(lines, CutAtLineBreak(section), first, last)) return false;
+  if (!FindSection(lines, section, first, last)) return false;
   for (size_t i = first; i < last; ++i) {
-    String k, v;
+    Text<C> k, v;
     if (!KeyOf(lines[i], k, v) || !SameName(k, key)) continue;
-    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
+    if (v.size() >= 2 && (v[0] == Ch<C>('"') || v[0] == Ch<C>('\'')) && v.back() == v[0]) v = v.substr(1, v.size() - 2);
     value = v;
     return true;
   }
   return false;
 }
 
-String IniText::Put(const String& text, const String& section, const String& key, const String& value) {
-  const String sect = CutAtLineBreak(section);
-  const String newLine = CutAtLineBreak(key) + "=" + CutAtLineBreak(value);
-  std::vector<Line> lines = SplitLines(text);
+// The lines other than the key's own keep their bytes: the text is changed in one place only.
+template <class C>
+Text<C> PutIn(const Text<C>& text, const Text<C>& section, const Text<C>& key, const Text<C>& value) {
+  const Text<C> newLine = key + Ch<C>('=') + value;
+  std::vector<Line<C>> lines = SplitLines(text);
   size_t first, last;
-  if (!FindSection(lines, sect, first, last)) {
-    if (!lines.empty() && lines.back().End.empty()) lines.back().End = "\r\n";
-    lines.push_back({"[" + sect + "]", "\r\n"});
-    lines.push_back({newLine, "\r\n"});
+  if (!FindSection(lines, section, first, last)) {
+    if (!lines.empty() && lines.back().End.empty()) lines.back().End = CrLf<C>();
+    lines.push_back({Ch<C>('[') + section + Ch<C>(']'), CrLf<C>()});
+    lines.push_back({newLine, CrLf<C>()});
     return Join(lines);
   }
   for (size_t i = first; i < last; ++i) {
-    String k, v;
+    Text<C> k, v;
     if (!KeyOf(lines[i], k, v) || !SameName(k, key)) continue;
     // In place, with the key as it was spelled and the line's own line end.
-    lines[i].Content = k + "=" + CutAtLineBreak(value);
+    lines[i].Content = k + Ch<C>('=') + value;
     return Join(lines);
   }
   // After the last non-blank line of the section, so that a blank line before the next
   // section stays where it is.
   size_t at = last;
   while (at > first && Trim(lines[at - 1].Content).empty()) --at;
-  if (at > 0 && lines[at - 1].End.empty()) lines[at - 1].End = "\r\n";
-  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), Line{newLine, "\r\n"});
+  if (at > 0 && lines[at - 1].End.empty()) lines[at - 1].End = CrLf<C>();
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), Line<C>{newLine, CrLf<C>()});
   return Join(lines);
+}
+
+}  // namespace
+
+bool IniText::SameName(const String& a, const String& b) { return ::SameName(a, b); }
+
+bool IniText::Find(const String& text, const String& section, const String& key, String& value) {
+  const String sect = CutAtLineBreak(section);
+  const TTextEncoding encoding = DetectEncoding(text);
+  if (encoding == TTextEncoding::Ansi) return FindIn(text, sect, key, value);
+  std::u16string wide;
+  if (!FindIn(DecodeUnicode(text, encoding), AnsiToWide(sect), AnsiToWide(key), wide)) return false;
+  value = WideToAnsi(wide);
+  return true;
+}
+
+String IniText::Put(const String& text, const String& section, const String& key, const String& value) {
+  const String sect = CutAtLineBreak(section), k = CutAtLineBreak(key), v = CutAtLineBreak(value);
+  const TTextEncoding encoding = DetectEncoding(text);
+  if (encoding == TTextEncoding::Ansi) return PutIn(text, sect, k, v);
+  const std::u16string wide = DecodeUnicode(text, encoding), wideSect = AnsiToWide(sect), wideKey = AnsiToWide(k);
+  // A value saved back as it was read keeps its characters, also those that ANSI cannot hold.
+  std::u16string current;
+  if (FindIn(wide, wideSect, wideKey, current) && WideToAnsi(current) == v) return text;
+  return EncodeUnicode(PutIn(wide, wideSect, wideKey, AnsiToWide(v)), encoding);
 }
 
 bool ParseIniInteger(const String& text, int32_t& value) {
@@ -179,7 +235,7 @@ bool ParseIniInteger(const String& text, int32_t& value) {
 }
 
 TIniFile::TIniFile(const String& fileName) : FFileName(fileName) {
-  if (FFileName.find_first_of("\\/:") == String::npos) FFileName = WindowsDirectory() + FFileName;
+  if (SplitPath(FFileName).NameStart == 0) FFileName = WindowsDirectory() + FFileName;
 }
 
 String TIniFile::ReadString(const String& section, const String& key, const String& fallback) const {

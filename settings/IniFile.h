@@ -7,6 +7,11 @@
 // to the end of the file; an existing key is rewritten in place; every other line keeps its
 // bytes. New lines end with "\r\n". Each write replaces the whole file atomically under a lock
 // shared by all processes (see FileOps.h).
+//
+// A file is ANSI text, or UTF-8 or UTF-16LE behind a byte order mark (as Notepad saves it); a
+// Unicode file stays in its encoding with its mark. Names and values are ANSI in the program
+// and converted on the way in and out; a character that ANSI cannot hold reads as '?', and a
+// value written back as it was read leaves its line as it is.
 #pragma once
 
 #include "toolkit/SysUtils.h"
@@ -17,7 +22,7 @@ class EIniFileError : public Exception {
   using Exception::Exception;
 };
 
-// The text operations, on the bytes of a whole file.
+// The text operations, on the bytes of a whole file in any of its encodings.
 namespace IniText {
 // The value of the key, trimmed of blanks, one pair of enclosing quotes removed; false when the
 // section or key is missing.

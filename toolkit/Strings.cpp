@@ -54,20 +54,26 @@ long long StrToIntDef(const String& text, long long fallback) {
   return negative ? -value : value;
 }
 
-namespace {
-size_t LastDelimiter(const String& path) {
-  size_t p = path.find_last_of("\\/:");
-  return p == String::npos ? 0 : p + 1;
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+TPathParts SplitPath(const String& path) {
+  TPathParts parts{0, String::npos};
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (IsLeadByte(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if (c == '\\' || c == '/' || c == ':') {
+      parts.NameStart = i + 1;
+      parts.ExtStart = String::npos;
+    } else if (c == '.') {
+      parts.ExtStart = i;
+    }
+  }
+  return parts;
 }
-}  // namespace
 
-String ExtractFilePath(const String& path) { return path.substr(0, LastDelimiter(path)); }
+String ExtractFilePath(const String& path) { return path.substr(0, SplitPath(path).NameStart); }
 
-String ExtractFileName(const String& path) { return path.substr(LastDelimiter(path)); }
+String ExtractFileName(const String& path) { return path.substr(SplitPath(path).NameStart); }
 
-String ChangeFileExt(const String& path, const String& ext) {
-  size_t start = LastDelimiter(path);
-  size_t dot = path.find_last_of('.');
-  if (dot == String::npos || dot < start) return path + ext;
-  return path.substr(0, dot) + ext;
-}
+String ChangeFileExt(const String& path, const String& ext) { return path.substr(0, SplitPath(path).ExtStart) + ext; }

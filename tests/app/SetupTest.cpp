@@ -1,10 +1,14 @@
 // The controller, dialog and tray handlers of the program, on fakes with virtual time.
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "app/ServerList.h"
 #include "app/Setup.h"
@@ -13,6 +17,7 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeShellTray.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/TextFiles.h"
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
 
@@ -29,6 +34,29 @@ void WriteFile(const fs::path& p, const String& bytes) {
   std::ofstream out(p, std::ios::binary);
   out << bytes;
 }
+
+// While it lives, files are read and written by their permissions even for root: the process
+// drops the capabilities that override them from its effective set, and takes them back after.
+class PermissionsApply {
+ public:
+  PermissionsApply() {
+    if (::syscall(SYS_capget, &FHeader, FSaved) != 0) return;
+    __user_cap_data_struct dropped[2];
+    std::memcpy(dropped, FSaved, sizeof dropped);
+    dropped[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    FDropped = ::syscall(SYS_capset, &FHeader, dropped) == 0;
+  }
+  ~PermissionsApply() {
+    if (FDropped) ::syscall(SYS_capset, &FHeader, FSaved);
+  }
+  PermissionsApply(const PermissionsApply&) = delete;
+  PermissionsApply& operator=(const PermissionsApply&) = delete;
+
+ private:
+  __user_cap_header_struct FHeader{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct FSaved[2]{};
+  bool FDropped = false;
+};
 
 constexpr uint32_t kServerAddress = 0x0A00007F;  // 127.0.0.10, network order
 
@@ -136,6 +164,91 @@ TEST_F(SetupTest, UnwritableServerListIsReportedAndStartUpGoesOn) {
   EXPECT_TRUE(Form->CheckTimer->Enabled());
   Platform.Advance(10000);
   EXPECT_EQ(Requests().size(), 1u);
+}
+
+// A list file that is there but cannot be read is never taken for a missing one: it is reported
+// and kept as it is, and start-up goes on with the form's list.
+TEST_F(SetupTest, UnreadableServerListIsReportedAndKept) {
+  const String kept = "a.test\r\nb.test\r\n";
+  for (mode_t mode : {0200, 0000}) {  // write-only, and no access at all
+    SCOPED_TRACE(mode);
+    Form.reset();
+    WriteFile(Dir / "NTP.lst", kept);
+    ::chmod((Dir / "NTP.lst").c_str(), mode);
+    GivenSettings("UseNTPServer=ntp.test\r\n");
+    std::vector<String> shown;
+    App.OnException = [&](TObject*, const std::exception& e) { shown.push_back(ExceptionMessage(e)); };
+    {
+      PermissionsApply permissions;
+      Start();
+    }
+    ::chmod((Dir / "NTP.lst").c_str(), 0644);
+    EXPECT_EQ(ReadFile(Dir / "NTP.lst"), kept);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("NTP.lst"), String::npos) << shown[0];
+    EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
+    EXPECT_TRUE(Form->CheckTimer->Enabled());
+  }
+}
+
+// Settings that Notepad saved in UTF-8 or UTF-16LE: the user's values are read, and OK saves
+// them into the user's one section, in the file's own encoding.
+TEST_F(SetupTest, UnicodeSettingsFileIsReadAndKeepsItsEncoding) {
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+    SCOPED_TRACE(BomName(bom));
+    Form.reset();
+    WriteFile(Dir / "NTP.lst", "ntp.test\r\n");
+    WriteFile(Dir / "Kairotsu.ini", FileBytes(bom,
+                                              u"[hanako]\r\nOffsetSec=1\r\n[taro]\r\nUseNTPServer=ntp.test\r\n"
+                                              u"OffsetSec=7\r\nCheckTiming=1\r\n"));
+    Start();
+    EXPECT_EQ(Form->UseNTPServer->Text(), "ntp.test");
+    EXPECT_EQ(Form->OffsetSec->Text(), "7");
+    EXPECT_TRUE(Form->CheckTiming->Checked());
+    EXPECT_FALSE(Form->Visible());
+    Form->Button1Click(nullptr);
+    EXPECT_EQ(ReadFile(Dir / "Kairotsu.ini"),
+              FileBytes(bom,
+                        u"[hanako]\r\nOffsetSec=1\r\n[taro]\r\nUseNTPServer=ntp.test\r\nOffsetSec=7\r\n"
+                        u"CheckTiming=1\r\nSetupTop=0\r\nSetupLeft=0\r\nServerList=-1\r\nOffsetMin=0\r\n"
+                        u"UpdateTime=30\r\nBootUpdateTime=1\r\n"));
+  }
+}
+
+// A server list that Notepad saved in UTF-8 or UTF-16LE: its lines are the list, and when OK
+// adds a server the file keeps its encoding; a line that ANSI cannot hold keeps its characters.
+TEST_F(SetupTest, UnicodeServerListIsReadAndKeepsItsEncoding) {
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+    SCOPED_TRACE(BomName(bom));
+    Form.reset();
+    WriteFile(Dir / "NTP.lst", FileBytes(bom, u"a.test\r\nサーバ.test\r\né.test\n\nlast.test"));
+    GivenSettings("UseNTPServer=a.test\r\n");
+    Start();
+    EXPECT_EQ(Form->ServerList->Items(), (std::vector<String>{"a.test", "サーバ.test", "?.test", "", "last.test"}));
+    Form->UseNTPServer->SetText("新.test");
+    Form->Button1Click(nullptr);
+    const String saved = FileBytes(bom, u"新.test\r\na.test\r\nサーバ.test\r\né.test\r\n\r\nlast.test\r\n");
+    EXPECT_EQ(ReadFile(Dir / "NTP.lst"), saved);
+  }
+}
+
+// A folder and a program named in Shift-JIS with 0x5C second bytes (表 and ソ): the list file,
+// the INI file and the help file sit beside the program, under their own names.
+TEST_F(SetupTest, ShiftJisFolderAndProgramNamesKeepTheFilesBesideTheProgram) {
+  const fs::path folder = Dir / "表示";
+  fs::create_directories(folder);
+  PathOverrides().ExecutableFileName = (folder / "ソフトX1.exe").string();
+  WriteFile(folder / "ソフトX1.ini", "[taro]\r\nUseNTPServer=ntp.test\r\n");
+  Start();
+  EXPECT_EQ(Form->UseNTPServer->Text(), "ntp.test");
+  EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
+  EXPECT_TRUE(fs::is_regular_file(folder / "NTP.lst"));
+  EXPECT_EQ(Form->HelpFile, (folder / "ソフトX1.pdf").string());
+  EXPECT_TRUE(Form->FOneShot);
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const String name = entry.path().filename().string();
+    EXPECT_TRUE(name == "NTP.lst" || name == "ソフトX1.ini" || name == "ソフトX1.ini.lock") << name;
+  }
 }
 
 TEST_F(SetupTest, OneShotFromTheCommandLine) {

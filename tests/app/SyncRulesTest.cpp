@@ -87,15 +87,18 @@ TEST(ServerListFile, WritesCrLfLinesAndReadsThemBack) {
   auto dir = std::filesystem::temp_directory_path() / ("kairotsu-list-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   String path = (dir / "NTP.lst").string();
-  EXPECT_FALSE(FileExists(path));
+  std::vector<String> read;
+  EXPECT_FALSE(ReadServerList(path, read));
   ASSERT_EQ(DefaultServers.size(), 22u);
   SaveServerList(path, DefaultServers);
   std::ifstream in(path, std::ios::binary);
   String bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(bytes.substr(0, 13), "ntp.nict.jp\r\n");
   EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 22);
-  EXPECT_EQ(LoadServerList(path), DefaultServers);
-  EXPECT_THROW(LoadServerList((dir / "missing.lst").string()), EServerListError);
+  EXPECT_TRUE(ReadServerList(path, read));
+  EXPECT_EQ(read, DefaultServers);
+  EXPECT_FALSE(ReadServerList((dir / "missing.lst").string(), read));
+  EXPECT_THROW(ReadServerList(dir.string(), read), EServerListError);  // there, but no file to read
   EXPECT_THROW(SaveServerList((dir / "no" / "such" / "NTP.lst").string(), {"x"}), EServerListError);
   std::filesystem::remove_all(dir);
 }

@@ -350,6 +350,52 @@ left=$(tr -d '\r' <"$dir/Kairotsu.ini" | sed -n 's/^SetupLeft=//p')
 expect "the place it saved is on the screen too ($left,$top)" \
   test -n "$top" -a -n "$left" -a "${left:-0}" -ge 0 -a "${left:-0}" -lt "$sw" -a "${top:-0}" -ge 0 -a "${top:-0}" -lt "$sh"
 
+
+echo "== 10. Shift-JIS names: ソフトX1.exe in a folder 表示 (ソ and 表 end in the byte of '\\')"
+# Linux names are UTF-8; Wine hands them to the program in CP932.
+dir=$(mktemp -d "$work/case.XXXXXX")/表示
+mkdir "$dir"
+cp "$exe" "$dir/ソフトX1.exe"
+printf '[%s]\r\nBootUpdateTime=1\r\nUseNTPServer=127.0.0.61\r\n' "$user" >"$dir/ソフトX1.ini"
+before=$(requests_to 127.0.0.61)
+status=0
+TZ=Asia/Tokyo timeout 60 "$wine_run" "$dir/ソフトX1.exe" >"$dir/out.txt" 2>&1 || status=$?
+show "$dir/out.txt"
+expect "status 0: the one-shot run applied the reply (got $status)" test "$status" -eq 0
+expect "its server came from ソフトX1.ini: one request reached it" test "$(($(requests_to 127.0.0.61) - before))" -eq 1
+expect "NTP.lst was written beside the program" test -f "$dir/NTP.lst"
+expect "and has the 22 servers" test "$(grep -c '' "$dir/NTP.lst" 2>/dev/null)" -eq 22
+expect "ソフトX1.ini got the other keys: one section, nine keys" \
+  test "$(grep -c "^\[$user\]" "$dir/ソフトX1.ini")" -eq 1 -a "$(grep -c = "$dir/ソフトX1.ini")" -eq 9
+expect "no other file was made there (got: $(ls "$dir" | tr '\n' ' '))" \
+  test "$(ls "$dir" | grep -Evc '^(NTP\.lst|ソフトX1\.(exe|ini|ini\.lock)|out\.txt)$')" -eq 0
+expect "nothing was written outside the folder" test "$(ls "$(dirname "$dir")")" = 表示
+
+echo "== 11. INI files as Notepad saves them: UTF-8 and UTF-16LE, each with its byte order mark"
+# Another user's section holds characters that CP932 cannot (é, an emoji): it stays as it was.
+given='[other]\r\nName=é😀\r\n[%s]\r\nBootUpdateTime=1\r\nUseNTPServer=127.0.0.61\r\n'
+added='SetupTop=0\r\nSetupLeft=0\r\nServerList=-1\r\nOffsetSec=0\r\nOffsetMin=0\r\nUpdateTime=30\r\nCheckTiming=0\r\n'
+for encoding in UTF-8 UTF-16LE; do
+  echo " -- $encoding"
+  if [[ $encoding == UTF-8 ]]; then bom='\xEF\xBB\xBF'; else bom='\xFF\xFE'; fi
+  dir=$(fresh KairotsuX1.exe)
+  { printf "$bom"; printf "$given" "$user" | iconv -f UTF-8 -t "$encoding"; } >"$dir/KairotsuX1.ini"
+  { printf "$bom"; printf "$given$added" "$user" | iconv -f UTF-8 -t "$encoding"; } >"$dir/expected.ini"
+  before=$(requests_to 127.0.0.61)
+  status=0
+  TZ=Asia/Tokyo timeout 60 "$wine_run" "$dir/KairotsuX1.exe" >"$dir/out.txt" 2>&1 || status=$?
+  show "$dir/out.txt"
+  expect "status 0: the reply was applied (got $status)" test "$status" -eq 0
+  expect "the server came from the file: one request reached it" test "$(($(requests_to 127.0.0.61) - before))" -eq 1
+  expect "the file still starts with its byte order mark" \
+    test "$(head -c "$(printf "$bom" | wc -c)" "$dir/KairotsuX1.ini" | od -An -tx1)" = "$(printf "$bom" | od -An -tx1)"
+  text=$(tail -c +"$(($(printf "$bom" | wc -c) + 1))" "$dir/KairotsuX1.ini" | iconv -f "$encoding" -t UTF-8 2>/dev/null)
+  expect "it has one section for $user" test "$(grep -c "^\[$user\]" <<<"$text")" -eq 1
+  expect "which got the other keys in $encoding; the other user's section kept its bytes" \
+    cmp -s "$dir/KairotsuX1.ini" "$dir/expected.ini"
+  sed 's/\r$//; s/^/       | /' <<<"$text"
+done
+
 if ((failures)); then
   echo "run-e2e.sh: $failures check(s) failed" >&2
   exit 1

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "fakes/TextFiles.h"
 #include "settings/FileOps.h"
 #include "settings/IniFile.h"
 
@@ -23,6 +24,8 @@ String Slurp(const String& path) {
 }
 
 void Spill(const String& path, const String& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+String Ansi(std::u16string_view text) { return Iconv(text, "CP932"); }
 
 class TempDir : public ::testing::Test {
  protected:
@@ -84,6 +87,21 @@ TEST(IniText, ShiftJisSecondBytesAreNotCaseFolded) {
   EXPECT_EQ(v, "2");
 }
 
+// A line that opens a bracket without closing it names no section: its keys stay in the section
+// before it, and writing to that name makes a real section of its own.
+TEST(IniText, UnclosedBracketIsNoSectionHeader) {
+  const String text = "[alice]\r\n[root\r\nk=1\r\n";
+  String v;
+  EXPECT_FALSE(IniText::Find(text, "root", "k", v));
+  EXPECT_TRUE(IniText::Find(text, "alice", "k", v));
+  EXPECT_EQ(v, "1");
+  EXPECT_EQ(IniText::Put(text, "root", "k", "2"), text + "[root]\r\nk=2\r\n");
+  EXPECT_EQ(IniText::Put(text, "alice", "k", "3"), "[alice]\r\n[root\r\nk=3\r\n");
+  // The second byte of ゾ (0x83 0x5D) is the byte of ']': the user's section is still one.
+  const String zo = "\x83\x5D";
+  EXPECT_EQ(IniText::Put(IniText::Put("", zo, "k", "1"), zo, "k", "2"), "[" + zo + "]\r\nk=2\r\n");
+}
+
 TEST(IniInteger, DecimalHexAndRejects) {
   int32_t v = 0;
   EXPECT_TRUE(ParseIniInteger("0x2", v));
@@ -119,6 +137,13 @@ TEST_F(TempDir, BareFileNameLivesInTheWindowsDirectory) {
   EXPECT_EQ(ini.FileName(), Path("windows") + "/Kairotsu.ini");
   ini.WriteInteger("u", "k", -3);
   EXPECT_EQ(Slurp(Path("windows") + "/Kairotsu.ini"), "[u]\r\nk=-3\r\n");
+}
+
+// "\x83\x5C" (ソ) ends in the byte of '\': a bare Shift-JIS name is still a bare name.
+TEST_F(TempDir, BareShiftJisFileNameIsNoPath) {
+  PathOverrides().WindowsDirectory = Path("windows") + "/";
+  EXPECT_EQ(TIniFile("\x83\x5C.ini").FileName(), Path("windows") + "/\x83\x5C.ini");
+  EXPECT_EQ(TIniFile("d\\\x83\x5C.ini").FileName(), "d\\\x83\x5C.ini");
 }
 
 TEST_F(TempDir, ReadOnlyFileRaisesTheShiftJisWriteFailureAndStaysAsItWas) {
@@ -189,5 +214,56 @@ TEST_F(TempDir, KilledWriterLeavesAWholeFile) {
       String v = ini.ReadString("busy", "K" + std::to_string(k), "");
       EXPECT_TRUE(v.empty() || v.size() == 2047u) << v.size();
     }
+  }
+}
+
+// Files that Notepad saved in UTF-8 or UTF-16LE, each with its byte order mark: the user's section
+// is found, values come and go in the ANSI code page, the file keeps its encoding and its mark,
+// and every line the write does not touch keeps its bytes, characters that ANSI cannot hold
+// (é, a surrogate pair) included.
+TEST_F(TempDir, UnicodeFilesWithAByteOrderMarkKeepTheirEncoding) {
+  const String taro = Ansi(u"太郎");
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+    SCOPED_TRACE(BomName(bom));
+    const String path = Path("notepad.ini");
+    Spill(path, FileBytes(bom,
+                          u"[other]\r\nName=é😀\r\n[太郎]\r\nUseNTPServer=ntp.test\r\nLabel=サーバ\r\n"
+                          u"Host=é.test\r\n\r\n[zed]\r\nK=①"));
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString(taro, "usentpserver", ""), "ntp.test");
+    EXPECT_EQ(ini.ReadString(taro, "Label", ""), Ansi(u"サーバ"));
+    EXPECT_EQ(ini.ReadString("zed", "K", ""), Ansi(u"①"));
+    EXPECT_EQ(ini.ReadString(taro, "Host", ""), "?.test");  // é has no ANSI character
+    EXPECT_EQ(ini.ReadString("other", "Name", ""), "??");
+    EXPECT_EQ(ini.ReadInteger(taro, "Missing", 7), 7);
+
+    ini.WriteString(taro, "Host", ini.ReadString(taro, "Host", ""));  // saved back unchanged: stays é
+    ini.WriteString(taro, "OffsetSec", "5");
+    ini.WriteString(taro, "UseNTPServer", Ansi(u"サーバ2"));
+    ini.WriteString(Ansi(u"花子"), "K", "v");
+    EXPECT_EQ(Slurp(path), FileBytes(bom,
+                                     u"[other]\r\nName=é😀\r\n[太郎]\r\nUseNTPServer=サーバ2\r\nLabel=サーバ\r\n"
+                                     u"Host=é.test\r\nOffsetSec=5\r\n\r\n[zed]\r\nK=①\r\n[花子]\r\nK=v\r\n"));
+  }
+}
+
+// Bytes that are no UTF-8 at all, in a file that says it is UTF-8, are still kept as they were.
+TEST_F(TempDir, BrokenUtf8OfOtherSectionsStaysByteForByte) {
+  const String path = Path("broken.ini");
+  const String other = "\xEF\xBB\xBF[other]\r\nK=\xFF\xC3(\xE3\x81\xED\xA0\x80\xF4\x90\x80\x80\xC0\xAF\r\n";
+  Spill(path, other + "[u]\r\nA=1\r\n");
+  TIniFile ini(path);
+  ini.WriteString("u", "A", "2");
+  EXPECT_EQ(Slurp(path), other + "[u]\r\nA=2\r\n");
+  EXPECT_EQ(ini.ReadString("other", "K", "").substr(0, 1), "?");
+}
+
+// A file that holds only the mark gets the user's section in its own encoding.
+TEST_F(TempDir, MarkOnlyFileGetsTheSectionInItsEncoding) {
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+    const String path = Path("empty.ini");
+    Spill(path, FileBytes(bom, u""));
+    TIniFile(path).WriteString("u", "K", Ansi(u"値"));
+    EXPECT_EQ(Slurp(path), FileBytes(bom, u"[u]\r\nK=値\r\n"));
   }
 }

@@ -2,8 +2,10 @@
 // clang-format off
 #include <gtest/gtest.h>
 
+#include "app/ServerList.h"
 #include "settings/AutoIni.h"
 #include "settings/FileOps.h"
+#include "settings/TextCodec.h"
 #include "toolkit/Application.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Platform.h"
@@ -339,4 +341,65 @@ TEST_F(SettingsWine, TwoProcessesSavingAtOnceLoseNothing) {
   const String text = ReadFile(path);
   EXPECT_EQ(text.find("[first]"), text.rfind("[first]"));  // one section each, never doubled
   EXPECT_EQ(text.find("[second]"), text.rfind("[second]"));
+}
+
+// A server list that is there but cannot be read is reported, never taken for a missing one
+// (which the program would replace with its defaults): held open by another program that lets
+// nobody read it, or a folder of that name.
+TEST_F(SettingsWine, ServerListThatCannotBeReadIsNoMissingOne) {
+  const String list = Dir + "NTP.lst";
+  {
+    HANDLE h = CreateFileA(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD put;
+    WriteFile(h, "a.test\r\n", 8, &put, nullptr);
+    CloseHandle(h);
+  }
+  std::vector<String> servers;
+  HANDLE held = CreateFileA(list.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_THROW(ReadServerList(list, servers), EServerListError);
+  CloseHandle(held);
+  EXPECT_EQ(ReadFile(list), "a.test\r\n");
+  ASSERT_TRUE(ReadServerList(list, servers));
+  EXPECT_EQ(servers, std::vector<String>{"a.test"});
+
+  const String folder = Dir + "sub";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_THROW(ReadServerList(folder, servers), EServerListError);
+  RemoveDirectoryA(folder.c_str());
+  EXPECT_FALSE(ReadServerList(Dir + "missing.lst", servers));
+  EXPECT_FALSE(ReadServerList(Dir + "no\\such\\NTP.lst", servers));
+}
+
+// The system's ANSI code page here is CP932: Shift-JIS in and out, '?' for what it lacks.
+TEST_F(SettingsWine, AnsiConversionIsTheSystemsCodePage) {
+  EXPECT_EQ(GetACP(), 932u);
+  EXPECT_EQ(AnsiToWide("\x83\x5C\x95\x5C=1"), u"\u30BD\u8868=1");                            // ソ表
+  EXPECT_EQ(WideToAnsi(u"\u30B5\u30FC\u30D0 \u2460"), "\x83\x54\x81\x5B\x83\x6F \x87\x40");  // サーバ ①
+  EXPECT_EQ(WideToAnsi(u"\u00E9.test"), "?.test");                                           // é: no look-alike 'e'
+  EXPECT_EQ(AnsiToWide(""), u"");
+  EXPECT_EQ(WideToAnsi(u""), "");
+}
+
+// The dialog's settings in a UTF-16LE file as Notepad saves it: loaded into the real windows,
+// saved back unchanged, byte for byte, another user's characters that CP932 lacks included.
+TEST_F(SettingsWine, UnicodeFileLoadsAndSavesInItsEncoding) {
+  std::u16string text = u"[other]\r\nName=\u00E9\U0001F600\r\n";
+  for (const char* c = kExample; *c; ++c) text += static_cast<char16_t>(*c);
+  text.replace(text.find(u"UseNTPServer=192.0.2.1"), 22, u"UseNTPServer=\u30B5\u30FC\u30D0");
+  String file = "\xFF\xFE";
+  for (char16_t u : text) file += String{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+  HANDLE h = CreateFileA(IniPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD put;
+  WriteFile(h, file.data(), static_cast<DWORD>(file.size()), &put, nullptr);
+  CloseHandle(h);
+  SetupDialog s;
+  s.AutoIni->LoadSettings();
+  char server[64];
+  GetWindowTextA(s.Item(IDC_USENTPSERVER), server, sizeof server);
+  EXPECT_STREQ(server, "\x83\x54\x81\x5B\x83\x6F");
+  EXPECT_EQ(SendMessageA(s.Item(IDC_SERVERLIST), LB_GETCURSEL, 0, 0), 3);
+  s.AutoIni->SaveSettings();
+  EXPECT_EQ(ReadFile(IniPath()), file);
+  EXPECT_TRUE(Windows.Boxes.empty());
 }
