@@ -60,6 +60,9 @@ class Win32MessageWindow final : public TMessageWindow {
     } catch (const std::exception& e) {
       if (Application) Application->HandleException(nullptr, e);
     }
+    // A hidden window lives as long as its owner: a close request sent to every top-level window
+    // of the process (taskkill without /f) must not destroy it under the object that uses it.
+    if (m.CallDefault && msg == WM_CLOSE) return 0;
     return m.CallDefault ? DefWindowProcA(wnd, msg, wparam, lparam) : m.Result;
   }
 
