@@ -24,7 +24,7 @@ String Configured(const String& key) {
 // Shows the result: on the console the program was started from, else in a box.
 void Show(const String& text, bool ok) {
   if (AppSystem().ConsoleWrite(text)) return;
-  WindowSystem().ShowMessageBox(text, "Kairotsu", MB_OK | (ok ? MB_ICONINFORMATION : MB_ICONWARNING));
+  WindowSystem().ShowMessageBox(text, "Kairotsu", mbOk | (ok ? mbIconInformation : mbIconWarning));
 }
 
 String FullDateTime(TDateTime value) {

@@ -216,7 +216,7 @@ void TSetup::CreateComponents() {
     if (Application) Application->Terminate(FOneShot ? static_cast<int>(FOutcome) : 0);
   };
   OnMessage = [this](TMessage& m) {
-    if (m.Msg != WM_POWERBROADCAST) return false;
+    if (m.Msg != wmPowerBroadcast) return false;
     WMPowerBroadcast(m);
     return true;
   };
@@ -237,7 +237,7 @@ void TSetup::PlaceControls() {
 }
 
 void TSetup::FormCreate() {
-  SystemApi().SetPriorityClass(IDLE_PRIORITY_CLASS);
+  SystemApi().SetPriorityClass(pcIdle);
   // Known before anything can fail: a one-shot run reports on the console from the start.
   FOneShot = IsOneShot(ExecutableFileName(), SplitCommandLine(AppSystem().CommandLine()));
   if (FOneShot) ReportToConsole();
@@ -277,7 +277,7 @@ String TSetup::ServerListPath() const { return ExtractFilePath(ExecutableFileNam
 uint32_t TSetup::UpdateIntervalMs() const { return static_cast<uint32_t>(UpdateTime->RangedValue()) * 60000u; }
 
 void TSetup::CheckTimerTimer(TObject*) {
-  SystemApi().SetPriorityClass(NORMAL_PRIORITY_CLASS);
+  SystemApi().SetPriorityClass(pcNormal);
   CheckTimer->SetEnabled(false);
   CheckTimer->SetInterval(UpdateIntervalMs());
   // Nothing that waits for a person may hold up the cycle: errors reported during it are kept
@@ -303,7 +303,7 @@ void TSetup::CheckTimerTimer(TObject*) {
     }
   }
   CheckTimer->SetEnabled(true);
-  SystemApi().SetPriorityClass(IDLE_PRIORITY_CLASS);
+  SystemApi().SetPriorityClass(pcIdle);
   String held = std::move(FHeldError);
   FHeldError.clear();
   if (!held.empty()) ShowError(held);
@@ -385,7 +385,7 @@ void TSetup::ShowError(const String& text) {
   // One box at a time: errors that come while it is open are not stacked on top of it.
   if (FErrorBoxOpen) return;
   FErrorBoxOpen = true;
-  WindowSystem().ShowMessageBox(text, AppTitle(), MB_OK | MB_ICONERROR);
+  WindowSystem().ShowMessageBox(text, AppTitle(), mbOk | mbIconError);
   FErrorBoxOpen = false;
 }
 
@@ -411,7 +411,8 @@ void TSetup::FinishOneShot() {
 
 void TSetup::WMPowerBroadcast(TMessage& message) {
   message.Result = 1;
-  if (message.WParam == 6 || message.WParam == 7 || message.WParam == 8) {
+  if (message.WParam == pbtApmResumeCritical || message.WParam == pbtApmResumeSuspend ||
+      message.WParam == pbtApmResumeStandby) {
     TrayIcon->ShowBalloonHint(kInformation, kResume, bikInfo, kBalloonSeconds);
     CheckTimer->SetInterval(kResumeDelayMs);
     CheckTimer->SetEnabled(true);
@@ -477,7 +478,7 @@ void TSetup::OpenWebExecute(TObject*) { AppSystem().ShellOpen(Handle(), kWebAddr
 
 void TSetup::VerInfoExecute(TObject*) {
   String text = String(kAuthorNotice) + "\r\n" + "\r\n" + GetFileVersionText(ExecutableFileName(), 2);
-  WindowSystem().ShowMessageBox(text, AppTitle(), MB_OK | MB_ICONINFORMATION);
+  WindowSystem().ShowMessageBox(text, AppTitle(), mbOk | mbIconInformation);
 }
 
 void TSetup::ExitAppExecute(TObject*) {

@@ -1,12 +1,13 @@
 #include "app/SpEdit.h"
 
 #include "app/SyncRules.h"
+#include "toolkit/WinNames.h"
 
 uint32_t TSpEdit::EditStyles() const {
   switch (FAlignment) {
-    case taLeftJustify: return 4;
-    case taCenter: return 4 | 1;
-    default: return 4 | 2;
+    case taLeftJustify: return esMultiline;
+    case taCenter: return esMultiline | esCenter;
+    default: return esMultiline | esRight;
   }
 }
 

@@ -13,7 +13,7 @@ class TSpEdit : public TSpinEdit {
   using TSpinEdit::TSpinEdit;
   TAlignment Alignment() const { return FAlignment; }
   void SetAlignment(TAlignment value) { FAlignment = value; }
-  // ES_MULTILINE (4) plus ES_RIGHT (2) or ES_CENTER (1) for the alignment.
+  // esMultiline plus esRight or esCenter for the alignment.
   uint32_t EditStyles() const;
   // The value in its range: the text as a number (MinValue when it is none), brought into
   // [MinValue, MaxValue] as leaving the control would.

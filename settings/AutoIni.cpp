@@ -63,7 +63,7 @@ void TAutoIni::Operate(bool save) {
     if (OnFailure)
       OnFailure(text);
     else
-      WindowSystem().ShowMessageBox(text, Application ? Application->Title() : String(), MB_OK);
+      WindowSystem().ShowMessageBox(text, Application ? Application->Title() : String(), mbOk);
     throw;
   }
 }

@@ -1,10 +1,8 @@
 // File operations with Win32 calls: LockFileEx on the lock file, MoveFileExA for the replace.
-// clang-format off
 #include "settings/FileOps.h"
 #include "toolkit/Strings.h"
 
 #include <windows.h>
-// clang-format on
 
 namespace {
 

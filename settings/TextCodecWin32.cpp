@@ -1,10 +1,8 @@
 // The ANSI code page of the system (CP932 on a Japanese Windows) through the platform's own
 // conversion functions.
-// clang-format off
 #include "settings/TextCodec.h"
 
 #include <windows.h>
-// clang-format on
 
 std::u16string AnsiToWide(const String& ansi) {
   if (ansi.empty()) return {};

@@ -15,7 +15,6 @@ constexpr size_t kReceiveBufferSize = 65536;  // above the largest UDP payload: 
 constexpr size_t kReferenceIdOffset = 12;
 constexpr size_t kOriginateOffset = 24;
 constexpr size_t kTransmitOffset = 40;
-constexpr int kWouldBlock = 10035;
 
 // The words of a timestamp are stored big-endian whatever the host's byte order.
 uint32_t FromNetwork(uint32_t stored) {
@@ -192,9 +191,9 @@ void TIpCustomSNTPClient::SetPollInterval(int32_t value) {
 }
 
 void TIpCustomSNTPClient::CloseRequestSocket() {
-  if (FSocket == INVALID_SOCKET) return;
+  if (FSocket == InvalidSocket) return;
   const TSocket s = FSocket;
-  FSocket = INVALID_SOCKET;
+  FSocket = InvalidSocket;
   FAwaitingReply = false;
   if (WinSockAccess) WinSockAccess->CloseSocket()(s);
 }
@@ -206,13 +205,13 @@ void TIpCustomSNTPClient::SendRequest() {
   CloseRequestSocket();
   FReplyPosted = false;  // its message, when it comes, finds no reply to report
 
-  const TSocket s = WinSockAccess->Socket()(AF_INET, SOCK_DGRAM, IPPROTO_IP);
-  if (s == INVALID_SOCKET) throw Exception("invalid udp socket");
+  const TSocket s = WinSockAccess->Socket()(afInet, sockDgram, ipprotoIp);
+  if (s == InvalidSocket) throw Exception("invalid udp socket");
   FSocket = s;
-  WinSockAccess->WSAAsyncSelect()(FSocket, WindowHandle(), IPM_SOCKET_EVENT, static_cast<int32_t>(FD_READ));
+  WinSockAccess->WSAAsyncSelect()(FSocket, WindowHandle(), IPM_SOCKET_EVENT, static_cast<int32_t>(fdRead));
 
   std::memset(&FServerAddress, 0, sizeof FServerAddress);
-  FServerAddress.sin_family = AF_INET;
+  FServerAddress.sin_family = afInet;
   FServerAddress.sin_addr = HostToAddress(FServer);
   const int lookupError = FServerAddress.sin_addr == 0 ? WinSockAccess->WSAGetLastError()() : 0;
   FServerAddress.sin_port = HostToNetShort(NtpPort);
@@ -221,7 +220,7 @@ void TIpCustomSNTPClient::SendRequest() {
 
   if (FServerAddress.sin_addr == 0) {
     // Nothing can answer a request sent to 0.0.0.0: say why instead of waiting for ever.
-    const int code = lookupError != 0 ? lookupError : 11001;
+    const int code = lookupError != 0 ? lookupError : wsahostNotFound;
     CloseRequestSocket();
     NotifyError(s, code, EIpWinSockError(code, "gethostbyname").Message());
     return;
@@ -237,7 +236,7 @@ void TIpCustomSNTPClient::SendRequest() {
 }
 
 void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
-  if (socket != FSocket || FSocket == INVALID_SOCKET) {
+  if (socket != FSocket || FSocket == InvalidSocket) {
     TIpCustomClient::NotifyRead(socket);
     return;
   }
@@ -251,10 +250,10 @@ void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
   if (FReplyPosted) return;
 
   TIpReplyVerdict verdict;
-  if (length == SOCKET_ERROR) {
+  if (length == SocketCallFailed) {
     // Nothing waiting (the event outlived its datagram): keep waiting for the answer.
     const int error = WinSockAccess->WSAGetLastError()();
-    if (error == kWouldBlock) return;
+    if (error == wsaeWouldBlock) return;
     verdict = ReadFailedVerdict(error);
   } else {
     const bool listening = FBroadcastMode == bmMulticast;

@@ -90,7 +90,6 @@ TIpReplyVerdict CheckReply(const uint8_t* bytes, size_t length, const TSockAddrI
 // The verdict when recvfrom failed with WinSock error `error`.
 TIpReplyVerdict ReadFailedVerdict(int error);
 
-constexpr uint32_t IPM_SNTP_REPLY = 0x129B;
 constexpr uint16_t NtpPort = 123;
 
 enum TIpBroadcastMode : uint8_t { bmUnicast, bmMulticast };
@@ -120,7 +119,7 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // The tick count (SystemApi().GetTickCount()) when that reply was read: a user of the
   // server's time adds what has elapsed since, as the reply may wait before it is handled.
   uint32_t ReplyReadTick() const { return FReplyReadTick; }
-  // The open request socket, INVALID_SOCKET when none.
+  // The open request socket, InvalidSocket when none.
   TSocket RequestSocket() const { return FSocket; }
   const TIpNTPPacket& Packet() const { return FPacket; }
 
@@ -154,7 +153,7 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   int32_t FSyncThreshold = 0;
   TTimer* FPollTimer = nullptr;  // owned through the component tree
   TIpNTPPacket FPacket{};
-  TSocket FSocket = INVALID_SOCKET;
+  TSocket FSocket = InvalidSocket;
   TSockAddrIn FServerAddress{};
   // The transmit stamp of the request that is out, as sent; cleared once answered.
   TIpNTPTimestamp FSentStamp{};

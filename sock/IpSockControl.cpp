@@ -16,7 +16,7 @@ TIpSockControl::TIpSockControl(TComponent* owner) : TIpBaseComponent(owner) {
   FEventLog->SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
   FEventLog->SetFileName("event.log");
   FDataInits = std::make_unique<TIpDataInits>();
-  LocalAddress.sin_family = AF_INET;
+  LocalAddress.sin_family = afInet;
   SetTimerInterval(500);
   StatusKinds = 0x07;
   SetSocketKind(0);
@@ -121,10 +121,10 @@ void TIpSockControl::SetSocketKind(uint8_t kind) {
   FSocketKind = kind;
   if (kind == 0) {
     FProtocolName = "tcp";
-    FSocketType = SOCK_STREAM;
+    FSocketType = sockStream;
   } else if (kind == 1) {
     FProtocolName = "udp";
-    FSocketType = SOCK_DGRAM;
+    FSocketType = sockDgram;
   }
 }
 
@@ -189,7 +189,7 @@ void TIpSockControl::HandleException(const std::exception& e) {
 }
 
 void TIpSockControl::WndProc(TMessage& message) {
-  if (message.Msg == WM_TIMER) {
+  if (message.Msg == wmTimer) {
     try {
       DoTimer();
     } catch (const std::exception& e) {
@@ -198,7 +198,7 @@ void TIpSockControl::WndProc(TMessage& message) {
     }
     return;
   }
-  if (message.Msg == WM_QUERYENDSESSION) {
+  if (message.Msg == wmQueryEndSession) {
     try {
       message.Result = 1;
     } catch (const std::exception& e) {
@@ -228,15 +228,15 @@ void TIpSockControl::SocketEvent(TMessage& message) {
   try {
     if (error != 0) {
       NotifyError(socket, error, Format(SWinSockErrorFormat, {error, ErrorText(error), EventName(event)}));
-      if (event == FD_CLOSE) NotifyClose(socket);
+      if (event == fdClose) NotifyClose(socket);
     } else {
       switch (event) {
-        case FD_READ: NotifyRead(socket); break;
-        case FD_WRITE: NotifyWrite(socket); break;
-        case FD_OOB: NotifyOutOfBand(socket); break;
-        case FD_ACCEPT: NotifyAccept(socket); break;
-        case FD_CONNECT: NotifyConnect(socket); break;
-        case FD_CLOSE: NotifyClose(socket); break;
+        case fdRead: NotifyRead(socket); break;
+        case fdWrite: NotifyWrite(socket); break;
+        case fdOob: NotifyOutOfBand(socket); break;
+        case fdAccept: NotifyAccept(socket); break;
+        case fdConnect: NotifyConnect(socket); break;
+        case fdClose: NotifyClose(socket); break;
         default: break;
       }
     }

@@ -16,15 +16,6 @@
 #include "sock/IpWinSock.h"
 #include "toolkit/Platform.h"
 
-// Private messages of the socket layer, all posted to a control's hidden window.
-constexpr uint32_t IPM_LOOKUP_DONE = 0x1290;
-constexpr uint32_t IPM_SOCKET_EVENT = 0x1291;
-constexpr uint32_t IPM_SOCKET_STATE = 0x1292;
-constexpr uint32_t IPM_SOCKET_FREE = 0x1293;
-constexpr uint32_t IPM_LINE_READY = 0x1294;
-constexpr uint32_t IPM_DATA_COPY = 0x1295;
-constexpr uint32_t IPM_SEND_WINDOW_SIZE = 0x1296;
-
 enum TIpSockOptions {
   soBroadcast,
   soDebug,

@@ -241,12 +241,12 @@ String ErrorText(int code) {
 
 String EventName(uint32_t code) {
   switch (code) {
-    case FD_READ: return "Fd_Read";
-    case FD_WRITE: return "Fd_Write";
-    case FD_OOB: return "Fd_Oob";
-    case FD_ACCEPT: return "Fd_Accept";
-    case FD_CONNECT: return "Fd_Connect";
-    case FD_CLOSE: return "Fd_Close";
+    case fdRead: return "Fd_Read";
+    case fdWrite: return "Fd_Write";
+    case fdOob: return "Fd_Oob";
+    case fdAccept: return "Fd_Accept";
+    case fdConnect: return "Fd_Connect";
+    case fdClose: return "Fd_Close";
     default: return String();
   }
 }

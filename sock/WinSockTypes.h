@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "toolkit/WinNames.h"
+
 #if defined(_WIN32) && defined(__i386__)
 #define IP_WINAPI __attribute__((stdcall))
 #else
@@ -17,20 +19,8 @@ using TSocket = uint64_t;
 #else
 using TSocket = uint32_t;
 #endif
-constexpr TSocket INVALID_SOCKET = ~TSocket(0);
-constexpr int SOCKET_ERROR = -1;
-
-constexpr int AF_INET = 2;
-constexpr int SOCK_STREAM = 1;
-constexpr int SOCK_DGRAM = 2;
-constexpr int IPPROTO_IP = 0;
-
-constexpr uint32_t FD_READ = 1;
-constexpr uint32_t FD_WRITE = 2;
-constexpr uint32_t FD_OOB = 4;
-constexpr uint32_t FD_ACCEPT = 8;
-constexpr uint32_t FD_CONNECT = 16;
-constexpr uint32_t FD_CLOSE = 32;
+constexpr TSocket InvalidSocket = ~TSocket(0);
+constexpr int SocketCallFailed = -1;
 
 #pragma pack(push, 1)
 // The 16-byte IPv4 socket address: family, port and address in network byte order, 8 zeros.
@@ -69,8 +59,8 @@ struct TServEnt {
 #endif
 };
 
-constexpr int WSADESCRIPTION_LEN = 256;
-constexpr int WSASYS_STATUS_LEN = 128;
+constexpr int WsaDescriptionLen = 256;
+constexpr int WsaSysStatusLen = 128;
 
 struct TWSAData {
   uint16_t wVersion;
@@ -79,11 +69,11 @@ struct TWSAData {
   uint16_t iMaxSockets;
   uint16_t iMaxUdpDg;
   char* lpVendorInfo;
-  char szDescription[WSADESCRIPTION_LEN + 1];
-  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+  char szDescription[WsaDescriptionLen + 1];
+  char szSystemStatus[WsaSysStatusLen + 1];
 #else
-  char szDescription[WSADESCRIPTION_LEN + 1];
-  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+  char szDescription[WsaDescriptionLen + 1];
+  char szSystemStatus[WsaSysStatusLen + 1];
   uint16_t iMaxSockets;
   uint16_t iMaxUdpDg;
   char* lpVendorInfo;

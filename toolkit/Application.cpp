@@ -19,7 +19,7 @@ void TApplication::HandleException(TObject* sender, const std::exception& e) {
     OnException(sender, e);
     return;
   }
-  WindowSystem().ShowMessageBox(ExceptionMessage(e), FTitle, MB_OK | MB_ICONERROR);
+  WindowSystem().ShowMessageBox(ExceptionMessage(e), FTitle, mbOk | mbIconError);
 }
 
 int TApplication::Run() {

@@ -87,8 +87,8 @@ void TForm::Close() {
 bool TForm::Dispatch(TMessage& message) {
   if (OnMessage && OnMessage(message)) return true;
   switch (message.Msg) {
-    case WM_CLOSE: Close(); return true;
-    case WM_QUERYENDSESSION: message.Result = CloseQuery() ? 1 : 0; return true;
+    case wmClose: Close(); return true;
+    case wmQueryEndSession: message.Result = CloseQuery() ? 1 : 0; return true;
     default: return false;
   }
 }

@@ -90,7 +90,7 @@ class TForm : public TWinControl, public TWindowedOwner {
   std::function<bool(TMessage& message)> OnMessage;
 
   // Called by the platform's window procedure: OnMessage, then the form's own handling of
-  // WM_CLOSE and WM_QUERYENDSESSION. Returns whether the message was handled.
+  // wmClose and wmQueryEndSession. Returns whether the message was handled.
   bool Dispatch(TMessage& message);
 
  protected:

@@ -1,16 +1,14 @@
 // Forms on Win32: a modeless dialog created from the executable's DIALOG resource, whose
 // controls are bound to the model by control id and read and written with window messages.
-// clang-format off
+#include "toolkit/FormsWin32.h"
 #include "toolkit/Application.h"
 #include "toolkit/Forms.h"
-#include "toolkit/FormsWin32.h"
 #include "toolkit/Strings.h"
 
 #include <windows.h>
 
-#include <cctype>
 #include <commctrl.h>
-// clang-format on
+#include <cctype>
 
 #include <algorithm>
 #include <climits>

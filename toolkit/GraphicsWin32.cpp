@@ -1,10 +1,7 @@
 // Icon images held as HICON handles.
-// Project headers come before the platform's: they declare names the platform defines as macros.
-// clang-format off
 #include "toolkit/Graphics.h"
 
 #include <windows.h>
-// clang-format on
 
 namespace {
 

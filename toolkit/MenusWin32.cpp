@@ -1,14 +1,11 @@
 // Popup menus as real Win32 menus: the item tree becomes a menu (with the images of the menu's
 // image list drawn into bitmaps), tracked until the user chooses or dismisses it.
-// Project headers come before the platform's: they declare names the platform defines as macros.
-// clang-format off
 #include "toolkit/Menus.h"
 
 #include <map>
 #include <vector>
 
 #include <windows.h>
-// clang-format on
 
 namespace {
 

@@ -10,18 +10,9 @@
 #include <memory>
 
 #include "toolkit/SysUtils.h"
+#include "toolkit/WinNames.h"
 
 using THandle = uintptr_t;  // a window or module handle; 0 = none
-
-// Window messages that the portable code knows by number.
-constexpr uint32_t WM_DESTROY = 0x0002;
-constexpr uint32_t WM_CLOSE = 0x0010;
-constexpr uint32_t WM_QUERYENDSESSION = 0x0011;
-constexpr uint32_t WM_ENDSESSION = 0x0016;
-constexpr uint32_t WM_TIMER = 0x0113;
-constexpr uint32_t WM_COMMAND = 0x0111;
-constexpr uint32_t WM_POWERBROADCAST = 0x0218;
-constexpr uint32_t WM_USER = 0x0400;
 
 // One window message as a window procedure sees it; Result is what the procedure returns.
 struct TMessage {
@@ -48,7 +39,7 @@ class TMessageWindow {
  public:
   virtual ~TMessageWindow() = default;
   virtual THandle Handle() const = 0;
-  // Timer `id` posts WM_TIMER (WParam = id) every `ms`; false when the system refuses.
+  // Timer `id` posts wmTimer (WParam = id) every `ms`; false when the system refuses.
   virtual bool SetTimer(uint32_t id, uint32_t ms) = 0;
   virtual void KillTimer(uint32_t id) = 0;
 };
@@ -70,7 +61,7 @@ class TWindowSystem {
   // Runs the thread's message loop until PostQuitMessage; returns the quit code.
   virtual int RunMessageLoop() = 0;
   virtual void PostQuitMessage(int code) = 0;
-  // Modal message box (MB_* flags); returns the button pressed (IDOK 1).
+  // Modal message box (mb* flags); returns the button pressed (IDOK 1).
   virtual int ShowMessageBox(const String& text, const String& caption, uint32_t flags) = 0;
   // The work area (the screen less the task bar) of the monitor nearest to `rect`; false when
   // there is no screen to ask.
@@ -80,11 +71,6 @@ class TWindowSystem {
     return false;
   }
 };
-
-constexpr uint32_t MB_OK = 0x0;
-constexpr uint32_t MB_ICONERROR = 0x10;
-constexpr uint32_t MB_ICONWARNING = 0x30;
-constexpr uint32_t MB_ICONINFORMATION = 0x40;
 
 // The system time in its broken-down form, as the platform's SYSTEMTIME.
 struct TSystemTime {
@@ -107,9 +93,6 @@ class TSystemApi {
   virtual String SystemErrorText(uint32_t code) = 0;
   virtual void SetPriorityClass(uint32_t priorityClass) = 0;
 };
-
-constexpr uint32_t IDLE_PRIORITY_CLASS = 0x40;
-constexpr uint32_t NORMAL_PRIORITY_CLASS = 0x20;
 
 TWindowSystem& WindowSystem();
 TSystemApi& SystemApi();

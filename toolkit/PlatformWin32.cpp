@@ -1,6 +1,4 @@
 // The real platform for the Win32 build: hidden windows, timers, the message loop, the clock.
-// Project headers come before <windows.h>: they declare constants that the platform's
-// headers define as macros.
 #include "toolkit/Application.h"
 #include "toolkit/FormsWin32.h"
 #include "toolkit/Platform.h"

@@ -29,7 +29,7 @@ void TTimer::Update() {
 }
 
 void TTimer::WndProc(TMessage& message) {
-  if (message.Msg == WM_TIMER) {
+  if (message.Msg == wmTimer) {
     if (OnTimer) OnTimer(this);
     return;
   }

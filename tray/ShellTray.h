@@ -32,7 +32,7 @@ struct TNotifyIconData {
   uint32_t dwState;
   uint32_t dwStateMask;
   char szInfo[256];
-  uint32_t uTimeout;  // also the notification version for NIM_SETVERSION
+  uint32_t uTimeout;  // also the notification version for nimSetVersion
   char szInfoTitle[64];
   uint32_t dwInfoFlags;
 };
@@ -45,48 +45,6 @@ static_assert(offsetof(TNotifyIconData, uTimeout) == 416);
 static_assert(offsetof(TNotifyIconData, szInfoTitle) == 420);
 static_assert(offsetof(TNotifyIconData, dwInfoFlags) == 484);
 #endif
-
-// Shell_NotifyIcon messages and flags.
-constexpr uint32_t NIM_ADD = 0;
-constexpr uint32_t NIM_MODIFY = 1;
-constexpr uint32_t NIM_DELETE = 2;
-constexpr uint32_t NIM_SETVERSION = 4;
-constexpr uint32_t NIF_MESSAGE = 0x01;
-constexpr uint32_t NIF_ICON = 0x02;
-constexpr uint32_t NIF_TIP = 0x04;
-constexpr uint32_t NIF_INFO = 0x10;
-constexpr uint32_t NIIF_NONE = 0;
-constexpr uint32_t NIIF_INFO = 1;
-constexpr uint32_t NIIF_WARNING = 2;
-constexpr uint32_t NIIF_ERROR = 3;
-constexpr uint32_t NIN_BALLOONSHOW = 0x0402;
-constexpr uint32_t NIN_BALLOONHIDE = 0x0403;
-constexpr uint32_t NIN_BALLOONTIMEOUT = 0x0404;
-constexpr uint32_t NIN_BALLOONUSERCLICK = 0x0405;
-
-// Window messages and values the tray icon handles.
-constexpr uint32_t WM_NULL = 0x0000;
-constexpr uint32_t WM_SIZE = 0x0005;
-constexpr uint32_t WM_QUIT = 0x0012;
-constexpr uint32_t WM_SHOWWINDOW = 0x0018;
-constexpr uint32_t WM_WINDOWPOSCHANGED = 0x0047;
-constexpr uint32_t WM_NCDESTROY = 0x0082;
-constexpr uint32_t WM_SYSCOMMAND = 0x0112;
-constexpr uint32_t WM_MOUSEMOVE = 0x0200;
-constexpr uint32_t WM_LBUTTONDOWN = 0x0201;
-constexpr uint32_t WM_LBUTTONUP = 0x0202;
-constexpr uint32_t WM_LBUTTONDBLCLK = 0x0203;
-constexpr uint32_t WM_RBUTTONDOWN = 0x0204;
-constexpr uint32_t WM_RBUTTONUP = 0x0205;
-constexpr uint32_t WM_MBUTTONDOWN = 0x0207;
-constexpr uint32_t WM_MBUTTONUP = 0x0208;
-constexpr uint32_t SIZE_MINIMIZED = 1;
-constexpr uint32_t SC_MINIMIZE = 0xF020;
-constexpr uint32_t SC_RESTORE = 0xF120;
-constexpr uint32_t SW_PARENTCLOSING = 1;
-constexpr int VK_SHIFT = 0x10;
-constexpr int VK_CONTROL = 0x11;
-constexpr int VK_MENU = 0x12;
 
 // A replaced window procedure; destroying it puts the previous procedure back when the window
 // still exists.

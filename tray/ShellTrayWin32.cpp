@@ -1,6 +1,4 @@
 // The shell's notification area and the user32 calls of the tray icon, for real.
-// Project headers come before the platform's: they declare names the platform defines as macros.
-// clang-format off
 #include "toolkit/Application.h"
 #include "tray/ShellTray.h"
 
@@ -9,7 +7,6 @@
 
 #include <windows.h>
 #include <shellapi.h>
-// clang-format on
 
 static_assert(sizeof(TNotifyIconData) == NOTIFYICONDATAA_V2_SIZE);
 static_assert(offsetof(NOTIFYICONDATAA, szTip) == offsetof(TNotifyIconData, szTip));

@@ -1,7 +1,7 @@
 #include "tray/SimpleTimer.h"
 
 void TSimpleTimerHandler::WndProc(TMessage& message) {
-  if (message.Msg != WM_TIMER) {
+  if (message.Msg != wmTimer) {
     message.CallDefault = true;
     return;
   }

@@ -2,7 +2,7 @@
 //
 // Every simple timer of the process is a window timer on one shared hidden window, owned by a
 // reference-counted TSimpleTimerHandler: the first timer creates it, the last one to go
-// destroys it. The window turns each WM_TIMER into a call of the tick handler of the timer
+// destroys it. The window turns each wmTimer into a call of the tick handler of the timer
 // whose identifier is in WParam. The tray icon uses these for its click decision, exit polling
 // and icon cycling.
 #pragma once

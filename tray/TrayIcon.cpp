@@ -8,7 +8,7 @@ namespace {
 uint32_t gTaskbarCreated = 0;
 bool gTaskbarCreatedKnown = false;
 
-constexpr uint32_t kTrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+constexpr uint32_t kTrayFlags = nifMessage | nifIcon | nifTip;
 constexpr uint32_t kExitPollMs = 20;
 // The shell sends "TaskbarCreated" from common controls 4.71 on.
 constexpr uint32_t kTaskbarCreatedVersion = (4u << 16) + 70u;
@@ -64,12 +64,12 @@ void TTrayIconHandler::WndProc(TMessage& message) {
       if (TTrayIcon* icon = Find(message.WParam)) icon->HandleCallback(static_cast<uint32_t>(message.LParam));
       return;
     }
-    case WM_DESTROY:
-    case WM_CLOSE:
-    case WM_QUIT:
-    case WM_NCDESTROY:
-    case WM_QUERYENDSESSION:
-    case WM_ENDSESSION: message.Result = 1; return;
+    case wmDestroy:
+    case wmClose:
+    case wmQuit:
+    case wmNcDestroy:
+    case wmQueryEndSession:
+    case wmEndSession: message.Result = 1; return;
     default: return;
   }
 }
@@ -160,18 +160,18 @@ bool TTrayIcon::Notify(uint32_t message) {
 
 bool TTrayIcon::AddTrayIcon() {
   FIconVisible = true;
-  return Notify(NIM_ADD);
+  return Notify(nimAdd);
 }
 
 bool TTrayIcon::RemoveTrayIcon() {
   FIconVisible = false;
-  return Notify(NIM_DELETE);
+  return Notify(nimDelete);
 }
 
-bool TTrayIcon::UpdateTrayIcon() { return Notify(NIM_MODIFY); }
+bool TTrayIcon::UpdateTrayIcon() { return Notify(nimModify); }
 
 bool TTrayIcon::CancelBalloonHint() {
-  FIconData.uFlags |= NIF_INFO;
+  FIconData.uFlags |= nifInfo;
   std::memset(FIconData.szInfo, 0, sizeof FIconData.szInfo);
   return UpdateTrayIcon();
 }
@@ -179,15 +179,15 @@ bool TTrayIcon::CancelBalloonHint() {
 bool TTrayIcon::ShowBalloonHint(const String& title, const String& text, TBalloonIconKind iconKind,
                                 uint8_t timeoutSeconds) {
   CancelBalloonHint();
-  FIconData.uFlags |= NIF_INFO;
+  FIconData.uFlags |= nifInfo;
   CopyCut(FIconData.szInfo, sizeof FIconData.szInfo - 1, text);
   CopyCut(FIconData.szInfoTitle, sizeof FIconData.szInfoTitle - 1, title);
   FIconData.uTimeout = static_cast<uint32_t>(timeoutSeconds) * 1000u;
   switch (iconKind) {
-    case bikInfo: FIconData.dwInfoFlags = NIIF_INFO; break;
-    case bikWarning: FIconData.dwInfoFlags = NIIF_WARNING; break;
-    case bikError: FIconData.dwInfoFlags = NIIF_ERROR; break;
-    default: FIconData.dwInfoFlags = NIIF_NONE; break;
+    case bikInfo: FIconData.dwInfoFlags = niifInfo; break;
+    case bikWarning: FIconData.dwInfoFlags = niifWarning; break;
+    case bikError: FIconData.dwInfoFlags = niifError; break;
+    default: FIconData.dwInfoFlags = niifNone; break;
   }
   bool result = UpdateTrayIcon();
   FIconData.uFlags = kTrayFlags;
@@ -295,7 +295,7 @@ void TTrayIcon::Loaded() {
   SetWantEnterExitEvents(FWantEnterExit);
   if (FNotifyBehaviour == 0) {
     FIconData.uTimeout = 0;
-    ShellTray().NotifyIcon(NIM_SETVERSION, FIconData);
+    ShellTray().NotifyIcon(nimSetVersion, FIconData);
   }
 }
 
@@ -317,24 +317,24 @@ void TTrayIcon::HideAppWindows() {
 
 TShiftState TTrayIcon::KeyShift() {
   TShiftState shift = 0;
-  if (ShellTray().IsKeyDown(VK_SHIFT)) shift |= ssShift;
-  if (ShellTray().IsKeyDown(VK_CONTROL)) shift |= ssCtrl;
-  if (ShellTray().IsKeyDown(VK_MENU)) shift |= ssAlt;
+  if (ShellTray().IsKeyDown(vkShift)) shift |= ssShift;
+  if (ShellTray().IsKeyDown(vkControl)) shift |= ssCtrl;
+  if (ShellTray().IsKeyDown(vkMenu)) shift |= ssAlt;
   return shift;
 }
 
 void TTrayIcon::HandleCallback(uint32_t mouseMessage) {
   switch (mouseMessage) {
-    case NIN_BALLOONSHOW:
+    case ninBalloonShow:
       if (OnBalloonHintShow) OnBalloonHintShow(this);
       return;
-    case NIN_BALLOONHIDE:
+    case ninBalloonHide:
       if (OnBalloonHintHide) OnBalloonHintHide(this);
       return;
-    case NIN_BALLOONTIMEOUT:
+    case ninBalloonTimeout:
       if (OnBalloonHintTimeout) OnBalloonHintTimeout(this);
       return;
-    case NIN_BALLOONUSERCLICK:
+    case ninBalloonUserClick:
       if (OnBalloonHintClick) OnBalloonHintClick(this);
       return;
     default: break;
@@ -344,7 +344,7 @@ void TTrayIcon::HandleCallback(uint32_t mouseMessage) {
   ShellTray().GetCursorPos(pos);
   TShiftState shift = KeyShift();
   switch (mouseMessage) {
-    case WM_MOUSEMOVE:
+    case wmMouseMove:
       if (FWantEnterExit && FCursorOutside) {
         FCursorOutside = false;
         DoMouseEnter();
@@ -352,7 +352,7 @@ void TTrayIcon::HandleCallback(uint32_t mouseMessage) {
       DoMouseMove(shift, pos.X, pos.Y);
       FLastMove = pos;
       break;
-    case WM_LBUTTONDOWN:
+    case wmLButtonDown:
       if (OnDblClick) {
         FClickTimer->SetInterval(ShellTray().GetDoubleClickTime());
         FClickTimer->SetEnabled(true);
@@ -361,7 +361,7 @@ void TTrayIcon::HandleCallback(uint32_t mouseMessage) {
       FLeftPressed = true;
       if (FLeftPopup) ShowPopup();
       break;
-    case WM_LBUTTONUP:
+    case wmLButtonUp:
       if (FLeftPressed) {
         FClickPending = true;
         if (!FClickTimer->Enabled()) {
@@ -373,19 +373,19 @@ void TTrayIcon::HandleCallback(uint32_t mouseMessage) {
       FLeftPressed = false;
       DoMouseUp(mbLeft, shift | ssLeft, pos.X, pos.Y);
       break;
-    case WM_LBUTTONDBLCLK:
+    case wmLButtonDblClk:
       FClickPending = false;
       FDoubleClicked = true;
       DoDblClick();
       DefaultMenuItem();
       break;
-    case WM_RBUTTONDOWN:
+    case wmRButtonDown:
       DoMouseDown(mbRight, shift | ssRight, pos.X, pos.Y);
       ShowPopup();
       break;
-    case WM_RBUTTONUP: DoMouseUp(mbRight, shift | ssRight, pos.X, pos.Y); break;
-    case WM_MBUTTONDOWN: DoMouseDown(mbMiddle, shift | ssMiddle, pos.X, pos.Y); break;
-    case WM_MBUTTONUP: DoMouseUp(mbMiddle, shift | ssMiddle, pos.X, pos.Y); break;
+    case wmRButtonUp: DoMouseUp(mbRight, shift | ssRight, pos.X, pos.Y); break;
+    case wmMButtonDown: DoMouseDown(mbMiddle, shift | ssMiddle, pos.X, pos.Y); break;
+    case wmMButtonUp: DoMouseUp(mbMiddle, shift | ssMiddle, pos.X, pos.Y); break;
     default: break;
   }
 }
@@ -418,7 +418,7 @@ void TTrayIcon::ShowPopup() {
   if (!FPopupMenu) return;  // freed by a message handled just now
   FPopupMenu->SetPopupComponent(this);
   FPopupMenu->Popup(pos.X, pos.Y);
-  if (TWindowedOwner* form = OwnerWindow()) WindowSystem().Post(form->WindowHandle(), WM_NULL, 0, 0);
+  if (TWindowedOwner* form = OwnerWindow()) WindowSystem().Post(form->WindowHandle(), wmNull, 0, 0);
 }
 
 void TTrayIcon::ExitTimerTick(TObject*) {
@@ -475,10 +475,10 @@ void TTrayIcon::DoSendToTray() {
 
 bool TTrayIcon::AppWindowHook(TMessage& message) {
   switch (message.Msg) {
-    case WM_SIZE:
-      if (message.WParam == SIZE_MINIMIZED && FMinimizeToTray) DoSendToTray();
+    case wmSize:
+      if (message.WParam == sizeMinimized && FMinimizeToTray) DoSendToTray();
       break;
-    case WM_WINDOWPOSCHANGED:
+    case wmWindowPosChanged:
       if (FStartupPending && Application && Application->MainFormWindow()) {
         if (Application->MainFormWindow()->IsMDIParent()) {
           bool showMainForm = true;
@@ -488,8 +488,8 @@ bool TTrayIcon::AppWindowHook(TMessage& message) {
         FStartupPending = false;
       }
       break;
-    case WM_SYSCOMMAND:
-      if (SysCommand(message.WParam) == SC_RESTORE && Application && Application->MainFormWindow())
+    case wmSysCommand:
+      if (SysCommand(message.WParam) == scRestore && Application && Application->MainFormWindow())
         Application->MainFormWindow()->SetVisible(true);
       break;
     default: break;
@@ -508,17 +508,17 @@ bool TTrayIcon::MinimizeCheck(TMessage& message) {
 }
 
 bool TTrayIcon::OwnerFormHook(TMessage& message) {
-  if (message.Msg == WM_SHOWWINDOW) {
+  if (message.Msg == wmShowWindow) {
     if (message.WParam == 1 && message.LParam == 0) {
       if (Application) ShellTray().SetForegroundWindow(Application->Handle());
       if (TWindowedOwner* form = OwnerWindow()) ShellTray().SetForegroundWindow(form->WindowHandle());
       return false;
     }
-    if (message.WParam == 0 && message.LParam == static_cast<int32_t>(SW_PARENTCLOSING) &&
+    if (message.WParam == 0 && message.LParam == static_cast<int32_t>(swParentClosing) &&
         !(Application && Application->Terminated()))
       return MinimizeCheck(message);
     return false;
   }
-  if (message.Msg == WM_SYSCOMMAND && SysCommand(message.WParam) == SC_MINIMIZE) return MinimizeCheck(message);
+  if (message.Msg == wmSysCommand && SysCommand(message.WParam) == scMinimize) return MinimizeCheck(message);
   return false;
 }

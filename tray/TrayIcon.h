@@ -30,10 +30,6 @@ using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, i
 using TCycleEvent = std::function<void(TObject* Sender, int NextIndex)>;
 using TStartupEvent = std::function<void(TObject* Sender, bool& ShowMainForm)>;
 
-// The message the shell sends to the handler window for every icon (WParam: the icon's
-// identifier, LParam: the mouse or notification message).
-constexpr uint32_t WM_TRAYICON_CALLBACK = 0x0800;
-
 class TTrayIcon;
 
 class TTrayIconHandler : public TSharedHandler<TTrayIconHandler, TTrayIcon> {

@@ -1,10 +1,10 @@
 // The query switch (/q) against a server behind the fake WinSock, on the fakes' virtual clock.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <unistd.h>
 
 #include "app/Query.h"
 #include "app/Setup.h"
@@ -27,8 +27,8 @@ class TVirtualServer {
  public:
   TVirtualServer(TFakePlatform& platform, TFakeWinSock& ws) : FPlatform(platform), FWs(ws) {
     FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) {
-      if (m.Msg == WM_TIMER && m.WParam == 1) Answer();
-      if (m.Msg == WM_TIMER && m.WParam == 2) Arrive();
+      if (m.Msg == wmTimer && m.WParam == 1) Answer();
+      if (m.Msg == wmTimer && m.WParam == 2) Arrive();
     });
     ws.OnSendTo = [this](TSocket s, const TFakeWinSock::Datagram& d) {
       FSocket = s;
@@ -67,13 +67,13 @@ class TVirtualServer {
   void Arrive() {
     FWindow->KillTimer(2);
     FWs.Sockets[FSocket].Incoming.push_back({FAnswer, kLoopback, 123});
-    WindowSystem().Post(FWs.Sockets[FSocket].SelectWindow, IPM_SOCKET_EVENT, FSocket, FD_READ);
+    WindowSystem().Post(FWs.Sockets[FSocket].SelectWindow, IPM_SOCKET_EVENT, FSocket, fdRead);
   }
 
   TFakePlatform& FPlatform;
   TFakeWinSock& FWs;
   std::unique_ptr<TMessageWindow> FWindow;
-  TSocket FSocket = INVALID_SOCKET;
+  TSocket FSocket = InvalidSocket;
   std::vector<uint8_t> FRequest, FAnswer;
   TIpNTPTimestamp FReceived{};
 };

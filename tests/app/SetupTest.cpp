@@ -95,7 +95,7 @@ class SetupTest : public ::testing::Test {
   std::vector<std::tuple<String, String, uint32_t>> Balloons() const {
     std::vector<std::tuple<String, String, uint32_t>> out;
     for (auto& c : Tray.Calls)
-      if (c.Message == NIM_MODIFY && (c.Data.uFlags & NIF_INFO) && c.Data.szInfo[0])
+      if (c.Message == nimModify && (c.Data.uFlags & nifInfo) && c.Data.szInfo[0])
         out.emplace_back(c.Data.szInfoTitle, c.Data.szInfo, c.Data.dwInfoFlags);
     return out;
   }
@@ -108,7 +108,7 @@ class SetupTest : public ::testing::Test {
   // A server's answer to the last request, transmitting `serverUtc`.
   void Reply(TDateTime serverUtc, uint8_t first = 0x1C, uint8_t stratum = 2) {
     TSocket s = Form->SNTPC->RequestSocket();
-    ASSERT_NE(s, INVALID_SOCKET);
+    ASSERT_NE(s, InvalidSocket);
     Queue(s, WinSock.Fake.Sockets[s].Sent.back().Bytes, serverUtc, first, stratum);
     Platform.ProcessMessages();
   }
@@ -127,14 +127,14 @@ class SetupTest : public ::testing::Test {
     std::memcpy(&bytes[32], &stamp, 8);
     std::memcpy(&bytes[40], &stamp, 8);
     WinSock.Fake.Sockets[s].Incoming.push_back({bytes, kServerAddress, 123});
-    WindowSystem().Post(Form->SNTPC->WindowHandle(), IPM_SOCKET_EVENT, s, FD_READ);
+    WindowSystem().Post(Form->SNTPC->WindowHandle(), IPM_SOCKET_EVENT, s, fdRead);
   }
   void SetLocalMinute(int minute) { Platform.UtcNow = EncodeDate(2024, 1, 1) + EncodeTime(1, minute, 0, 0); }
 };
 
 TEST_F(SetupTest, FirstStartWritesTheServerListShowsTheDialogAndWarns) {
   Start();
-  EXPECT_EQ(Platform.PriorityClasses.front(), IDLE_PRIORITY_CLASS);
+  EXPECT_EQ(Platform.PriorityClasses.front(), pcIdle);
   EXPECT_EQ(Form->AutoIni->Section(), "taro");
   EXPECT_EQ(Form->Left(), 0);
   EXPECT_EQ(Form->Top(), 0);
@@ -278,7 +278,7 @@ TEST_F(SetupTest, TimedCycleSendsOneRequestAndRestoresThePeriod) {
   EXPECT_EQ(sent[0].Bytes[0], 0x1B);
   EXPECT_EQ(sent[0].FromAddress, kServerAddress);
   EXPECT_EQ(sent[0].FromPort, 123);
-  EXPECT_EQ(Platform.PriorityClasses, (std::vector<uint32_t>{NORMAL_PRIORITY_CLASS, IDLE_PRIORITY_CLASS}));
+  EXPECT_EQ(Platform.PriorityClasses, (std::vector<uint32_t>{pcNormal, pcIdle}));
   EXPECT_TRUE(Form->CheckTimer->Enabled());
   EXPECT_EQ(Form->CheckTimer->Interval(), 30u * 60000u);
 }
@@ -325,10 +325,10 @@ TEST_F(SetupTest, MinuteGuardHoldsBackAndRetriesFiveMinutesLater) {
 TEST_F(SetupTest, ResumeSynchronisesAMinuteLaterThenTheNormalPeriod) {
   GivenSettings("UseNTPServer=ntp.test\r\nBootUpdateTime=0\r\n");
   Start();
-  TMessage m{WM_POWERBROADCAST, 18, 0, 0};  // automatic resume: nothing more
+  TMessage m{wmPowerBroadcast, 18, 0, 0};  // automatic resume: nothing more
   Form->Dispatch(m);
   EXPECT_EQ(Form->CheckTimer->Interval(), 30u * 60000u);
-  m = {WM_POWERBROADCAST, 7, 0, 0};
+  m = {wmPowerBroadcast, 7, 0, 0};
   Form->Dispatch(m);
   EXPECT_EQ(std::get<1>(Balloons().back()), "1分後に同期処理を行ないます。");
   Platform.Advance(60000);
@@ -470,7 +470,7 @@ TEST_F(SetupTest, SocketErrorsShowOneBoxAtATime) {
   Form->SNTPCError(Form->SNTPC, 5, 10054, "first");
   ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
   EXPECT_EQ(Platform.MessageBoxes[0].Text, "first");
-  EXPECT_EQ(Platform.MessageBoxes[0].Flags, MB_OK | MB_ICONERROR);
+  EXPECT_EQ(Platform.MessageBoxes[0].Flags, mbOk | mbIconError);
   Form->SNTPCError(Form->SNTPC, 5, 10054, "third");
   EXPECT_EQ(Platform.MessageBoxes.size(), 2u);
 }
@@ -488,9 +488,9 @@ TEST_F(SetupTest, ErrorsOfATimedCycleAreShownOnlyOnceTheScheduleRunsAgain) {
   Platform.Advance(10000);
   ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
   EXPECT_NE(Platform.MessageBoxes[0].Text.find("gethostbyname"), String::npos);
-  EXPECT_EQ(Platform.MessageBoxes[0].Flags, MB_OK | MB_ICONERROR);
+  EXPECT_EQ(Platform.MessageBoxes[0].Flags, mbOk | mbIconError);
   EXPECT_TRUE(timerOn);
-  EXPECT_EQ(priority, IDLE_PRIORITY_CLASS);
+  EXPECT_EQ(priority, pcIdle);
   // The next cycle tries again.
   Platform.Advance(30 * 60000);
   EXPECT_EQ(WinSock.Fake.HostLookups.size(), 2u);
@@ -513,7 +513,7 @@ TEST_F(SetupTest, ARequestThatRaisesLeavesTheScheduleRunning) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], "invalid udp socket");
   EXPECT_TRUE(timerOn);
-  EXPECT_EQ(priority, IDLE_PRIORITY_CLASS);
+  EXPECT_EQ(priority, pcIdle);
   WinSock.Fake.SocketError = 0;
   Platform.Advance(30 * 60000);
   EXPECT_EQ(Requests().size(), 1u);
@@ -621,11 +621,11 @@ TEST_F(SetupTest, ClosingTheVisibleDialogOnlyHidesItAndAHiddenCloseSaves) {
   EXPECT_EQ(ReadFile(Dir / "Kairotsu.ini").find("SetupTop"), String::npos);
   // Log-off with the dialog shown: hidden and refused; with it hidden: saved and allowed.
   Form->Show();
-  TMessage query{WM_QUERYENDSESSION, 0, 0, 0};
+  TMessage query{wmQueryEndSession, 0, 0, 0};
   Form->Dispatch(query);
   EXPECT_EQ(query.Result, 0);
   EXPECT_FALSE(Form->Visible());
-  query = {WM_QUERYENDSESSION, 0, 0, 0};
+  query = {wmQueryEndSession, 0, 0, 0};
   Form->Dispatch(query);
   EXPECT_EQ(query.Result, 1);
   EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("SetupTop=0"), String::npos);
@@ -642,7 +642,7 @@ TEST_F(SetupTest, NoHiddenWindowOfTheProgramRefusesTheEndOfTheSession) {
   Start();
   auto windows = Platform.Windows();
   EXPECT_GE(windows.size(), 5u);  // socket control, check timer, simple timers, tray handler, application
-  for (THandle w : windows) EXPECT_EQ(WindowSystem().Send(w, WM_QUERYENDSESSION, 0, 0), 1) << w;
+  for (THandle w : windows) EXPECT_EQ(WindowSystem().Send(w, wmQueryEndSession, 0, 0), 1) << w;
 }
 
 TEST_F(SetupTest, TaskbarRestartAddsTheIconAgainFromStartUpOn) {
@@ -734,7 +734,7 @@ TEST_F(SetupTest, MenuCommandsOpenHelpWebAndAbout) {
   Form->About1->Click();
   ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
   EXPECT_EQ(Platform.MessageBoxes[0].Text, String(kAuthorNotice) + "\r\n\r\nFileVersion : 1.0.0.0");
-  EXPECT_EQ(Platform.MessageBoxes[0].Flags, MB_OK | MB_ICONINFORMATION);
+  EXPECT_EQ(Platform.MessageBoxes[0].Flags, mbOk | mbIconInformation);
   Form->O1->Click();
   EXPECT_TRUE(Form->Visible());
 }

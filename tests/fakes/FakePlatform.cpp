@@ -50,7 +50,7 @@ int32_t TFakePlatform::Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t 
   TWndMethod handler = it->second.Handler;
   handler(m);
   // The system's default answers that matter here: a session may end, nothing else is done.
-  if (m.CallDefault) return msg == WM_QUERYENDSESSION ? 1 : 0;
+  if (m.CallDefault) return msg == wmQueryEndSession ? 1 : 0;
   return m.Result;
 }
 
@@ -91,7 +91,7 @@ void TFakePlatform::Advance(uint32_t ms) {
     Tick += static_cast<uint32_t>(step);
     UtcNow += static_cast<double>(step) / 86400000.0;
     FWindows[dueWnd].Timers[dueId].Due = dueAt + FWindows[dueWnd].Timers[dueId].Period;
-    Send(dueWnd, WM_TIMER, dueId, 0);
+    Send(dueWnd, wmTimer, dueId, 0);
   }
   uint64_t step = end - FNow;
   FNow = end;

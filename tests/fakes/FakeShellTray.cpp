@@ -18,19 +18,19 @@ bool TFakeShellTray::NotifyIcon(uint32_t message, const TNotifyIconData& data) {
   bool present = Icons.count(key) != 0;
   bool result = false;
   switch (message) {
-    case NIM_ADD:
+    case nimAdd:
       result = !present;
       if (result) Icons[key] = data;
       break;
-    case NIM_MODIFY:
+    case nimModify:
       result = present;
       if (result) Icons[key] = data;
       break;
-    case NIM_DELETE:
+    case nimDelete:
       result = present;
       Icons.erase(key);
       break;
-    case NIM_SETVERSION: result = present; break;
+    case nimSetVersion: result = present; break;
     default: break;
   }
   Calls.push_back({message, data, result});

@@ -1,6 +1,6 @@
 // A notification area in memory, and a recording menu platform.
 //
-// TFakeShellTray behaves like the shell for NIM_ADD/MODIFY/DELETE (an icon is known by its
+// TFakeShellTray behaves like the shell for nimAdd/nimModify/nimDelete (an icon is known by its
 // window and identifier; adding a present icon or changing an absent one fails) and records
 // every call with a copy of the record. Cursor, keys, double-click time and window visibility
 // are settable; window-procedure hooks are kept so that tests can send messages through them.

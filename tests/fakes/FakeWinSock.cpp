@@ -69,14 +69,14 @@ struct FakeWinSockEntries {
     f.FHostList.clear();
     for (auto& a : f.FHostAddresses) f.FHostList.push_back(reinterpret_cast<char*>(&a));
     f.FHostList.push_back(nullptr);
-    f.FHostEnt = {f.FHostName.data(), nullptr, AF_INET, 4, f.FHostList.data()};
+    f.FHostEnt = {f.FHostName.data(), nullptr, afInet, 4, f.FHostList.data()};
     return &f.FHostEnt;
   }
   static TSocket IP_WINAPI Socket(int, int type, int) {
     TFakeWinSock& f = F();
     if (f.SocketError) {
       f.WsaLastError = f.SocketError;
-      return INVALID_SOCKET;
+      return InvalidSocket;
     }
     TSocket s = f.NextSocket++;
     f.Sockets[s].Type = type;
@@ -85,7 +85,7 @@ struct FakeWinSockEntries {
   static int IP_WINAPI CloseSocket(TSocket s) {
     ++F().CloseCalls;
     auto it = F().Sockets.find(s);
-    if (it == F().Sockets.end()) return SOCKET_ERROR;
+    if (it == F().Sockets.end()) return SocketCallFailed;
     it->second.Closed = true;
     return 0;
   }
@@ -110,19 +110,19 @@ struct FakeWinSockEntries {
     TFakeWinSock& f = F();
     if (f.RecvFromError) {
       f.WsaLastError = f.RecvFromError;
-      return SOCKET_ERROR;
+      return SocketCallFailed;
     }
     auto& in = f.Sockets[s].Incoming;
     if (in.empty()) {
-      f.WsaLastError = 10035;
-      return SOCKET_ERROR;
+      f.WsaLastError = wsaeWouldBlock;
+      return SocketCallFailed;
     }
     TFakeWinSock::Datagram d = in.front();
     in.pop_front();
     if (from && fromLen && *fromLen >= 16) {
       auto* a = reinterpret_cast<TSockAddrIn*>(from);
       std::memset(a, 0, sizeof *a);
-      a->sin_family = AF_INET;
+      a->sin_family = afInet;
       a->sin_port = __builtin_bswap16(d.FromPort);
       a->sin_addr = d.FromAddress;
       *fromLen = 16;
@@ -131,14 +131,14 @@ struct FakeWinSockEntries {
     if (n > len) {
       // Like WinSock: the datagram is cut to the buffer and the call fails with WSAEMSGSIZE.
       std::memcpy(buf, d.Bytes.data(), static_cast<size_t>(len));
-      f.WsaLastError = 10040;
-      return SOCKET_ERROR;
+      f.WsaLastError = wsaeMsgSize;
+      return SocketCallFailed;
     }
     std::memcpy(buf, d.Bytes.data(), static_cast<size_t>(n));
     return n;
   }
   static int IP_WINAPI CancelAsync(uintptr_t) { return 0; }
-  static int IP_WINAPI Unused() { return SOCKET_ERROR; }
+  static int IP_WINAPI Unused() { return SocketCallFailed; }
 };
 
 void* TFakeWinSock::GetProc(uintptr_t library, const char* name) {

@@ -46,9 +46,9 @@ class TFakeWinSock final : public TLibraryLoader {
   std::map<TSocket, SocketState> Sockets;
   TSocket NextSocket = 100;
   int WsaLastError = 0;
-  int SocketError = 0;          // socket() fails with this code when not 0
-  int RecvFromError = 0;        // recvfrom fails with this code when not 0
-  int HostLookupError = 11001;  // WSAGetLastError after a failed gethostbyname (0 = no code)
+  int SocketError = 0;                    // socket() fails with this code when not 0
+  int RecvFromError = 0;                  // recvfrom fails with this code when not 0
+  int HostLookupError = wsahostNotFound;  // WSAGetLastError after a failed gethostbyname (0 = no code)
   std::vector<String> HostLookups;
   // Called after each datagram sendto records (a test's server can answer from here).
   std::function<void(TSocket, const Datagram&)> OnSendTo;

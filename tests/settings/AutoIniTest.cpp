@@ -302,7 +302,7 @@ TEST_F(AutoIniTest, FailuresAreShownThenRaisedAgain) {
   EXPECT_EQ(Platform.MessageBoxes[0].Text, "Can not save to IniFile");
   EXPECT_EQ(Platform.MessageBoxes[1].Text, "Can not load from IniFile");
   EXPECT_EQ(Platform.MessageBoxes[0].Caption, "Kairotsu");
-  EXPECT_EQ(Platform.MessageBoxes[0].Flags, MB_OK);
+  EXPECT_EQ(Platform.MessageBoxes[0].Flags, mbOk);
 
   Platform.MessageBoxes.clear();
   SetupForm s;

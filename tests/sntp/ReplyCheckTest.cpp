@@ -23,7 +23,7 @@ const uint16_t kPort124 = Port(124);
 
 TSockAddrIn Address(uint32_t address, uint16_t port) {
   TSockAddrIn a{};
-  a.sin_family = AF_INET;
+  a.sin_family = afInet;
   a.sin_addr = address;
   a.sin_port = port;
   return a;

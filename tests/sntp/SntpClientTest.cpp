@@ -70,7 +70,7 @@ class SntpClient : public ::testing::Test {
   // Delivers a datagram to socket s and lets WinSock's read event reach the client.
   void Deliver(TSocket s, std::vector<uint8_t> bytes, uint32_t from = kServer, uint16_t port = 123) {
     Sock(s).Incoming.push_back({std::move(bytes), from, port});
-    Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(FD_READ));
+    Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(fdRead));
     Platform.ProcessMessages();
   }
 
@@ -94,14 +94,14 @@ class SntpClient : public ::testing::Test {
 TEST_F(SntpClient, IsAUdpClientOnPort123WithItsSettings) {
   EXPECT_EQ(Client.DefaultPort, 123);
   EXPECT_EQ(Client.SocketKind(), 1);
-  EXPECT_EQ(Client.SocketType(), SOCK_DGRAM);
+  EXPECT_EQ(Client.SocketType(), sockDgram);
   EXPECT_EQ(Client.DataInits().LineTerminator, ltCRLF);
   EXPECT_EQ(Client.DataInits().ReceiveBufferSize, 1024);
   EXPECT_EQ(Client.BroadcastMode(), bmUnicast);
   EXPECT_EQ(Client.PollInterval(), 0);
   EXPECT_EQ(Client.SyncThreshold(), 0);
   EXPECT_EQ(Client.SocksServer().Port, 1080);
-  EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+  EXPECT_EQ(Client.RequestSocket(), InvalidSocket);
 
   TIpSocksServerInfo other;
   other.Address = "proxy";
@@ -120,8 +120,8 @@ TEST_F(SntpClient, IsAUdpClientOnPort123WithItsSettings) {
 TEST_F(SntpClient, RequestIsFortyEightBytesToPort123StampedWithUtcNow) {
   Platform.UtcNow = 45292.0;  // 2024-01-01 00:00:00.000 UTC
   TSocket s = Send();
-  ASSERT_NE(s, INVALID_SOCKET);
-  EXPECT_EQ(Sock(s).Type, SOCK_DGRAM);
+  ASSERT_NE(s, InvalidSocket);
+  EXPECT_EQ(Sock(s).Type, sockDgram);
   EXPECT_EQ(Sock(s).SelectWindow, Client.WindowHandle());
   EXPECT_EQ(Sock(s).SelectMessage, IPM_SOCKET_EVENT);
   EXPECT_EQ(Sock(s).SelectEvents, 1);
@@ -166,7 +166,7 @@ TEST_F(SntpClient, OffsetAndDelayFromFixedStamps) {
   EXPECT_NEAR((Reports[0].TimeStamp - 45292.0) * 86400.0, 10.25, 1e-6);
   EXPECT_TRUE(Platform.SystemTimesSet.empty());  // threshold 0: never set
   EXPECT_TRUE(Sock(s).Closed);
-  EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+  EXPECT_EQ(Client.RequestSocket(), InvalidSocket);
 }
 
 TEST_F(SntpClient, AReplyIsTimedWhenItIsReadNotWhenItIsHandled) {
@@ -329,8 +329,8 @@ TEST_F(SntpClient, ADuplicateOrReplayedReplyIsNotReportedTwice) {
   // Both copies are read before the first is processed.
   Sock(s).Incoming.push_back({real, kServer, 123});
   Sock(s).Incoming.push_back({real, kServer, 123});
-  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(FD_READ));
-  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(FD_READ));
+  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(fdRead));
+  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(fdRead));
   Platform.ProcessMessages();
   ASSERT_EQ(Reports.size(), 1u);
   EXPECT_TRUE(Reports[0].Valid);
@@ -354,7 +354,7 @@ TEST_F(SntpClient, FailedReadIsAnAllZeroInvalidReplyAndEndsTheRequest) {
 
 TEST_F(SntpClient, ReadEventWithNothingToReadKeepsWaiting) {
   TSocket s = Send();
-  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(FD_READ));
+  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(fdRead));
   Platform.ProcessMessages();
   EXPECT_TRUE(Reports.empty());
   EXPECT_FALSE(Sock(s).Closed);
@@ -364,7 +364,7 @@ TEST_F(SntpClient, ReadEventWithNothingToReadKeepsWaiting) {
 
 TEST_F(SntpClient, ReadErrorEventGoesToOnErrorAndTheSocketStays) {
   TSocket s = Send();
-  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(FD_READ | (10054u << 16)));
+  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s, static_cast<int32_t>(fdRead | (10054u << 16)));
   Platform.ProcessMessages();
   ASSERT_EQ(Errors.size(), 1u);
   EXPECT_EQ(Errors[0].Code, 10054);
@@ -402,7 +402,7 @@ TEST_F(SntpClient, ARequestMadeFromTheReplyEventStaysOpenAndIsAnswered) {
     SCOPED_TRACE(reused ? "the new socket gets the answered one's number" : "the new socket has a number of its own");
     Reports.clear();
     const TSocket answered = Send();
-    TSocket next = INVALID_SOCKET;
+    TSocket next = InvalidSocket;
     Client.OnSNTPTime = [&](TObject*, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
       Reports.push_back({t, offset, delay, stratum, sync, Client.ReplyValid()});
       if (Reports.size() > 1) return;
@@ -422,14 +422,14 @@ TEST_F(SntpClient, ARequestMadeFromTheReplyEventStaysOpenAndIsAnswered) {
     EXPECT_TRUE(Reports[1].Valid);
     EXPECT_NEAR(Reports[1].Offset, 4000.0, 1.0);
     EXPECT_TRUE(Sock(next).Closed);
-    EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+    EXPECT_EQ(Client.RequestSocket(), InvalidSocket);
   }
 }
 
 TEST_F(SntpClient, UnresolvableServerIsReportedAndNothingIsSent) {
   Client.SetServer("nowhere.test");
   TSocket s = Send();
-  EXPECT_EQ(s, INVALID_SOCKET);
+  EXPECT_EQ(s, InvalidSocket);
   ASSERT_EQ(Errors.size(), 1u);
   EXPECT_EQ(Errors[0].Code, 11001);
   EXPECT_EQ(Errors[0].Text, "WinSock Error (11001): Host not found, on API 'gethostbyname'");
@@ -461,13 +461,13 @@ TEST_F(SntpClient, NoSocketRaisesInvalidUdpSocket) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "invalid udp socket");
   }
-  EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+  EXPECT_EQ(Client.RequestSocket(), InvalidSocket);
 }
 
 TEST_F(SntpClient, ReadEventsOfOtherSocketsAndOtherReplyMessagesAreNotReplies) {
   TSocket s = Send();
   Sock(s).Incoming.push_back({Reply(s), kServer, 123});
-  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s + 50, static_cast<int32_t>(FD_READ));
+  Platform.Post(Client.WindowHandle(), IPM_SOCKET_EVENT, s + 50, static_cast<int32_t>(fdRead));
   Platform.Post(Client.WindowHandle(), IPM_SNTP_REPLY, 0, 0);
   Platform.Post(Client.WindowHandle(), IPM_SNTP_REPLY, 2, 0);
   Platform.ProcessMessages();
@@ -512,7 +512,7 @@ TEST_F(SntpClient, AReplyWhoseMessageCannotBePostedIsReportedAtOnce) {
     EXPECT_TRUE(Reports[0].Valid);
     EXPECT_NEAR(Reports[0].Offset, ahead * 1000.0, 1.0);
     EXPECT_TRUE(Sock(s).Closed);
-    EXPECT_EQ(Client.RequestSocket(), INVALID_SOCKET);
+    EXPECT_EQ(Client.RequestSocket(), InvalidSocket);
   }
 }
 

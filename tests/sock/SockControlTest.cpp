@@ -71,11 +71,11 @@ class SockControl : public ::testing::Test {
 
 TEST_F(SockControl, EachEventWithoutErrorReachesItsHook) {
   C.Add(7);
-  const std::pair<uint32_t, const char*> rows[] = {{FD_READ, "HandleRead"},
-                                                   {FD_WRITE, "HandleWrite"},
-                                                   {FD_OOB, "HandleOutOfBand"},
-                                                   {FD_ACCEPT, "NotifyAccept"},
-                                                   {FD_CONNECT, "HandleConnect"}};
+  const std::pair<uint32_t, const char*> rows[] = {{fdRead, "HandleRead"},
+                                                   {fdWrite, "HandleWrite"},
+                                                   {fdOob, "HandleOutOfBand"},
+                                                   {fdAccept, "NotifyAccept"},
+                                                   {fdConnect, "HandleConnect"}};
   for (auto [code, hook] : rows) {
     C.Log.clear();
     Post(IPM_SOCKET_EVENT, 7, Event(code));
@@ -84,18 +84,18 @@ TEST_F(SockControl, EachEventWithoutErrorReachesItsHook) {
   C.Log.clear();
   Post(IPM_SOCKET_EVENT, 7, Event(64));  // not an FD_ bit: ignored
   EXPECT_TRUE(C.Log.empty());
-  Post(IPM_SOCKET_EVENT, 7, Event(FD_CLOSE));
+  Post(IPM_SOCKET_EVENT, 7, Event(fdClose));
   EXPECT_EQ(C.Log, (std::vector<String>{"HandleClose", "FreeSocket"}));
   // After the close the handle has no socket object: later events are ignored.
   C.Log.clear();
-  Post(IPM_SOCKET_EVENT, 7, Event(FD_READ));
+  Post(IPM_SOCKET_EVENT, 7, Event(fdRead));
   EXPECT_TRUE(C.Log.empty());
   EXPECT_TRUE(Errors.empty());
 }
 
 TEST_F(SockControl, EventWithErrorGoesToOnErrorOnly) {
   C.Add(7);
-  Post(IPM_SOCKET_EVENT, 7, Event(FD_READ, 10054));
+  Post(IPM_SOCKET_EVENT, 7, Event(fdRead, 10054));
   ASSERT_EQ(Errors.size(), 1u);
   EXPECT_EQ(Errors[0],
             std::make_tuple(7u, 10054, String("WinSock Error (10054): Connection reset by peer, on API 'Fd_Read'")));
@@ -104,7 +104,7 @@ TEST_F(SockControl, EventWithErrorGoesToOnErrorOnly) {
 
 TEST_F(SockControl, CloseWithErrorReportsThenClosesAndFrees) {
   C.Add(9);
-  Post(IPM_SOCKET_EVENT, 9, Event(FD_CLOSE, 10053));
+  Post(IPM_SOCKET_EVENT, 9, Event(fdClose, 10053));
   ASSERT_EQ(Errors.size(), 1u);
   EXPECT_EQ(std::get<2>(Errors[0]), "WinSock Error (10053): Software caused connection abort, on API 'Fd_Close'");
   EXPECT_EQ(C.Log, (std::vector<String>{"HandleClose", "FreeSocket"}));
@@ -125,20 +125,20 @@ TEST_F(SockControl, WinSockExceptionInHookBecomesOnErrorOtherGoesToApplication) 
     shown.push_back(ExceptionMessage(e));
   };
   C.ThrowFromRead = [] { throw EIpWinSockError(10035, "Recv"); };
-  Post(IPM_SOCKET_EVENT, 5, Event(FD_READ));
+  Post(IPM_SOCKET_EVENT, 5, Event(fdRead));
   ASSERT_EQ(Errors.size(), 1u);
   EXPECT_EQ(
       Errors[0],
       std::make_tuple(5u, 10035, String("WinSock Error (10035): Resource temporarily unavailable, on API 'Recv'")));
   C.ThrowFromRead = [] { throw Exception("boom"); };
-  Post(IPM_SOCKET_EVENT, 5, Event(FD_READ));
+  Post(IPM_SOCKET_EVENT, 5, Event(fdRead));
   EXPECT_EQ(shown, std::vector<String>{"boom"});
   EXPECT_EQ(Errors.size(), 1u);
 }
 
 TEST_F(SockControl, UnassignedOnErrorDropsTheError) {
   C.OnError = nullptr;
-  Post(IPM_SOCKET_EVENT, 5, Event(FD_READ, 10054));
+  Post(IPM_SOCKET_EVENT, 5, Event(fdRead, 10054));
   EXPECT_TRUE(C.Log.empty());
 }
 
@@ -149,7 +149,7 @@ TEST_F(SockControl, OtherMessagesAndTheSessionQuery) {
   C.Log.clear();
   Post(IPM_SOCKET_FREE, 4, 0);
   EXPECT_EQ(C.Log, std::vector<String>{"FreeSocket"});
-  EXPECT_EQ(WindowSystem().Send(C.WindowHandle(), WM_QUERYENDSESSION, 0, 0), 1);
+  EXPECT_EQ(WindowSystem().Send(C.WindowHandle(), wmQueryEndSession, 0, 0), 1);
   EXPECT_EQ(WindowSystem().Send(C.WindowHandle(), 0x4321, 0, 0), 0);
 }
 
@@ -235,7 +235,7 @@ TEST_F(SockControl, SocketKindAndFindSocket) {
 TEST_F(SockControl, DefaultsAfterConstruction) {
   TIpSockControl plain(nullptr);
   EXPECT_EQ(plain.StatusKinds, 0x07);
-  EXPECT_EQ(plain.LocalAddress.sin_family, AF_INET);
+  EXPECT_EQ(plain.LocalAddress.sin_family, afInet);
   EXPECT_EQ(plain.LocalAddress.sin_addr, 0u);
   EXPECT_EQ(plain.DataInits().ReceiveBufferSize, 4096);
   EXPECT_EQ(plain.DataInits().LineTerminator, ltCRLF);

@@ -82,7 +82,7 @@ TEST(Controls, ClicksToggleCheckBoxesAndEndModalLoops) {
   ok->SetModalResult(mrOk);
   // A click while the form runs modally ends the loop with the button's result.
   auto window = platform.CreateMessageWindow([&](TMessage&) { ok->Click(); });
-  platform.Post(window->Handle(), WM_USER, 0, 0);
+  platform.Post(window->Handle(), wmUser, 0, 0);
   EXPECT_FALSE(form.Visible());
   EXPECT_EQ(form.ShowModal(), mrOk);
   EXPECT_FALSE(form.Visible());
@@ -94,11 +94,11 @@ TEST(Controls, CloseAsksTheFormAndEndSessionGetsTheAnswer) {
   form.OnCloseQuery = [&](TObject*, bool& canClose) { canClose = allow; };
   form.OnClose = [&](TObject*) { closed = true; };
   form.Show();
-  TMessage close{WM_CLOSE, 0, 0, 0};
+  TMessage close{wmClose, 0, 0, 0};
   EXPECT_TRUE(form.Dispatch(close));
   EXPECT_TRUE(form.Visible());
   EXPECT_FALSE(closed);
-  TMessage query{WM_QUERYENDSESSION, 0, 0, 0};
+  TMessage query{wmQueryEndSession, 0, 0, 0};
   form.Dispatch(query);
   EXPECT_EQ(query.Result, 0);
   allow = true;
@@ -108,9 +108,9 @@ TEST(Controls, CloseAsksTheFormAndEndSessionGetsTheAnswer) {
   // Messages of the application's own come to OnMessage first.
   form.OnMessage = [](TMessage& m) {
     m.Result = 7;
-    return m.Msg == WM_POWERBROADCAST;
+    return m.Msg == wmPowerBroadcast;
   };
-  TMessage power{WM_POWERBROADCAST, 7, 0, 0};
+  TMessage power{wmPowerBroadcast, 7, 0, 0};
   EXPECT_TRUE(form.Dispatch(power));
   EXPECT_EQ(power.Result, 7);
 }

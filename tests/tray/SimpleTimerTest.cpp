@@ -202,7 +202,7 @@ TEST(SimpleTimer, StaleTickOfAFreedTimerReachesNobody) {
     TSimpleTimer gone(1000, c.Handler());
     goneId = gone.Id();
   }
-  platform.Post(SharedWindow(), WM_TIMER, goneId, 0);
+  platform.Post(SharedWindow(), wmTimer, goneId, 0);
   platform.ProcessMessages();
   EXPECT_EQ(c.Ticks, 0);
 }

@@ -72,7 +72,7 @@ TEST_F(TrayIconTest, RecordIsFilledForTheShell) {
   icon.SetHint("Kairotsu");
   EXPECT_TRUE(icon.AddTrayIcon());
   const TNotifyIconData& d = LastRecord();
-  EXPECT_EQ(Shell.Calls.back().Message, NIM_ADD);
+  EXPECT_EQ(Shell.Calls.back().Message, nimAdd);
   EXPECT_EQ(d.cbSize, 488u);
   EXPECT_EQ(d.hWnd, TTrayIconHandler::Instance()->WindowHandle());
   EXPECT_EQ(d.uID, icon.IconId());
@@ -92,7 +92,7 @@ TEST_F(TrayIconTest, TooltipIsCutTo127BytesAndEmptiedWhenHidden) {
   EXPECT_EQ(String(LastRecord().szTip), String(127, 'h'));
   icon.SetShowHint(false);
   const TNotifyIconData& hidden = LastRecord();
-  EXPECT_EQ(hidden.uFlags & NIF_TIP, NIF_TIP);  // the tip flag stays, so the old tip is cleared
+  EXPECT_EQ(hidden.uFlags & nifTip, nifTip);  // the tip flag stays, so the old tip is cleared
   for (char c : hidden.szTip) EXPECT_EQ(c, 0);
   icon.SetShowHint(true);
   icon.SetHint("");
@@ -113,26 +113,26 @@ TEST_F(TrayIconTest, BalloonFieldsAndCuts) {
   EXPECT_TRUE(icon.ShowBalloonHint(String(70, 't'), String(300, 'x'), bikWarning, 10));
   ASSERT_EQ(Shell.Calls.size(), 2u);
   // First the withdrawal of any shown balloon, then the new one.
-  EXPECT_EQ(Shell.Calls[0].Message, NIM_MODIFY);
+  EXPECT_EQ(Shell.Calls[0].Message, nimModify);
   EXPECT_EQ(Shell.Calls[0].Data.uFlags, 0x17u);
   EXPECT_EQ(Shell.Calls[0].Data.szInfo[0], 0);
   const TNotifyIconData& d = Shell.Calls[1].Data;
-  EXPECT_EQ(Shell.Calls[1].Message, NIM_MODIFY);
+  EXPECT_EQ(Shell.Calls[1].Message, nimModify);
   EXPECT_EQ(d.uFlags, 0x17u);
   EXPECT_EQ(String(d.szInfo), String(255, 'x'));
   EXPECT_EQ(String(d.szInfoTitle), String(63, 't'));
   EXPECT_EQ(d.uTimeout, 10000u);
-  EXPECT_EQ(d.dwInfoFlags, NIIF_WARNING);
+  EXPECT_EQ(d.dwInfoFlags, niifWarning);
   EXPECT_EQ(icon.IconData().uFlags, 7u);  // restored after the call
 
   icon.ShowBalloonHint("Information", "text", bikInfo, 0);
   EXPECT_EQ(LastRecord().uTimeout, 0u);
-  EXPECT_EQ(LastRecord().dwInfoFlags, NIIF_INFO);
+  EXPECT_EQ(LastRecord().dwInfoFlags, niifInfo);
   icon.ShowBalloonHint("", "", bikError, 255);
   EXPECT_EQ(LastRecord().uTimeout, 255000u);
-  EXPECT_EQ(LastRecord().dwInfoFlags, NIIF_ERROR);
+  EXPECT_EQ(LastRecord().dwInfoFlags, niifError);
   icon.ShowBalloonHint("", "", bikNone, 1);
-  EXPECT_EQ(LastRecord().dwInfoFlags, NIIF_NONE);
+  EXPECT_EQ(LastRecord().dwInfoFlags, niifNone);
 }
 
 TEST_F(TrayIconTest, BalloonCutNeverSplitsADoubleByteCharacter) {
@@ -222,10 +222,10 @@ TEST_F(TrayIconTest, SingleClickWaitsForTheDoubleClickTime) {
     EXPECT_EQ(y, 200);
     events.push_back("up");
   };
-  Shell.KeysDown = {VK_SHIFT};
+  Shell.KeysDown = {vkShift};
   Shell.DoubleClickTime = 400;
-  Callback(icon, WM_LBUTTONDOWN);
-  Callback(icon, WM_LBUTTONUP);
+  Callback(icon, wmLButtonDown);
+  Callback(icon, wmLButtonUp);
   EXPECT_EQ(events, (std::vector<String>{"up"}));
   Platform.Advance(399);
   EXPECT_EQ(events.size(), 1u);
@@ -240,17 +240,17 @@ TEST_F(TrayIconTest, DoubleClickRaisesOnlyDblClick) {
   int clicks = 0, dbls = 0;
   icon.OnClick = [&](TObject*) { ++clicks; };
   icon.OnDblClick = [&](TObject*) { ++dbls; };
-  Callback(icon, WM_LBUTTONDOWN);
-  Callback(icon, WM_LBUTTONUP);
+  Callback(icon, wmLButtonDown);
+  Callback(icon, wmLButtonUp);
   Platform.Advance(100);
-  Callback(icon, WM_LBUTTONDBLCLK);
-  Callback(icon, WM_LBUTTONUP);
+  Callback(icon, wmLButtonDblClk);
+  Callback(icon, wmLButtonUp);
   Platform.Advance(3000);
   EXPECT_EQ(clicks, 0);
   EXPECT_EQ(dbls, 1);
   // The decision is reset: a later single click is a click again.
-  Callback(icon, WM_LBUTTONDOWN);
-  Callback(icon, WM_LBUTTONUP);
+  Callback(icon, wmLButtonDown);
+  Callback(icon, wmLButtonUp);
   Platform.Advance(500);
   EXPECT_EQ(clicks, 1);
 }
@@ -261,9 +261,9 @@ TEST_F(TrayIconTest, PressHeldLongerThanTheDoubleClickTimeClicksAtRelease) {
   icon.OnClick = [&](TObject*) { events.push_back("click"); };
   icon.OnDblClick = [&](TObject*) { events.push_back("dbl"); };
   icon.OnMouseUp = [&](TObject*, TMouseButton, TShiftState, int, int) { events.push_back("up"); };
-  Callback(icon, WM_LBUTTONDOWN);
+  Callback(icon, wmLButtonDown);
   Platform.Advance(2000);
-  Callback(icon, WM_LBUTTONUP);
+  Callback(icon, wmLButtonUp);
   EXPECT_EQ(events, (std::vector<String>{"click", "up"}));
 }
 
@@ -283,17 +283,17 @@ TEST_F(TrayIconTest, WithoutDblClickHandlerEachFirstReleaseClicksAndTheDefaultIt
   std::vector<String> events;
   icon.OnClick = [&](TObject*) { events.push_back("click"); };
   icon.OnMouseUp = [&](TObject*, TMouseButton, TShiftState, int, int) { events.push_back("up"); };
-  Callback(icon, WM_LBUTTONDOWN);
-  Callback(icon, WM_LBUTTONUP);
-  Callback(icon, WM_LBUTTONDBLCLK);
-  Callback(icon, WM_LBUTTONUP);
+  Callback(icon, wmLButtonDown);
+  Callback(icon, wmLButtonUp);
+  Callback(icon, wmLButtonDblClk);
+  Callback(icon, wmLButtonUp);
   Platform.Advance(2000);
   EXPECT_EQ(events, (std::vector<String>{"click", "up", "up"}));
   EXPECT_EQ(ran, (std::vector<String>{"second"}));  // the lowest default item, once
   EXPECT_TRUE(Menus.Popups.empty());
 
   menu.SetAutoPopup(false);  // no default item either
-  Callback(icon, WM_LBUTTONDBLCLK);
+  Callback(icon, wmLButtonDblClk);
   EXPECT_EQ(ran.size(), 1u);
 }
 
@@ -313,10 +313,10 @@ TEST_F(TrayIconTest, RightPressOpensTheMenuAfterMouseDownAndRunsTheChoice) {
     EXPECT_EQ(sh, ssRight | ssCtrl | ssAlt);
     order.push_back("down:" + std::to_string(Menus.Popups.size()));
   };
-  Shell.KeysDown = {VK_CONTROL, VK_MENU};
+  Shell.KeysDown = {vkControl, vkMenu};
   Shell.Cursor = {640, 470};
   Menus.Choice = &item;
-  Callback(icon, WM_RBUTTONDOWN);
+  Callback(icon, wmRButtonDown);
   EXPECT_EQ(order, (std::vector<String>{"down:0"}));
   ASSERT_EQ(Menus.Popups.size(), 1u);
   EXPECT_EQ(Menus.Popups[0].X, 640);
@@ -327,18 +327,18 @@ TEST_F(TrayIconTest, RightPressOpensTheMenuAfterMouseDownAndRunsTheChoice) {
   EXPECT_EQ(executed, 1);
 
   // A left press opens it only with LeftPopup; a menu without AutoPopup never opens.
-  Callback(icon, WM_LBUTTONDOWN);
+  Callback(icon, wmLButtonDown);
   EXPECT_EQ(Menus.Popups.size(), 1u);
   icon.SetLeftPopup(true);
-  Callback(icon, WM_LBUTTONDOWN);
+  Callback(icon, wmLButtonDown);
   EXPECT_EQ(Menus.Popups.size(), 2u);
   menu.SetAutoPopup(false);
-  Callback(icon, WM_RBUTTONDOWN);
+  Callback(icon, wmRButtonDown);
   EXPECT_EQ(Menus.Popups.size(), 2u);
   // Nor does it open when the cursor position cannot be read.
   menu.SetAutoPopup(true);
   Shell.CursorAvailable = false;
-  Callback(icon, WM_RBUTTONDOWN);
+  Callback(icon, wmRButtonDown);
   EXPECT_EQ(Menus.Popups.size(), 2u);
 }
 
@@ -356,8 +356,8 @@ TEST_F(TrayIconTest, DisabledIconIgnoresTheMouseButStillReportsBalloons) {
   icon.OnBalloonHintHide = [&](TObject*) { balloons.push_back("hide"); };
   icon.OnBalloonHintTimeout = [&](TObject*) { balloons.push_back("timeout"); };
   icon.OnBalloonHintClick = [&](TObject*) { balloons.push_back("click"); };
-  for (uint32_t m : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_MBUTTONDOWN}) Callback(icon, m);
-  for (uint32_t m : {NIN_BALLOONSHOW, NIN_BALLOONHIDE, NIN_BALLOONTIMEOUT, NIN_BALLOONUSERCLICK}) Callback(icon, m);
+  for (uint32_t m : {wmMouseMove, wmLButtonDown, wmLButtonUp, wmRButtonDown, wmMButtonDown}) Callback(icon, m);
+  for (uint32_t m : {ninBalloonShow, ninBalloonHide, ninBalloonTimeout, ninBalloonUserClick}) Callback(icon, m);
   Platform.Advance(2000);
   EXPECT_EQ(mouse, 0);
   EXPECT_TRUE(Menus.Popups.empty());
@@ -378,15 +378,15 @@ TEST_F(TrayIconTest, CallbacksReachOnlyTheIconWithThatIdentifier) {
     EXPECT_EQ(s, &b);
     ++downsB;
   };
-  Callback(b, WM_MBUTTONDOWN);
+  Callback(b, wmMButtonDown);
   EXPECT_EQ(downsA, 0);
   EXPECT_EQ(downsB, 1);
   THandle wnd = TTrayIconHandler::Instance()->WindowHandle();
-  Platform.Post(wnd, WM_TRAYICON_CALLBACK, a.IconId() + b.IconId() + 100, WM_MBUTTONDOWN);  // nobody's
+  Platform.Post(wnd, WM_TRAYICON_CALLBACK, a.IconId() + b.IconId() + 100, wmMButtonDown);  // nobody's
   Platform.ProcessMessages();
   EXPECT_EQ(downsA + downsB, 1);
-  EXPECT_EQ(Platform.Send(wnd, WM_CLOSE, 0, 0), 1);
-  EXPECT_EQ(Platform.Send(wnd, WM_QUERYENDSESSION, 0, 0), 1);
+  EXPECT_EQ(Platform.Send(wnd, wmClose, 0, 0), 1);
+  EXPECT_EQ(Platform.Send(wnd, wmQueryEndSession, 0, 0), 1);
 }
 
 TEST_F(TrayIconTest, HandlerGoesWithTheLastIcon) {
@@ -410,7 +410,7 @@ TEST_F(TrayIconTest, TaskbarRestartAddsVisibleIconsAgain) {
   // The new task bar announces itself to every top-level window.
   for (THandle w : Platform.Windows()) Platform.Send(w, taskbarCreated, 0, 0);
   ASSERT_EQ(Shell.Calls.size(), 1u);
-  EXPECT_EQ(Shell.Calls[0].Message, NIM_ADD);
+  EXPECT_EQ(Shell.Calls[0].Message, nimAdd);
   EXPECT_EQ(Shell.Calls[0].Data.uID, shown.IconId());
   EXPECT_STREQ(Shell.Calls[0].Data.szTip, "Kairotsu");
   EXPECT_EQ(Shell.Icons.size(), 1u);
@@ -436,7 +436,7 @@ TEST_F(TrayIconTest, NotificationDropsAFreedListOrMenu) {
   EXPECT_EQ(icon.IconList(), nullptr);
   EXPECT_EQ(icon.IconIndex(), 0);
   EXPECT_EQ(icon.PopupMenu(), nullptr);
-  Callback(icon, WM_RBUTTONDOWN);  // no menu to show, nothing dangling
+  Callback(icon, wmRButtonDown);  // no menu to show, nothing dangling
   EXPECT_TRUE(Menus.Popups.empty());
 }
 
@@ -458,10 +458,10 @@ TEST_F(TrayIconTest, LoadedAppliesVisibilityAndSetsTheVersion) {
   EXPECT_FALSE(form.Visible());
   EXPECT_EQ(Shell.HiddenWindows, (std::vector<THandle>{App.Handle()}));
   ASSERT_GE(Shell.Calls.size(), 3u);
-  EXPECT_EQ(Shell.Calls[0].Message, NIM_MODIFY);
-  EXPECT_EQ(Shell.Calls[1].Message, NIM_ADD);
+  EXPECT_EQ(Shell.Calls[0].Message, nimModify);
+  EXPECT_EQ(Shell.Calls[1].Message, nimAdd);
   EXPECT_FALSE(Shell.Calls[1].Result);  // already there
-  EXPECT_EQ(Shell.Calls.back().Message, NIM_SETVERSION);
+  EXPECT_EQ(Shell.Calls.back().Message, nimSetVersion);
   EXPECT_EQ(Shell.Calls.back().Data.uTimeout, 0u);
   App.SetMainFormWindow(nullptr);
 }
@@ -471,12 +471,12 @@ TEST_F(TrayIconTest, OwnerFormIsHookedForMinimiseToTrayAndUnhookedAtTheEnd) {
   App.SetMainFormWindow(&form);
   auto* icon = form.Make<TTrayIcon>();
   ASSERT_TRUE(Shell.IsHooked(0x4242));
-  TMessage minimise{WM_SYSCOMMAND, SC_MINIMIZE, 0, 0};
+  TMessage minimise{wmSysCommand, scMinimize, 0, 0};
   EXPECT_FALSE(Shell.SendToHooked(0x4242, minimise));  // not asked to minimise to the tray
   icon->SetMinimizeToTray(true);
   int told = 0;
   icon->OnMinimizeToTray = [&](TObject*) { ++told; };
-  TMessage again{WM_SYSCOMMAND, SC_MINIMIZE | 2, 0, 0};
+  TMessage again{wmSysCommand, scMinimize | 2, 0, 0};
   EXPECT_TRUE(Shell.SendToHooked(0x4242, again));
   EXPECT_EQ(again.Result, 1);
   EXPECT_EQ(told, 1);
@@ -484,11 +484,11 @@ TEST_F(TrayIconTest, OwnerFormIsHookedForMinimiseToTrayAndUnhookedAtTheEnd) {
   EXPECT_TRUE(icon->IconVisible());
   EXPECT_EQ(Shell.Icons.size(), 1u);
 
-  TMessage show{WM_SHOWWINDOW, 1, 0, 0};
+  TMessage show{wmShowWindow, 1, 0, 0};
   EXPECT_FALSE(Shell.SendToHooked(0x4242, show));  // goes on to the form
   EXPECT_EQ(Shell.ForegroundCalls, (std::vector<THandle>{App.Handle(), 0x4242}));
 
-  TMessage restore{WM_SYSCOMMAND, SC_RESTORE, 0, 0};
+  TMessage restore{wmSysCommand, scRestore, 0, 0};
   Platform.Send(App.Handle(), restore.Msg, restore.WParam, 0);
   EXPECT_TRUE(form.Visible());
 
@@ -505,7 +505,7 @@ TEST_F(TrayIconTest, OwnerFormWindowMadeAfterTheIconIsHookedOnceItExists) {
   EXPECT_FALSE(Shell.IsHooked(0));  // no window yet: nothing to hook
   form.AttachPeer(std::make_unique<LateFormWindow>(0x4343));
   ASSERT_TRUE(Shell.IsHooked(0x4343));
-  TMessage show{WM_SHOWWINDOW, 1, 0, 0};
+  TMessage show{wmShowWindow, 1, 0, 0};
   EXPECT_FALSE(Shell.SendToHooked(0x4343, show));
   EXPECT_EQ(Shell.ForegroundCalls, (std::vector<THandle>{App.Handle(), 0x4343}));
   form.DetachPeer();  // the window goes, and its hook with it

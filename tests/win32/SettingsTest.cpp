@@ -1,5 +1,4 @@
 // The settings component and the dialog binding against real windows and files under Wine.
-// clang-format off
 #include <gtest/gtest.h>
 
 #include "app/ServerList.h"
@@ -15,7 +14,6 @@
 #include <commctrl.h>
 
 #include <cstring>
-// clang-format on
 
 namespace {
 

@@ -2,20 +2,17 @@
 // server with its fault modes. SntpClientTest.sh starts the servers and passes their addresses
 // in KAIROTSU_SNTP_CHRONY (or KAIROTSU_SNTP_CHRONY_SKIP with the reason it could not start)
 // and KAIROTSU_SNTP_SERVERS ("mode=address;...").
-// clang-format off
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 
-// The project's headers come before the platform's, whose macros would clash with them.
 #include "sntp/IpTime.h"
 #include "toolkit/Platform.h"
 
 #include <winsock2.h>
 #include <windows.h>
-// clang-format on
 
 namespace {
 

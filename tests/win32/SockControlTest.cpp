@@ -116,8 +116,9 @@ TEST_F(SockControlWine, NoHiddenWindowRefusesTheEndOfTheSession) {
 
 namespace {
 
-BOOL CALLBACK CloseEach(HWND wnd, LPARAM) {
-  SendMessageA(wnd, WM_CLOSE, 0, 0);
+// A lambda does not convert to the stdcall callback of the 32-bit build: a function does.
+BOOL CALLBACK SendCloseTo(HWND w, LPARAM) {
+  SendMessageA(w, WM_CLOSE, 0, 0);
   return TRUE;
 }
 
@@ -135,7 +136,7 @@ TEST(HiddenWindows, SurviveACloseRequestAndKeepTheirTimers) {
   HWND wnd = reinterpret_cast<HWND>(window->Handle());
   SendMessageA(wnd, WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(wnd));
-  EnumThreadWindows(GetCurrentThreadId(), &CloseEach, 0);
+  EnumThreadWindows(GetCurrentThreadId(), SendCloseTo, 0);
   EXPECT_TRUE(IsWindow(wnd));
   EXPECT_TRUE(WindowSystem().PumpUntil([&] { return ticks >= 2; }, 3000)) << "the timer's window was closed";
 }

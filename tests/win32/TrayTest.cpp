@@ -1,7 +1,5 @@
 // The tray icon, simple timers, window-procedure hooks and popup menus against the real
 // shell and user32 under Wine.
-// Project headers come before the platform's: they declare names the platform defines as macros.
-// clang-format off
 #include <gtest/gtest.h>
 
 #include "toolkit/Application.h"
@@ -10,7 +8,6 @@
 
 #include <windows.h>
 #include <shellapi.h>
-// clang-format on
 
 namespace {
 
