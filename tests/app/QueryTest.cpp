@@ -3,14 +3,17 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <unistd.h>
 
 #include "app/Query.h"
-#include "app/Setup.h"
+#include "app/SyncSettings.h"
+#include "sntp/IpTime.h"
 #include "fakes/FakeAppSystem.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/NtpReplies.h"
 #include "settings/FileOps.h"
 
 namespace {
@@ -50,13 +53,7 @@ class TVirtualServer {
   TIpNTPTimestamp Now() const { return DateTimeToNtpStamp(FPlatform.UtcNow + OffsetMs / 86400000.0); }
   void Answer() {
     FWindow->KillTimer(1);
-    std::vector<uint8_t> r(48, 0);
-    r[0] = 0x1C;
-    r[1] = 2;
-    std::copy(FRequest.begin() + 40, FRequest.begin() + 48, r.begin() + 24);
-    const TIpNTPTimestamp sent = Now();
-    std::memcpy(&r[32], &FReceived, 8);
-    std::memcpy(&r[40], &sent, 8);
+    std::vector<uint8_t> r = ServerReply(FRequest, FReceived, Now());
     if (Shape) Shape(r);
     FAnswer = r;
     if (ReturnMs == 0)
@@ -162,6 +159,16 @@ TEST_F(QueryTest, BlanksAroundTheServerNameAreDropped) {
   // Blanks alone name no server: the configured one is asked, and there is none.
   Sys.Console.clear();
   EXPECT_EQ(RunQuery("   "), soNoServer) << Sys.Console;
+}
+
+TEST_F(QueryTest, TheUsersConfiguredServerAndOffsetsInTheirRanges) {
+  std::ofstream(Dir / "Kairotsu.ini", std::ios::binary)
+      << "[hanako]\r\nUseNTPServer=other.test\r\n[taro]\r\nUseNTPServer=127.0.0.1\r\nOffsetSec=75\r\nOffsetMin=90\r\n";
+  EXPECT_EQ(RunQuery(""), 0) << Sys.Console;
+  EXPECT_EQ(WinSock.Fake.HostLookups, std::vector<String>{"127.0.0.1"});
+  // The time as the reply left the server, carried forward by at most one 10 ms step of the wait.
+  EXPECT_NE(Sys.Console.find("Would set: 2024/01/01 10:30:59.0"), String::npos) << Sys.Console;
+  EXPECT_NE(Sys.Console.find(" (UTC+9 plus 90 min 59 s)\r\n"), String::npos) << Sys.Console;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeShellTray.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/NtpReplies.h"
 #include "fakes/TextFiles.h"
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
@@ -119,14 +120,9 @@ class SetupTest : public ::testing::Test {
     };
   }
   void Queue(TSocket s, const std::vector<uint8_t>& request, TDateTime serverUtc, uint8_t first, uint8_t stratum) {
-    std::vector<uint8_t> bytes(48, 0);
-    bytes[0] = first;
-    bytes[1] = stratum;
-    std::copy(request.begin() + 40, request.begin() + 48, bytes.begin() + 24);  // originate
-    TIpNTPTimestamp stamp = DateTimeToNtpStamp(serverUtc);
-    std::memcpy(&bytes[32], &stamp, 8);
-    std::memcpy(&bytes[40], &stamp, 8);
-    WinSock.Fake.Sockets[s].Incoming.push_back({bytes, kServerAddress, 123});
+    const TIpNTPTimestamp stamp = DateTimeToNtpStamp(serverUtc);
+    WinSock.Fake.Sockets[s].Incoming.push_back(
+        {ServerReply(request, stamp, stamp, first, stratum), kServerAddress, 123});
     WindowSystem().Post(Form->SNTPC->WindowHandle(), IPM_SOCKET_EVENT, s, FD_READ);
   }
   void SetLocalMinute(int minute) { Platform.UtcNow = EncodeDate(2024, 1, 1) + EncodeTime(1, minute, 0, 0); }
@@ -635,6 +631,33 @@ TEST_F(SetupTest, ClosingTheVisibleDialogOnlyHidesItAndAHiddenCloseSaves) {
   Form->ExitAppExecute(nullptr);
   EXPECT_EQ(Platform.QuitCode, 0);
   EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("OffsetSec=7"), String::npos);
+}
+
+TEST_F(SetupTest, WhatTheDialogSavesIsWhatTheLoaderReadsInTheSameRanges) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  Form->UseNTPServer->SetText("saved.test");
+  Form->OffsetSec->SetText("17");
+  Form->OffsetMin->SetText("1234");
+  Form->UpdateTime->SetText("77");
+  Form->BootUpdateTime->SetChecked(false);
+  Form->CheckTiming->SetChecked(true);
+  Form->Button1Click(nullptr);
+  const TSyncSettings s = LoadSyncSettings((Dir / "Kairotsu.ini").string(), "taro");
+  EXPECT_EQ(s.Server, "saved.test");
+  EXPECT_EQ(s.OffsetSec, 17);
+  EXPECT_EQ(s.OffsetMin, 1234);
+  EXPECT_EQ(s.UpdateTime, 77);
+  EXPECT_FALSE(s.BootUpdateTime);
+  EXPECT_TRUE(s.CheckTiming);
+  // The spin edits bring their values into the same ranges as the loader.
+  const std::pair<TSpEdit*, TIntRange> spins[] = {
+      {Form->OffsetSec, kOffsetSecRange}, {Form->OffsetMin, kOffsetMinRange}, {Form->UpdateTime, kUpdateTimeRange}};
+  for (auto& [spin, range] : spins) {
+    SCOPED_TRACE(spin->Name());
+    EXPECT_EQ(spin->MinValue(), range.Min);
+    EXPECT_EQ(spin->MaxValue(), range.Max);
+  }
 }
 
 TEST_F(SetupTest, NoHiddenWindowOfTheProgramRefusesTheEndOfTheSession) {
