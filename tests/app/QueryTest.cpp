@@ -13,6 +13,7 @@
 #include "fakes/FakeAppSystem.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/TempFolder.h"
 #include "fakes/NtpReplies.h"
 #include "settings/FileOps.h"
 
@@ -81,20 +82,14 @@ class QueryTest : public ::testing::Test {
   TFakeWinSockModule WinSock;
   TFakeAppSystem Sys;
   TVirtualServer Server{Platform, WinSock.Fake};
-  fs::path Dir;
+  TTempFolder Temp{"query"};
+  fs::path Dir = Temp.Path();
 
   void SetUp() override {
-    Dir = fs::temp_directory_path() / ("kairotsu-query-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
     PathOverrides().ExecutableFileName = (Dir / "Kairotsu.exe").string();
     WinSock.Fake.Hosts["127.0.0.1"] = {kLoopback};
   }
-  void TearDown() override {
-    PathOverrides().ExecutableFileName.clear();
-    fs::remove_all(Dir);
-  }
+  void TearDown() override { PathOverrides().ExecutableFileName.clear(); }
 
   // The value after "Name : " on the console, as an integer (the leading number of it).
   long long Field(const String& name) const {
@@ -162,8 +157,9 @@ TEST_F(QueryTest, BlanksAroundTheServerNameAreDropped) {
 }
 
 TEST_F(QueryTest, TheUsersConfiguredServerAndOffsetsInTheirRanges) {
-  std::ofstream(Dir / "Kairotsu.ini", std::ios::binary)
-      << "[hanako]\r\nUseNTPServer=other.test\r\n[taro]\r\nUseNTPServer=127.0.0.1\r\nOffsetSec=75\r\nOffsetMin=90\r\n";
+  WriteBytes(
+      Dir / "Kairotsu.ini",
+      "[hanako]\r\nUseNTPServer=other.test\r\n[taro]\r\nUseNTPServer=127.0.0.1\r\nOffsetSec=75\r\nOffsetMin=90\r\n");
   EXPECT_EQ(RunQuery(""), 0) << Sys.Console;
   EXPECT_EQ(WinSock.Fake.HostLookups, std::vector<String>{"127.0.0.1"});
   // The time as the reply left the server, carried forward by at most one 10 ms step of the wait.
