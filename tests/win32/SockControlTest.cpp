@@ -116,6 +116,13 @@ TEST_F(SockControlWine, NoHiddenWindowRefusesTheEndOfTheSession) {
 
 namespace {
 
+// A window enumeration callback (the platform's calling convention, which a lambda lacks in the
+// 32-bit build).
+BOOL CALLBACK CloseWindowOf(HWND w, LPARAM) {
+  SendMessageA(w, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
 // A close request to the whole process (taskkill without /f sends WM_CLOSE to every top-level
 // window) must not destroy the hidden windows: the check timer's, the application's and the
 // socket control's windows would vanish and the schedule would stop without a sign.
@@ -130,13 +137,7 @@ TEST(HiddenWindows, SurviveACloseRequestAndKeepTheirTimers) {
   HWND wnd = reinterpret_cast<HWND>(window->Handle());
   SendMessageA(wnd, WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(wnd));
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND w, LPARAM) -> BOOL {
-        SendMessageA(w, WM_CLOSE, 0, 0);
-        return TRUE;
-      },
-      0);
+  EnumThreadWindows(GetCurrentThreadId(), CloseWindowOf, 0);
   EXPECT_TRUE(IsWindow(wnd));
   EXPECT_TRUE(WindowSystem().PumpUntil([&] { return ticks >= 2; }, 3000)) << "the timer's window was closed";
 }
