@@ -4,21 +4,19 @@
 
 #include "app/AppSystem.h"
 #include "app/BIOS.h"
-#include "app/Setup.h"
 #include "app/SyncRules.h"
+#include "app/SyncSettings.h"
 #include "base/IpUtils.h"
 #include "settings/FileOps.h"
-#include "settings/IniFile.h"
 #include "sntp/IpTime.h"
 #include "toolkit/Application.h"
 #include "toolkit/Strings.h"
 
 namespace {
 
-// The configured value of a key in this user's section of the program's INI file.
-String Configured(const String& key) {
-  TIniFile ini(ChangeFileExt(ExecutableFileName(), ".ini"));
-  return ini.ReadString(GetWindowsUserName(), key, "");
+// This user's settings in the program's INI file.
+TSyncSettings Configured() {
+  return LoadSyncSettings(ChangeFileExt(ExecutableFileName(), ".ini"), GetWindowsUserName());
 }
 
 // Shows the result: on the console the program was started from, else in a box.
@@ -40,13 +38,14 @@ String Milliseconds(double ms) { return Format("%d ms", {static_cast<long long>(
 int RunQuery(const String& serverArg) {
   // A name pasted or quoted with blanks around it still names the server.
   const String given = TrimBlanks(serverArg);
-  String server = given.empty() ? Configured("UseNTPServer") : given;
+  const TSyncSettings settings = Configured();
+  const String server = given.empty() ? settings.Server : given;
   if (server.empty()) {
     Show("Kairotsu: no NTP server is configured; give one after /q\r\n", false);
     return soNoServer;
   }
-  const int offsetSec = ClampInt(SpinTextValue(Configured("OffsetSec"), 0), 0, 59);
-  const int offsetMin = ClampInt(SpinTextValue(Configured("OffsetMin"), 0), 0, 1439);
+  const int offsetSec = settings.OffsetSec;
+  const int offsetMin = settings.OffsetMin;
 
   TIpSNTPClient client(nullptr);
   client.SetServer(server);

@@ -106,15 +106,15 @@ void TSetup::CreateControls() {
   ServerList->SetItems(DefaultServers);
   ServerList->OnClick = [this](TObject* s) { ServerListClick(s); };
   ServerList->OnDblClick = [this](TObject* s) { ServerListDblClick(s); };
-  auto spin = [](TSpEdit* e, int lo, int hi, int maxLen, const char* text) {
-    e->SetMinValue(lo);
-    e->SetMaxValue(hi);
+  auto spin = [](TSpEdit* e, TIntRange range, int maxLen, const char* text) {
+    e->SetMinValue(range.Min);
+    e->SetMaxValue(range.Max);
     e->SetMaxLength(maxLen);
     e->SetText(text);
   };
-  spin(OffsetSec, 0, 59, 2, "0");
-  spin(OffsetMin, 0, 1439, 4, "0");
-  spin(UpdateTime, 10, 1440, 4, "30");
+  spin(OffsetSec, kOffsetSecRange, 2, "0");
+  spin(OffsetMin, kOffsetMinRange, 4, "0");
+  spin(UpdateTime, kUpdateTimeRange, 4, "30");
   Button1->SetCaption("OK");
   Button1->SetDefault(true);
   Button1->OnClick = [this](TObject* s) { Button1Click(s); };

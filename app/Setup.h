@@ -8,6 +8,7 @@
 #pragma once
 
 #include "app/SpEdit.h"
+#include "app/SyncSettings.h"
 #include "settings/AutoIni.h"
 #include "sntp/IpTime.h"
 #include "toolkit/Controls.h"
@@ -15,16 +16,6 @@
 #include "toolkit/Menus.h"
 #include "toolkit/Timer.h"
 #include "tray/TrayIcon.h"
-
-// How a one-shot run ended (the process's exit status).
-enum TSyncOutcome {
-  soClockSet = 0,      // the local clock was set from a valid reply
-  soNoServer = 1,      // no server is configured
-  soNoReply = 2,       // no reply came in time, or the request failed
-  soInvalidReply = 3,  // the server's reply failed the checks; nothing was set
-  soSetRefused = 4,    // the system refused to set the clock
-  soNotSaved = 5,      // the clock was set, but the settings could not be saved
-};
 
 class TSetup : public TForm {
  public:

@@ -1,6 +1,6 @@
 #include "app/SpEdit.h"
 
-#include "app/SyncRules.h"
+#include "app/SyncSettings.h"
 #include "toolkit/WinNames.h"
 
 uint32_t TSpEdit::EditStyles() const {

@@ -23,15 +23,9 @@ bool IsGuardedMinute(int minute) {
   return minute == 0 || (minute >= 27 && minute <= 30) || (minute >= 57 && minute <= 59);
 }
 
-int ClampInt(long long value, int low, int high) {
-  if (value < low) return low;
-  if (value > high) return high;
-  return static_cast<int>(value);
-}
-
 TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin) {
-  offsetSec = ClampInt(offsetSec, 0, 59);
-  offsetMin = ClampInt(offsetMin, 0, 1439);
+  offsetSec = ClampInt(offsetSec, kOffsetSecRange);
+  offsetMin = ClampInt(offsetMin, kOffsetMinRange);
   return serverUtc + kJstHours / 24.0 + EncodeTime(offsetMin / 60, offsetMin % 60, offsetSec, 0);
 }
 

@@ -1,11 +1,10 @@
 // The rules of the synchronisation controller that need no window: when to run once and end,
-// which minutes are held back, how the received time becomes the local time to set, and the
-// ranges that the dialog's numbers are brought into before use.
+// which minutes are held back, and how the received time becomes the local time to set.
 #pragma once
 
 #include <vector>
 
-#include "toolkit/Controls.h"
+#include "app/SyncSettings.h"
 #include "toolkit/SysUtils.h"
 
 // One-shot mode: an executable base name ending in "x1" (any case), or an argument whose
@@ -17,15 +16,8 @@ bool IsOneShot(const String& exePath, const std::vector<String>& args);
 // The minutes at which the minute guard holds a synchronisation back: 0, 27-30, 57-59.
 bool IsGuardedMinute(int minute);
 
-// Offsets and interval in their ranges, as the spin edits bring them there.
-struct TSyncSettings {
-  int OffsetSec = 0;    // 0..59
-  int OffsetMin = 0;    // 0..1439
-  int UpdateTime = 30;  // 10..1440 minutes
-};
-int ClampInt(long long value, int low, int high);
-
-// Japan Standard Time plus the user's offset for a server time (UTC).
+// Japan Standard Time plus the user's offset for a server time (UTC); offsets out of their
+// ranges are brought into them first.
 TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin);
 
 // The local time to set now from a reply: the server's transmit time (UTC), plus half the

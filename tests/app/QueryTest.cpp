@@ -4,13 +4,17 @@
 #include <unistd.h>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "app/Query.h"
-#include "app/Setup.h"
+#include "app/SyncSettings.h"
+#include "sntp/IpTime.h"
 #include "fakes/FakeAppSystem.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/TempFolder.h"
+#include "fakes/NtpReplies.h"
 #include "settings/FileOps.h"
 
 namespace {
@@ -50,13 +54,7 @@ class TVirtualServer {
   TIpNTPTimestamp Now() const { return DateTimeToNtpStamp(FPlatform.UtcNow + OffsetMs / 86400000.0); }
   void Answer() {
     FWindow->KillTimer(1);
-    std::vector<uint8_t> r(48, 0);
-    r[0] = 0x1C;
-    r[1] = 2;
-    std::copy(FRequest.begin() + 40, FRequest.begin() + 48, r.begin() + 24);
-    const TIpNTPTimestamp sent = Now();
-    std::memcpy(&r[32], &FReceived, 8);
-    std::memcpy(&r[40], &sent, 8);
+    std::vector<uint8_t> r = ServerReply(FRequest, FReceived, Now());
     if (Shape) Shape(r);
     FAnswer = r;
     if (ReturnMs == 0)
@@ -84,20 +82,14 @@ class QueryTest : public ::testing::Test {
   TFakeWinSockModule WinSock;
   TFakeAppSystem Sys;
   TVirtualServer Server{Platform, WinSock.Fake};
-  fs::path Dir;
+  TTempFolder Temp{"query"};
+  fs::path Dir = Temp.Path();
 
   void SetUp() override {
-    Dir = fs::temp_directory_path() / ("kairotsu-query-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
     PathOverrides().ExecutableFileName = (Dir / "Kairotsu.exe").string();
     WinSock.Fake.Hosts["127.0.0.1"] = {kLoopback};
   }
-  void TearDown() override {
-    PathOverrides().ExecutableFileName.clear();
-    fs::remove_all(Dir);
-  }
+  void TearDown() override { PathOverrides().ExecutableFileName.clear(); }
 
   // The value after "Name : " on the console, as an integer (the leading number of it).
   long long Field(const String& name) const {
@@ -162,6 +154,17 @@ TEST_F(QueryTest, BlanksAroundTheServerNameAreDropped) {
   // Blanks alone name no server: the configured one is asked, and there is none.
   Sys.Console.clear();
   EXPECT_EQ(RunQuery("   "), soNoServer) << Sys.Console;
+}
+
+TEST_F(QueryTest, TheUsersConfiguredServerAndOffsetsInTheirRanges) {
+  WriteBytes(
+      Dir / "Kairotsu.ini",
+      "[hanako]\r\nUseNTPServer=other.test\r\n[taro]\r\nUseNTPServer=127.0.0.1\r\nOffsetSec=75\r\nOffsetMin=90\r\n");
+  EXPECT_EQ(RunQuery(""), 0) << Sys.Console;
+  EXPECT_EQ(WinSock.Fake.HostLookups, std::vector<String>{"127.0.0.1"});
+  // The time as the reply left the server, carried forward by at most one 10 ms step of the wait.
+  EXPECT_NE(Sys.Console.find("Would set: 2024/01/01 10:30:59.0"), String::npos) << Sys.Console;
+  EXPECT_NE(Sys.Console.find(" (UTC+9 plus 90 min 59 s)\r\n"), String::npos) << Sys.Console;
 }
 
 }  // namespace

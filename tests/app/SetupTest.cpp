@@ -17,6 +17,8 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeShellTray.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/TempFolder.h"
+#include "fakes/NtpReplies.h"
 #include "fakes/TextFiles.h"
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
@@ -24,16 +26,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-String ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return String((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& p, const String& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out << bytes;
-}
 
 // While it lives, files are read and written by their permissions even for root: the process
 // drops the capabilities that override them from its effective set, and takes them back after.
@@ -68,14 +60,11 @@ class SetupTest : public ::testing::Test {
   TFakeShellTray Tray;
   TFakeMenuPlatform Menus;
   TApplication App;
-  fs::path Dir;
+  TTempFolder Temp{"setup"};
+  fs::path Dir = Temp.Path();
   std::unique_ptr<TSetup> Form;
 
   void SetUp() override {
-    Dir = fs::temp_directory_path() / ("kairotsu-setup-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
     PathOverrides().ExecutableFileName = (Dir / "Kairotsu.exe").string();
     App.SetTitle("Kairotsu");
     WinSock.Fake.Hosts["ntp.test"] = {kServerAddress};
@@ -85,10 +74,9 @@ class SetupTest : public ::testing::Test {
   void TearDown() override {
     Form.reset();
     PathOverrides().ExecutableFileName.clear();
-    fs::remove_all(Dir);
   }
   // The INI file of user "taro" with these lines, before the program starts.
-  void GivenSettings(const String& lines) { WriteFile(Dir / "Kairotsu.ini", "[taro]\r\n" + lines); }
+  void GivenSettings(const String& lines) { WriteBytes(Dir / "Kairotsu.ini", "[taro]\r\n" + lines); }
   void Start() { Form = std::make_unique<TSetup>(&App); }
 
   // Balloons shown, as (title, text, icon flags).
@@ -119,14 +107,9 @@ class SetupTest : public ::testing::Test {
     };
   }
   void Queue(TSocket s, const std::vector<uint8_t>& request, TDateTime serverUtc, uint8_t first, uint8_t stratum) {
-    std::vector<uint8_t> bytes(48, 0);
-    bytes[0] = first;
-    bytes[1] = stratum;
-    std::copy(request.begin() + 40, request.begin() + 48, bytes.begin() + 24);  // originate
-    TIpNTPTimestamp stamp = DateTimeToNtpStamp(serverUtc);
-    std::memcpy(&bytes[32], &stamp, 8);
-    std::memcpy(&bytes[40], &stamp, 8);
-    WinSock.Fake.Sockets[s].Incoming.push_back({bytes, kServerAddress, 123});
+    const TIpNTPTimestamp stamp = DateTimeToNtpStamp(serverUtc);
+    WinSock.Fake.Sockets[s].Incoming.push_back(
+        {ServerReply(request, stamp, stamp, first, stratum), kServerAddress, 123});
     WindowSystem().Post(Form->SNTPC->WindowHandle(), IPM_SOCKET_EVENT, s, fdRead);
   }
   void SetLocalMinute(int minute) { Platform.UtcNow = EncodeDate(2024, 1, 1) + EncodeTime(1, minute, 0, 0); }
@@ -138,7 +121,7 @@ TEST_F(SetupTest, FirstStartWritesTheServerListShowsTheDialogAndWarns) {
   EXPECT_EQ(Form->AutoIni->Section(), "taro");
   EXPECT_EQ(Form->Left(), 0);
   EXPECT_EQ(Form->Top(), 0);
-  String list = ReadFile(Dir / "NTP.lst");
+  String list = ReadBytes(Dir / "NTP.lst");
   EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 22);
   EXPECT_EQ(list.substr(list.size() - 2), "\r\n");
   EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
@@ -173,7 +156,7 @@ TEST_F(SetupTest, UnreadableServerListIsReportedAndKept) {
   for (mode_t mode : {0200, 0000}) {  // write-only, and no access at all
     SCOPED_TRACE(mode);
     Form.reset();
-    WriteFile(Dir / "NTP.lst", kept);
+    WriteBytes(Dir / "NTP.lst", kept);
     ::chmod((Dir / "NTP.lst").c_str(), mode);
     GivenSettings("UseNTPServer=ntp.test\r\n");
     std::vector<String> shown;
@@ -183,7 +166,7 @@ TEST_F(SetupTest, UnreadableServerListIsReportedAndKept) {
       Start();
     }
     ::chmod((Dir / "NTP.lst").c_str(), 0644);
-    EXPECT_EQ(ReadFile(Dir / "NTP.lst"), kept);
+    EXPECT_EQ(ReadBytes(Dir / "NTP.lst"), kept);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_NE(shown[0].find("NTP.lst"), String::npos) << shown[0];
     EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
@@ -197,17 +180,17 @@ TEST_F(SetupTest, UnicodeSettingsFileIsReadAndKeepsItsEncoding) {
   for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
     SCOPED_TRACE(BomName(bom));
     Form.reset();
-    WriteFile(Dir / "NTP.lst", "ntp.test\r\n");
-    WriteFile(Dir / "Kairotsu.ini", FileBytes(bom,
-                                              u"[hanako]\r\nOffsetSec=1\r\n[taro]\r\nUseNTPServer=ntp.test\r\n"
-                                              u"OffsetSec=7\r\nCheckTiming=1\r\n"));
+    WriteBytes(Dir / "NTP.lst", "ntp.test\r\n");
+    WriteBytes(Dir / "Kairotsu.ini", FileBytes(bom,
+                                               u"[hanako]\r\nOffsetSec=1\r\n[taro]\r\nUseNTPServer=ntp.test\r\n"
+                                               u"OffsetSec=7\r\nCheckTiming=1\r\n"));
     Start();
     EXPECT_EQ(Form->UseNTPServer->Text(), "ntp.test");
     EXPECT_EQ(Form->OffsetSec->Text(), "7");
     EXPECT_TRUE(Form->CheckTiming->Checked());
     EXPECT_FALSE(Form->Visible());
     Form->Button1Click(nullptr);
-    EXPECT_EQ(ReadFile(Dir / "Kairotsu.ini"),
+    EXPECT_EQ(ReadBytes(Dir / "Kairotsu.ini"),
               FileBytes(bom,
                         u"[hanako]\r\nOffsetSec=1\r\n[taro]\r\nUseNTPServer=ntp.test\r\nOffsetSec=7\r\n"
                         u"CheckTiming=1\r\nSetupTop=0\r\nSetupLeft=0\r\nServerList=-1\r\nOffsetMin=0\r\n"
@@ -221,14 +204,14 @@ TEST_F(SetupTest, UnicodeServerListIsReadAndKeepsItsEncoding) {
   for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
     SCOPED_TRACE(BomName(bom));
     Form.reset();
-    WriteFile(Dir / "NTP.lst", FileBytes(bom, u"a.test\r\nサーバ.test\r\né.test\n\nlast.test"));
+    WriteBytes(Dir / "NTP.lst", FileBytes(bom, u"a.test\r\nサーバ.test\r\né.test\n\nlast.test"));
     GivenSettings("UseNTPServer=a.test\r\n");
     Start();
     EXPECT_EQ(Form->ServerList->Items(), (std::vector<String>{"a.test", "サーバ.test", "?.test", "", "last.test"}));
     Form->UseNTPServer->SetText("新.test");
     Form->Button1Click(nullptr);
     const String saved = FileBytes(bom, u"新.test\r\na.test\r\nサーバ.test\r\né.test\r\n\r\nlast.test\r\n");
-    EXPECT_EQ(ReadFile(Dir / "NTP.lst"), saved);
+    EXPECT_EQ(ReadBytes(Dir / "NTP.lst"), saved);
   }
 }
 
@@ -238,7 +221,7 @@ TEST_F(SetupTest, ShiftJisFolderAndProgramNamesKeepTheFilesBesideTheProgram) {
   const fs::path folder = Dir / "表示";
   fs::create_directories(folder);
   PathOverrides().ExecutableFileName = (folder / "ソフトX1.exe").string();
-  WriteFile(folder / "ソフトX1.ini", "[taro]\r\nUseNTPServer=ntp.test\r\n");
+  WriteBytes(folder / "ソフトX1.ini", "[taro]\r\nUseNTPServer=ntp.test\r\n");
   Start();
   EXPECT_EQ(Form->UseNTPServer->Text(), "ntp.test");
   EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
@@ -258,7 +241,7 @@ TEST_F(SetupTest, OneShotFromTheCommandLine) {
 }
 
 TEST_F(SetupTest, ServerListFileWithLfLinesAndNoFinalLineEnd) {
-  WriteFile(Dir / "NTP.lst", "a.test\nb.test\n\nc.test");
+  WriteBytes(Dir / "NTP.lst", "a.test\nb.test\n\nc.test");
   Start();
   EXPECT_EQ(Form->ServerList->Items(), (std::vector<String>{"a.test", "b.test", "", "c.test"}));
 }
@@ -528,7 +511,7 @@ TEST_F(SetupTest, OneShotAppliesTheReplyThenEndsWithItsStatus) {
   EXPECT_EQ(Platform.LocalTimesSet.size(), 1u);
   EXPECT_EQ(Platform.QuitCode, 0);
   EXPECT_FALSE(Form->Visible());
-  EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("UseNTPServer=ntp.test"), String::npos);
+  EXPECT_NE(ReadBytes(Dir / "Kairotsu.ini").find("UseNTPServer=ntp.test"), String::npos);
 }
 
 TEST_F(SetupTest, OneShotWithoutReplyEndsAfterTheWaitWithNonZeroStatus) {
@@ -618,7 +601,7 @@ TEST_F(SetupTest, ClosingTheVisibleDialogOnlyHidesItAndAHiddenCloseSaves) {
   Form->Close();
   EXPECT_FALSE(Form->Visible());
   EXPECT_EQ(Platform.QuitCode, -1);
-  EXPECT_EQ(ReadFile(Dir / "Kairotsu.ini").find("SetupTop"), String::npos);
+  EXPECT_EQ(ReadBytes(Dir / "Kairotsu.ini").find("SetupTop"), String::npos);
   // Log-off with the dialog shown: hidden and refused; with it hidden: saved and allowed.
   Form->Show();
   TMessage query{wmQueryEndSession, 0, 0, 0};
@@ -628,13 +611,40 @@ TEST_F(SetupTest, ClosingTheVisibleDialogOnlyHidesItAndAHiddenCloseSaves) {
   query = {wmQueryEndSession, 0, 0, 0};
   Form->Dispatch(query);
   EXPECT_EQ(query.Result, 1);
-  EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("SetupTop=0"), String::npos);
+  EXPECT_NE(ReadBytes(Dir / "Kairotsu.ini").find("SetupTop=0"), String::npos);
   // The exit command closes even the shown dialog and saves its current values.
   Form->Show();
   Form->OffsetSec->SetText("7");
   Form->ExitAppExecute(nullptr);
   EXPECT_EQ(Platform.QuitCode, 0);
-  EXPECT_NE(ReadFile(Dir / "Kairotsu.ini").find("OffsetSec=7"), String::npos);
+  EXPECT_NE(ReadBytes(Dir / "Kairotsu.ini").find("OffsetSec=7"), String::npos);
+}
+
+TEST_F(SetupTest, WhatTheDialogSavesIsWhatTheLoaderReadsInTheSameRanges) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  Start();
+  Form->UseNTPServer->SetText("saved.test");
+  Form->OffsetSec->SetText("17");
+  Form->OffsetMin->SetText("1234");
+  Form->UpdateTime->SetText("77");
+  Form->BootUpdateTime->SetChecked(false);
+  Form->CheckTiming->SetChecked(true);
+  Form->Button1Click(nullptr);
+  const TSyncSettings s = LoadSyncSettings((Dir / "Kairotsu.ini").string(), "taro");
+  EXPECT_EQ(s.Server, "saved.test");
+  EXPECT_EQ(s.OffsetSec, 17);
+  EXPECT_EQ(s.OffsetMin, 1234);
+  EXPECT_EQ(s.UpdateTime, 77);
+  EXPECT_FALSE(s.BootUpdateTime);
+  EXPECT_TRUE(s.CheckTiming);
+  // The spin edits bring their values into the same ranges as the loader.
+  const std::pair<TSpEdit*, TIntRange> spins[] = {
+      {Form->OffsetSec, kOffsetSecRange}, {Form->OffsetMin, kOffsetMinRange}, {Form->UpdateTime, kUpdateTimeRange}};
+  for (auto& [spin, range] : spins) {
+    SCOPED_TRACE(spin->Name());
+    EXPECT_EQ(spin->MinValue(), range.Min);
+    EXPECT_EQ(spin->MaxValue(), range.Max);
+  }
 }
 
 TEST_F(SetupTest, NoHiddenWindowOfTheProgramRefusesTheEndOfTheSession) {
@@ -686,18 +696,18 @@ TEST_F(SetupTest, DialogSavedOffScreenOpensWhereItCanBeSeen) {
 }
 
 TEST_F(SetupTest, OkAddsANewServerFirstAndCancelRestores) {
-  WriteFile(Dir / "NTP.lst", "a.test\r\nb.test\r\n");
+  WriteBytes(Dir / "NTP.lst", "a.test\r\nb.test\r\n");
   GivenSettings("UseNTPServer=a.test\r\nOffsetSec=5\r\n");
   Start();
   Form->UseNTPServer->SetText("A.TEST");
   Form->Button1Click(nullptr);
-  EXPECT_EQ(ReadFile(Dir / "NTP.lst"), "a.test\r\nb.test\r\n");
+  EXPECT_EQ(ReadBytes(Dir / "NTP.lst"), "a.test\r\nb.test\r\n");
   Form->UseNTPServer->SetText("new.test");
   Form->UpdateTime->SetText("45");
   Form->Show();
   Form->Button1Click(nullptr);
   EXPECT_FALSE(Form->Visible());
-  EXPECT_EQ(ReadFile(Dir / "NTP.lst"), "new.test\r\na.test\r\nb.test\r\n");
+  EXPECT_EQ(ReadBytes(Dir / "NTP.lst"), "new.test\r\na.test\r\nb.test\r\n");
   EXPECT_EQ(Form->CheckTimer->Interval(), 45u * 60000u);
   Form->OffsetSec->SetText("44");
   Form->Button2Click(nullptr);
@@ -706,7 +716,7 @@ TEST_F(SetupTest, OkAddsANewServerFirstAndCancelRestores) {
 }
 
 TEST_F(SetupTest, ListClickCopiesAndDoubleClickSendsAtOnceEvenInAGuardedMinute) {
-  WriteFile(Dir / "NTP.lst", "a.test\r\nntp.test\r\n");
+  WriteBytes(Dir / "NTP.lst", "a.test\r\nntp.test\r\n");
   GivenSettings("UseNTPServer=a.test\r\nCheckTiming=1\r\n");
   SetLocalMinute(29);
   Start();

@@ -1,11 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-
-#include "app/ServerList.h"
 #include "app/SyncRules.h"
 #include "toolkit/Platform.h"
 
@@ -62,43 +56,4 @@ TEST(SyncRules, TheTimeToSetIsTheServersTimeCarriedForwardToNow) {
     const TDateTime t = LocalTimeToSet(transmit, c.DelayMs, c.ReadTick, c.NowTick, c.OffsetSec, c.OffsetMin);
     EXPECT_NEAR((t - transmit - 9.0 / 24.0) * 86400000.0, c.ExpectedMsAfter9, 0.01);
   }
-}
-
-TEST(SyncRules, SpinTextsAndRanges) {
-  EXPECT_EQ(SpinTextValue("42", 10), 42);
-  EXPECT_EQ(SpinTextValue("abc", 10), 10);
-  EXPECT_EQ(SpinTextValue("", 0), 0);
-  EXPECT_EQ(SpinTextValue("0x2", 0), 0);
-  EXPECT_EQ(SpinTextValue("-3", 0), -3);
-  EXPECT_EQ(ClampInt(0, 10, 1440), 10);
-  EXPECT_EQ(ClampInt(99999, 10, 1440), 1440);
-  EXPECT_EQ(ClampInt(30, 10, 1440), 30);
-}
-
-TEST(ServerListFile, LinesWithAnyLineEnd) {
-  EXPECT_EQ(SplitLines("a\r\nb\r\n"), (std::vector<String>{"a", "b"}));
-  EXPECT_EQ(SplitLines("a\nb\nc"), (std::vector<String>{"a", "b", "c"}));
-  EXPECT_EQ(SplitLines("a\rb\r\n\r\nd"), (std::vector<String>{"a", "b", "", "d"}));
-  EXPECT_EQ(SplitLines(""), std::vector<String>{});
-  EXPECT_EQ(SplitLines("\n"), std::vector<String>{""});
-}
-
-TEST(ServerListFile, WritesCrLfLinesAndReadsThemBack) {
-  auto dir = std::filesystem::temp_directory_path() / ("kairotsu-list-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  String path = (dir / "NTP.lst").string();
-  std::vector<String> read;
-  EXPECT_FALSE(ReadServerList(path, read));
-  ASSERT_EQ(DefaultServers.size(), 22u);
-  SaveServerList(path, DefaultServers);
-  std::ifstream in(path, std::ios::binary);
-  String bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(bytes.substr(0, 13), "ntp.nict.jp\r\n");
-  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 22);
-  EXPECT_TRUE(ReadServerList(path, read));
-  EXPECT_EQ(read, DefaultServers);
-  EXPECT_FALSE(ReadServerList((dir / "missing.lst").string(), read));
-  EXPECT_THROW(ReadServerList(dir.string(), read), EServerListError);  // there, but no file to read
-  EXPECT_THROW(SaveServerList((dir / "no" / "such" / "NTP.lst").string(), {"x"}), EServerListError);
-  std::filesystem::remove_all(dir);
 }

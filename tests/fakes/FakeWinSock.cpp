@@ -45,6 +45,7 @@ struct FakeWinSockEntries {
   static uint32_t IP_WINAPI Htonl(uint32_t x) { return __builtin_bswap32(x); }
   static uint16_t IP_WINAPI Htons(uint16_t x) { return __builtin_bswap16(x); }
   static uint32_t IP_WINAPI InetAddr(const char* text) {
+    F().AddressTexts.push_back(text);
     unsigned a, b, c, d;
     char tail;
     if (std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 || c > 255 || d > 255)

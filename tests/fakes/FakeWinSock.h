@@ -50,6 +50,7 @@ class TFakeWinSock final : public TLibraryLoader {
   int RecvFromError = 0;                  // recvfrom fails with this code when not 0
   int HostLookupError = wsahostNotFound;  // WSAGetLastError after a failed gethostbyname (0 = no code)
   std::vector<String> HostLookups;
+  std::vector<String> AddressTexts;  // what inet_addr was given
   // Called after each datagram sendto records (a test's server can answer from here).
   std::function<void(TSocket, const Datagram&)> OnSendTo;
   int CloseCalls = 0;

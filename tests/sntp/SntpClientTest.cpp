@@ -5,6 +5,7 @@
 
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/NtpReplies.h"
 #include "sntp/IpTime.h"
 
 namespace {
@@ -56,15 +57,10 @@ class SntpClient : public ::testing::Test {
   // receive and transmit stamps `ahead` seconds after the request's transmit stamp.
   std::vector<uint8_t> Reply(TSocket s, double ahead = 1.0) {
     std::vector<uint8_t> request = Request(s);
-    std::vector<uint8_t> r(48, 0);
-    r[0] = 0x1C;
-    r[1] = 2;
-    std::copy(request.begin() + 40, request.end(), r.begin() + 24);
     TIpNTPTimestamp sent;
     std::memcpy(&sent, request.data() + 40, 8);
-    PutStamp(r, 32, NtpStampToSeconds(sent) + ahead);
-    PutStamp(r, 40, NtpStampToSeconds(sent) + ahead);
-    return r;
+    const TIpNTPTimestamp later = DateTimeToNtpStamp(NtpSecondsToDateTime(NtpStampToSeconds(sent) + ahead));
+    return ServerReply(request, later, later);
   }
 
   // Delivers a datagram to socket s and lets WinSock's read event reach the client.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 #include "fakes/FakePlatform.h"
@@ -137,9 +138,23 @@ TEST_F(SockControl, WinSockExceptionInHookBecomesOnErrorOtherGoesToApplication) 
 }
 
 TEST_F(SockControl, UnassignedOnErrorDropsTheError) {
+  TApplication app;
+  std::vector<String> shown;
+  app.OnException = [&](TObject*, const std::exception& e) { shown.push_back(ExceptionMessage(e)); };
   C.OnError = nullptr;
+  C.Add(5);
+  // Neither the socket's handler nor the application hears of the failed event.
   Post(IPM_SOCKET_EVENT, 5, Event(fdRead, 10054));
   EXPECT_TRUE(C.Log.empty());
+  EXPECT_TRUE(shown.empty());
+  // The same for a WinSock failure raised by a handler, which would go to OnError.
+  C.ThrowFromRead = [] { throw EIpWinSockError(10035, "Recv"); };
+  Post(IPM_SOCKET_EVENT, 5, Event(fdRead));
+  EXPECT_TRUE(shown.empty());
+  // The control goes on: a later event without error reaches its handler.
+  C.ThrowFromRead = nullptr;
+  Post(IPM_SOCKET_EVENT, 5, Event(fdRead));
+  EXPECT_EQ(C.Log, std::vector<String>{"HandleRead"});
 }
 
 TEST_F(SockControl, OtherMessagesAndTheSessionQuery) {
@@ -265,10 +280,49 @@ TEST_F(SockControl, HostEntriesAndNames) {
   EXPECT_EQ(C.TextToAddress("127.0.0.1  junk after fifteen"), 0xFFFFFFFFu);
   EXPECT_EQ(C.TextToAddress("host.name"), 0xFFFFFFFFu);
   EXPECT_EQ(C.AddressToText(0x0100007F), "127.0.0.1");
-  EXPECT_EQ(C.HostToNetShort(123), 0x7B00);
-  EXPECT_EQ(C.NetToHostLong(C.HostToNetLong(0x12345678)), 0x12345678u);
   EXPECT_EQ(C.ServEntPort(nullptr), 0);
   EXPECT_EQ(C.ServEntName(nullptr), "");
+}
+
+TEST_F(SockControl, TextToAddressReadsTheFirstFifteenCharactersOnly) {
+  struct Case {
+    const char* Text;
+    const char* Given;  // what the platform's conversion receives
+    uint32_t Address;
+  };
+  const Case cases[] = {
+      {"127.0.0.1", "127.0.0.1", 0x0100007Fu},
+      {"255.255.255.254", "255.255.255.254", 0xFEFFFFFFu},   // exactly fifteen
+      {"255.255.255.2541", "255.255.255.254", 0xFEFFFFFFu},  // the sixteenth goes
+      {"127.0.0.1  junk after fifteen", "127.0.0.1  junk", 0xFFFFFFFFu},
+      {"", "", 0xFFFFFFFFu},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    WinSock.Fake.AddressTexts.clear();
+    EXPECT_EQ(C.TextToAddress(c.Text), c.Address);
+    EXPECT_EQ(WinSock.Fake.AddressTexts, std::vector<String>{c.Given});
+  }
+}
+
+TEST_F(SockControl, ByteOrderPutsTheMostSignificantByteFirstOnTheWire) {
+  // Compared as the bytes in memory, so that a conversion that changes nothing cannot pass.
+  auto bytes = [](auto value) {
+    std::vector<uint8_t> out(sizeof value);
+    std::memcpy(out.data(), &value, sizeof value);
+    return out;
+  };
+  EXPECT_EQ(bytes(C.HostToNetLong(0x12345678)), (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78}));
+  EXPECT_EQ(bytes(C.HostToNetShort(0x1234)), (std::vector<uint8_t>{0x12, 0x34}));
+  EXPECT_EQ(bytes(C.HostToNetShort(123)), (std::vector<uint8_t>{0x00, 0x7B}));
+  const uint8_t wireLong[4] = {0x12, 0x34, 0x56, 0x78}, wireShort[2] = {0x12, 0x34};
+  uint32_t netLong;
+  uint16_t netShort;
+  std::memcpy(&netLong, wireLong, 4);
+  std::memcpy(&netShort, wireShort, 2);
+  EXPECT_EQ(C.NetToHostLong(netLong), 0x12345678u);
+  EXPECT_EQ(C.NetToHostShort(netShort), 0x1234u);
+  EXPECT_EQ(C.NetToHostLong(C.HostToNetLong(0x12345678)), 0x12345678u);
 }
 
 TEST_F(SockControl, AttachedWindowsAndDestructionStopsTheTimer) {
