@@ -16,6 +16,18 @@
 
 class TForm;
 
+// Notification codes of WM_COMMAND that a form answers, and the command ids of Enter and Escape.
+constexpr uint16_t BN_CLICKED = 0;
+constexpr uint16_t LBN_SELCHANGE = 1;
+constexpr uint16_t LBN_DBLCLK = 2;
+constexpr uint16_t EN_KILLFOCUS = 0x0200;
+constexpr uint16_t EN_CHANGE = 0x0300;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+// Keys a form handles itself.
+constexpr uint16_t VK_RETURN = 0x0D;
+constexpr uint16_t VK_ESCAPE = 0x1B;
+
 // Modal results of the runtime.
 constexpr int mrNone = 0;
 constexpr int mrOk = 1;
@@ -92,6 +104,25 @@ class TForm : public TWinControl, public TWindowedOwner {
   // Called by the platform's window procedure: OnMessage, then the form's own handling of
   // WM_CLOSE and WM_QUERYENDSESSION. Returns whether the message was handled.
   bool Dispatch(TMessage& message);
+
+  // What the form's window reports of its controls (WM_COMMAND): the control of `id` fires the
+  // event of notification `code` (a list's selection change is its click, a double click its
+  // double click, a button's click its click, an edit's change its change; a spin edit that
+  // loses the focus brings its text into range). IDOK and IDCANCEL without a control of that
+  // id click the default or the cancel button. Returns whether a control took the command.
+  bool Command(int id, uint16_t code);
+  // A key that the focused window would keep from the dialog (VK_RETURN, VK_ESCAPE): Enter
+  // clicks the default button and Escape the cancel button, wherever the focus is. Returns
+  // whether a button took the key.
+  bool DialogKey(uint16_t key);
+  // Alt and a letter: the first label (in child order) whose caption underlines that letter
+  // takes the key; `target` is its focus control, or nullptr when it has none (the focus then
+  // stays). Returns false when no label has that accelerator.
+  bool AcceleratorTarget(char key, TWinControl*& target) const;
+  // Puts the children of every windowed control of the form in the order of their windows
+  // (`windows` lists the windows in the platform's order); controls without a window in it
+  // keep their order after those with one.
+  void ApplyWindowOrder(const std::vector<THandle>& windows);
 
  protected:
   // The form's window has been made or is about to go: its watchers are told.
