@@ -6,6 +6,7 @@
 #include "app/AppSystem.h"
 #include "app/BIOS.h"
 #include "app/ServerList.h"
+#include "app/SetupDialog.h"
 #include "app/SyncRules.h"
 #include "app/resource.h"
 #include "settings/FileOps.h"
@@ -46,11 +47,6 @@ String MessageOf(const std::exception_ptr& failure) {
   }
 }
 
-// Pixel positions of the dialog's controls (left, top, width, height) at 96 dpi.
-struct TPlace {
-  int Left, Top, Width, Height;
-};
-
 }  // namespace
 
 String DateTimeToStr(TDateTime value) {
@@ -64,8 +60,8 @@ String DateTimeToStr(TDateTime value) {
 }
 
 TSetup::TSetup(TComponent* owner) : TForm(owner) {
-  SetName("Setup");
-  SetCaption("Setup");
+  SetName(kSetupFormName);
+  SetCaption(kSetupFormCaption);
   CreateControls();
   CreateComponents();
   CreateFromResource(IDD_SETUP);
@@ -75,57 +71,73 @@ TSetup::TSetup(TComponent* owner) : TForm(owner) {
 
 TSetup::~TSetup() = default;
 
-void TSetup::CreateControls() {
-  Label1 = AddControl<TLabel>("Label1", IDC_LABEL1);
-  Label2 = AddControl<TLabel>("Label2", IDC_LABEL2);
-  Label3 = AddControl<TLabel>("Label3", IDC_LABEL3);
-  Label4 = AddControl<TLabel>("Label4", IDC_LABEL4);
-  Label5 = AddControl<TLabel>("Label5", IDC_LABEL5);
-  Label6 = AddControl<TLabel>("Label6", IDC_LABEL6);
-  Label7 = AddControl<TLabel>("Label7", IDC_LABEL7);
-  ServerList = AddControl<TListBox>("ServerList", IDC_SERVERLIST);
-  OffsetSec = AddControl<TSpEdit>("OffsetSec", IDC_OFFSETSEC);
-  OffsetMin = AddControl<TSpEdit>("OffsetMin", IDC_OFFSETMIN);
-  Button1 = AddControl<TButton>("Button1", IDC_BUTTON1);
-  Button2 = AddControl<TButton>("Button2", IDC_BUTTON2);
-  UpdateTime = AddControl<TSpEdit>("UpdateTime", IDC_UPDATETIME);
-  BootUpdateTime = AddControl<TCheckBox>("BootUpdateTime", IDC_BOOTUPDATETIME);
-  UseNTPServer = AddControl<TEdit>("UseNTPServer", IDC_USENTPSERVER);
-  CheckTiming = AddControl<TCheckBox>("CheckTiming", IDC_CHECKTIMING);
+namespace {
 
-  Label1->SetCaption("NTPサーバーリスト(&S)");
-  Label1->SetFocusControl(ServerList);
-  Label2->SetCaption("時間調整(&T)");
-  Label2->SetFocusControl(OffsetSec);
-  Label3->SetCaption("秒");
-  Label4->SetCaption("分");
-  Label5->SetCaption("更新間隔(&I)");
-  Label6->SetCaption("分");
-  Label7->SetCaption("NTPサーバー(&N)");
-  Label7->SetFocusControl(ServerList);
+// The control of that name that the table made, as its class.
+template <class T>
+T* Made(const TForm& form, const char* name) {
+  auto* control = dynamic_cast<T*>(form.FindControl(name));
+  if (!control) throw Exception(String("The dialog has no control ") + name);
+  return control;
+}
+
+}  // namespace
+
+void TSetup::CreateControls() {
+  for (const TSetupControl& d : SetupControls()) {
+    switch (d.Kind) {
+      case TSetupControlKind::Label: AddControl<TLabel>(d.Name, d.Id)->SetCaption(d.Caption); break;
+      case TSetupControlKind::ListBox: AddControl<TListBox>(d.Name, d.Id); break;
+      case TSetupControlKind::SpinEdit: {
+        auto* e = AddControl<TSpEdit>(d.Name, d.Id);
+        e->SetMinValue(d.MinValue);
+        e->SetMaxValue(d.MaxValue);
+        e->SetMaxLength(d.MaxLength);
+        e->SetText(d.Caption);
+        break;
+      }
+      case TSetupControlKind::Button: {
+        auto* b = AddControl<TButton>(d.Name, d.Id);
+        b->SetCaption(d.Caption);
+        b->SetDefault(d.Default);
+        b->SetCancel(d.Cancel);
+        break;
+      }
+      case TSetupControlKind::CheckBox: {
+        auto* c = AddControl<TCheckBox>(d.Name, d.Id);
+        c->SetCaption(d.Caption);
+        c->SetChecked(d.Checked);
+        break;
+      }
+      case TSetupControlKind::Edit: AddControl<TEdit>(d.Name, d.Id)->SetText(d.Caption); break;
+    }
+    FindControl(d.Name)->SetBounds(d.Left, d.Top, d.Width, d.Height);
+  }
+  for (const TSetupControl& d : SetupControls())
+    if (d.FocusControl) Made<TLabel>(*this, d.Name)->SetFocusControl(Made<TWinControl>(*this, d.FocusControl));
+
+  Label1 = Made<TLabel>(*this, "Label1");
+  Label2 = Made<TLabel>(*this, "Label2");
+  Label3 = Made<TLabel>(*this, "Label3");
+  Label4 = Made<TLabel>(*this, "Label4");
+  Label5 = Made<TLabel>(*this, "Label5");
+  Label6 = Made<TLabel>(*this, "Label6");
+  Label7 = Made<TLabel>(*this, "Label7");
+  ServerList = Made<TListBox>(*this, "ServerList");
+  OffsetSec = Made<TSpEdit>(*this, "OffsetSec");
+  OffsetMin = Made<TSpEdit>(*this, "OffsetMin");
+  Button1 = Made<TButton>(*this, "Button1");
+  Button2 = Made<TButton>(*this, "Button2");
+  UpdateTime = Made<TSpEdit>(*this, "UpdateTime");
+  BootUpdateTime = Made<TCheckBox>(*this, "BootUpdateTime");
+  UseNTPServer = Made<TEdit>(*this, "UseNTPServer");
+  CheckTiming = Made<TCheckBox>(*this, "CheckTiming");
+
   ServerList->SetItems(DefaultServers);
   ServerList->OnClick = [this](TObject* s) { ServerListClick(s); };
   ServerList->OnDblClick = [this](TObject* s) { ServerListDblClick(s); };
-  auto spin = [](TSpEdit* e, TIntRange range, int maxLen, const char* text) {
-    e->SetMinValue(range.Min);
-    e->SetMaxValue(range.Max);
-    e->SetMaxLength(maxLen);
-    e->SetText(text);
-  };
-  spin(OffsetSec, kOffsetSecRange, 2, "0");
-  spin(OffsetMin, kOffsetMinRange, 4, "0");
-  spin(UpdateTime, kUpdateTimeRange, 4, "30");
-  Button1->SetCaption("OK");
-  Button1->SetDefault(true);
   Button1->OnClick = [this](TObject* s) { Button1Click(s); };
-  Button2->SetCaption("キャンセル");
-  Button2->SetCancel(true);
   Button2->OnClick = [this](TObject* s) { Button2Click(s); };
-  BootUpdateTime->SetCaption("起動時に時刻を更新する");
-  BootUpdateTime->SetChecked(true);
-  UseNTPServer->SetText("");
-  CheckTiming->SetCaption("0分と30分近辺での同期を行なわない");
-  CheckTiming->SetChecked(false);
 }
 
 void TSetup::CreateComponents() {
@@ -223,17 +235,9 @@ void TSetup::CreateComponents() {
 }
 
 void TSetup::PlaceControls() {
-  // The resource's dialog units depend on the font; the controls sit at their pixel places.
-  const std::pair<TControl*, TPlace> places[] = {
-      {Label1, {8, 56, 145, 12}},       {Label2, {160, 8, 72, 12}},          {Label3, {224, 28, 12, 12}},
-      {Label4, {224, 52, 12, 12}},      {Label5, {160, 80, 72, 12}},         {Label6, {224, 100, 12, 12}},
-      {Label7, {8, 8, 100, 12}},        {ServerList, {8, 72, 145, 88}},      {OffsetSec, {160, 24, 57, 21}},
-      {OffsetMin, {160, 48, 57, 21}},   {Button1, {96, 216, 64, 20}},        {Button2, {168, 216, 64, 20}},
-      {UpdateTime, {160, 96, 57, 21}},  {BootUpdateTime, {8, 168, 225, 17}}, {UseNTPServer, {8, 24, 145, 20}},
-      {CheckTiming, {7, 192, 225, 17}},
-  };
-  for (auto& [control, p] : places) control->SetBounds(p.Left, p.Top, p.Width, p.Height);
-  SetClientSize(240, 246);
+  // The frame's dialog units depend on the font; the controls sit at their pixel places.
+  for (const TSetupControl& d : SetupControls()) FindControl(d.Name)->SetBounds(d.Left, d.Top, d.Width, d.Height);
+  SetClientSize(kSetupClientWidth, kSetupClientHeight);
 }
 
 void TSetup::FormCreate() {

@@ -174,6 +174,8 @@ class TCustomEdit : public TWinControl {
   TNotifyEvent OnChange;
   // Called when the user has changed the text.
   virtual void Change();
+  // Edit styles the window is created with besides those of its class (ES_* bits).
+  virtual uint32_t EditStyles() const { return 0; }
 
  protected:
   void PeerAttached() override;

@@ -1,6 +1,9 @@
 #include "toolkit/Forms.h"
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
+#include <map>
 
 #include "toolkit/Strings.h"
 
@@ -112,4 +115,89 @@ int TForm::ClientHeight() const {
   int w = FClientWidth, h = FClientHeight;
   if (auto* peer = dynamic_cast<TFormPeer*>(Peer())) peer->GetClientSize(w, h);
   return h;
+}
+
+namespace {
+
+// Whether `key` is the letter after the single '&' of a caption, without regard to letter case
+// ("&&" is a plain ampersand; '&' is never the second byte of a Shift-JIS character).
+bool SameMnemonic(const String& caption, char key) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return std::toupper(static_cast<unsigned char>(caption[i + 1])) == std::toupper(static_cast<unsigned char>(key));
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TForm::Command(int id, uint16_t code) {
+  TControl* target = nullptr;
+  for (int i = 0; i < ComponentCount() && id != 0 && !target; ++i)
+    if (auto* c = dynamic_cast<TControl*>(Components(i)); c && c != this && c->ControlId() == id) target = c;
+  if (!target) {
+    if (id == idOk && code == bnClicked) return DialogKey(vkReturn);
+    if (id == idCancel && code == bnClicked) return DialogKey(vkEscape);
+    return false;
+  }
+  if (auto* list = dynamic_cast<TCustomListBox*>(target)) {
+    if (code == lbnSelChange) list->TControl::Click();
+    if (code == lbnDblClk) list->DblClick();
+  } else if (auto* edit = dynamic_cast<TCustomEdit*>(target)) {
+    if (code == enChange) edit->Change();
+    if (auto* spin = dynamic_cast<TSpinEdit*>(target); spin && code == enKillFocus) spin->ClampText();
+  } else if (code == bnClicked) {
+    // The window has already toggled an automatic check box; only the event remains.
+    if (dynamic_cast<TCustomCheckBox*>(target) || dynamic_cast<TRadioButton*>(target))
+      target->TControl::Click();
+    else
+      target->Click();
+  }
+  return true;
+}
+
+bool TForm::DialogKey(uint16_t key) {
+  if (key != vkReturn && key != vkEscape) return false;
+  for (int i = 0; i < ComponentCount(); ++i) {
+    auto* b = dynamic_cast<TButton*>(Components(i));
+    if (b && (key == vkReturn ? b->Default() : b->Cancel())) {
+      b->Click();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TForm::AcceleratorTarget(char key, TWinControl*& target) const {
+  target = nullptr;
+  for (int i = 0; i < ControlCount(); ++i) {
+    auto* label = dynamic_cast<TLabel*>(Controls(i));
+    if (!label || !SameMnemonic(label->Caption(), key)) continue;
+    target = label->FocusControl();
+    return true;
+  }
+  return false;
+}
+
+void TForm::ApplyWindowOrder(const std::vector<THandle>& windows) {
+  std::map<THandle, int> place;
+  for (size_t i = 0; i < windows.size(); ++i) place.emplace(windows[i], static_cast<int>(i));
+  auto rank = [&](TControl* c) {
+    auto it = c->HandleAllocated() ? place.find(c->Handle()) : place.end();
+    return it == place.end() ? INT_MAX : it->second;
+  };
+  std::vector<TWinControl*> parents{this};
+  for (int i = 0; i < ComponentCount(); ++i)
+    if (auto* w = dynamic_cast<TWinControl*>(Components(i))) parents.push_back(w);
+  for (TWinControl* parent : parents) {
+    if (parent->ControlCount() < 2) continue;
+    std::vector<TControl*> order;
+    for (int i = 0; i < parent->ControlCount(); ++i) order.push_back(parent->Controls(i));
+    std::stable_sort(order.begin(), order.end(), [&](TControl* a, TControl* b) { return rank(a) < rank(b); });
+    parent->SetControlOrder(order);
+  }
 }

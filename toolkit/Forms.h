@@ -13,6 +13,7 @@
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Graphics.h"
+#include "toolkit/WinNames.h"
 
 class TForm;
 
@@ -92,6 +93,25 @@ class TForm : public TWinControl, public TWindowedOwner {
   // Called by the platform's window procedure: OnMessage, then the form's own handling of
   // wmClose and wmQueryEndSession. Returns whether the message was handled.
   bool Dispatch(TMessage& message);
+
+  // What the form's window reports of its controls (wmCommand): the control of `id` fires the
+  // event of notification `code` (a list's selection change is its click, a double click its
+  // double click, a button's click its click, an edit's change its change; a spin edit that
+  // loses the focus brings its text into range). idOk and idCancel without a control of that
+  // id click the default or the cancel button. Returns whether a control took the command.
+  bool Command(int id, uint16_t code);
+  // A key that the focused window would keep from the dialog (vkReturn, vkEscape): Enter
+  // clicks the default button and Escape the cancel button, wherever the focus is. Returns
+  // whether a button took the key.
+  bool DialogKey(uint16_t key);
+  // Alt and a letter: the first label (in child order) whose caption underlines that letter
+  // takes the key; `target` is its focus control, or nullptr when it has none (the focus then
+  // stays). Returns false when no label has that accelerator.
+  bool AcceleratorTarget(char key, TWinControl*& target) const;
+  // Puts the children of every windowed control of the form in the order of their windows
+  // (`windows` lists the windows in the platform's order); controls without a window in it
+  // keep their order after those with one.
+  void ApplyWindowOrder(const std::vector<THandle>& windows);
 
  protected:
   // The form's window has been made or is about to go: its watchers are told.

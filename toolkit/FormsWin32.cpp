@@ -3,6 +3,8 @@
 #include "toolkit/FormsWin32.h"
 #include "toolkit/Application.h"
 #include "toolkit/Forms.h"
+#include "toolkit/FormsWin32.h"
+#include "toolkit/MessageWin32.h"
 #include "toolkit/Strings.h"
 
 #include <windows.h>
@@ -11,25 +13,10 @@
 #include <cctype>
 
 #include <algorithm>
-#include <climits>
 #include <map>
 #include <vector>
 
 namespace {
-
-// Whether `key` is the letter after the single '&' of a caption, without regard to letter case
-// ("&&" is a plain ampersand; '&' is never the second byte of a Shift-JIS character).
-bool SameMnemonic(const String& caption, char key) {
-  for (size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return std::toupper(static_cast<unsigned char>(caption[i + 1])) == std::toupper(static_cast<unsigned char>(key));
-  }
-  return false;
-}
 
 HWND AsHwnd(THandle h) { return reinterpret_cast<HWND>(h); }
 
@@ -39,17 +26,22 @@ std::vector<HWND>& OpenDialogs() {
   return dialogs;
 }
 
+TForm* FormOf(HWND dialog);
+
 // A multi-line edit (the spin edits are multi-line so that their alignment takes effect) keeps
-// Escape from the dialog manager and turns it into a close of the dialog, which only hides a
-// form and leaves the typed values in effect. In a form, Escape belongs to the cancel button
-// wherever the focus is: the key goes to the dialog as its cancel command. True when taken.
-bool EscapeToCancel(HWND dialog, const MSG& msg) {
-  if (msg.message != WM_KEYDOWN || msg.wParam != VK_ESCAPE || !IsChild(dialog, msg.hwnd)) return false;
+// Enter and Escape from the dialog manager, and would turn Escape into a close of the dialog.
+// Such a key goes to the form, which decides what it does. True when the form took it.
+bool KeptDialogKey(HWND dialog, const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || (msg.wParam != VK_ESCAPE && msg.wParam != VK_RETURN) || !IsChild(dialog, msg.hwnd))
+    return false;
   char name[8] = {};
   GetClassNameA(msg.hwnd, name, sizeof name);
   if (lstrcmpiA(name, "Edit") != 0 || !(GetWindowLongA(msg.hwnd, GWL_STYLE) & ES_MULTILINE)) return false;
-  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  return true;
+  TForm* form = FormOf(dialog);
+  TMessage record;
+  return form && DeliverMessage(form, msg.message, msg.wParam, msg.lParam, record, [&](TMessage&) {
+                   return form->DialogKey(static_cast<uint16_t>(msg.wParam));
+                 }) != TDelivery::Unhandled;
 }
 
 class Win32ControlPeer : public TControlPeer {
@@ -181,41 +173,29 @@ class Win32FormPeer final : public TFormPeer {
 
   HWND Wnd() const { return FWnd; }
 
-  // Binds every declared control with an id to the dialog's window of that id and orders the
-  // children as the resource does.
+  // Binds every declared control with an id to the dialog's window of that id; a control the
+  // dialog resource does not hold gets a window made now, after the last one made, with the
+  // control's caption. The children are then ordered as their windows are.
   void BindControls() {
-    std::vector<TControl*> controls;
-    for (int i = 0; i < FForm.ComponentCount(); ++i)
-      if (auto* c = dynamic_cast<TControl*>(FForm.Components(i))) controls.push_back(c);
-
-    for (TControl* c : controls) {
-      if (!c->ControlId()) continue;
+    HWND last = nullptr;
+    for (int i = 0; i < FForm.ComponentCount(); ++i) {
+      auto* c = dynamic_cast<TControl*>(FForm.Components(i));
+      if (!c || !c->ControlId()) continue;
       HWND wnd = GetDlgItem(FWnd, c->ControlId());
-      if (!wnd)
-        throw Exception(
-            Format("Control %s (id %d) is not in the dialog of form %s", {c->Name(), c->ControlId(), FForm.Name()}));
+      if (!wnd) wnd = CreateControlWindow(*c, last);
       HWND upDown = nullptr;
       if (auto* spin = dynamic_cast<TSpinEdit*>(c)) upDown = BindSpinButton(*spin, wnd);
+      last = upDown ? upDown : wnd;
       c->AttachPeer(std::make_unique<Win32ControlPeer>(wnd, *c, upDown));
-      FById[c->ControlId()] = c;
     }
-
-    std::map<HWND, int> resourceOrder;
-    int n = 0;
-    for (HWND w = GetWindow(FWnd, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) resourceOrder[w] = n++;
-    auto rank = [&](TControl* c) {
-      auto it = c->HandleAllocated() ? resourceOrder.find(AsHwnd(c->Handle())) : resourceOrder.end();
-      return it == resourceOrder.end() ? INT_MAX : it->second;
-    };
-    controls.push_back(&FForm);
-    for (TControl* c : controls) {
-      auto* parent = dynamic_cast<TWinControl*>(c);
-      if (!parent || parent->ControlCount() < 2) continue;
-      std::vector<TControl*> order;
-      for (int i = 0; i < parent->ControlCount(); ++i) order.push_back(parent->Controls(i));
-      std::stable_sort(order.begin(), order.end(), [&](TControl* a, TControl* b) { return rank(a) < rank(b); });
-      parent->SetControlOrder(order);
-    }
+    // The dialog manager asks for the default button by id (Enter).
+    for (int i = 0; i < FForm.ComponentCount(); ++i)
+      if (auto* b = dynamic_cast<TButton*>(FForm.Components(i)); b && b->Default() && b->ControlId())
+        SendMessageA(FWnd, DM_SETDEFID, static_cast<WPARAM>(b->ControlId()), 0);
+    std::vector<THandle> windows;
+    for (HWND w = GetWindow(FWnd, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT))
+      windows.push_back(reinterpret_cast<THandle>(w));
+    FForm.ApplyWindowOrder(windows);
   }
 
   THandle Handle() const override { return reinterpret_cast<THandle>(FWnd); }
@@ -258,13 +238,48 @@ class Win32FormPeer final : public TFormPeer {
         PostQuitMessage(static_cast<int>(msg.wParam));  // leave it to the application's loop
         return;
       }
-      if (EscapeToCancel(FWnd, msg) || IsDialogMessageA(FWnd, &msg)) continue;
+      if (KeptDialogKey(FWnd, msg) || IsDialogMessageA(FWnd, &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
   }
 
  private:
+  // The window of a control that the dialog resource does not hold: the class and styles of
+  // its kind, the dialog's font, the control's caption.
+  HWND CreateControlWindow(TControl& c, HWND after) {
+    const char* cls = nullptr;
+    DWORD style = WS_CHILD | WS_VISIBLE, exStyle = WS_EX_NOPARENTNOTIFY;
+    if (dynamic_cast<TLabel*>(&c)) {
+      cls = "STATIC";
+      style |= SS_LEFT | WS_GROUP;
+    } else if (dynamic_cast<TCustomListBox*>(&c)) {
+      cls = "LISTBOX";
+      style |= LBS_NOTIFY | WS_VSCROLL | WS_TABSTOP;
+      exStyle |= WS_EX_CLIENTEDGE;
+    } else if (auto* edit = dynamic_cast<TCustomEdit*>(&c)) {
+      cls = "EDIT";
+      style |= WS_TABSTOP | edit->EditStyles() | (dynamic_cast<TSpinEdit*>(&c) ? ES_NUMBER : ES_AUTOHSCROLL);
+      exStyle |= WS_EX_CLIENTEDGE;
+    } else if (dynamic_cast<TCustomCheckBox*>(&c)) {
+      cls = "BUTTON";
+      style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+    } else if (auto* button = dynamic_cast<TButton*>(&c)) {
+      cls = "BUTTON";
+      style |= (button->Default() ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP;
+    } else {
+      throw Exception(
+          Format("Control %s (id %d) is not in the dialog of form %s", {c.Name(), c.ControlId(), FForm.Name()}));
+    }
+    HWND wnd = CreateWindowExA(exStyle, cls, c.Caption().c_str(), style, c.Left(), c.Top(), c.Width(), c.Height(), FWnd,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.ControlId())), GetModuleHandleA(nullptr),
+                               nullptr);
+    if (!wnd) throw EOutOfResources("Cannot create the window of " + c.Name());
+    SendMessageA(wnd, WM_SETFONT, static_cast<WPARAM>(SendMessageA(FWnd, WM_GETFONT, 0, 0)), FALSE);
+    SetWindowPos(wnd, after ? after : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return wnd;
+  }
+
   // The arrow buttons of a spin edit: the resource's window of the button's id when it has
   // one, else an up-down control made now, docked to the right of the edit.
   HWND BindSpinButton(TSpinEdit& spin, HWND edit) {
@@ -283,50 +298,23 @@ class Win32FormPeer final : public TFormPeer {
     return upDown;
   }
 
-  void Command(WORD id, WORD code) {
-    auto it = FById.find(id);
-    if (it == FById.end()) {
-      // Enter and Escape without a button of id IDOK or IDCANCEL: the default or cancel button.
-      if (id != IDOK && id != IDCANCEL) return;
-      for (auto& [cid, c] : FById)
-        if (auto* b = dynamic_cast<TButton*>(c); b && (id == IDOK ? b->Default() : b->Cancel())) return b->Click();
-      return;
-    }
-    TControl* c = it->second;
-    if (auto* list = dynamic_cast<TCustomListBox*>(c)) {
-      if (code == LBN_SELCHANGE) list->TControl::Click();
-      if (code == LBN_DBLCLK) list->DblClick();
-    } else if (auto* edit = dynamic_cast<TCustomEdit*>(c)) {
-      if (code == EN_CHANGE) edit->Change();
-      if (auto* spin = dynamic_cast<TSpinEdit*>(c); spin && code == EN_KILLFOCUS) spin->ClampText();
-    } else if (code == BN_CLICKED) {
-      // The window has already toggled an automatic check box; only the event remains.
-      if (dynamic_cast<TCustomCheckBox*>(c) || dynamic_cast<TRadioButton*>(c))
-        c->TControl::Click();
-      else
-        c->Click();
-    }
-  }
-
  public:
-  // Alt and a label's underlined letter: the focus goes to the label's focus control, or
-  // nowhere when it has none, as the toolkit's labels behave. (The dialog manager alone would
-  // move it to the next control of the template.) True when a label took the key.
+  TForm& Form() const { return FForm; }
+
+  // Alt and a letter: the form names the control that takes the focus, or takes the key
+  // without moving it. (The dialog manager alone would move it to the next control in the
+  // window order.) True when the form took the key.
   static bool LabelAccelerator(HWND dialog, const MSG& msg) {
     if (msg.message != WM_SYSCHAR || (msg.hwnd != dialog && !IsChild(dialog, msg.hwnd))) return false;
-    auto* self = reinterpret_cast<Win32FormPeer*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    if (!self) return false;
-    for (int i = 0; i < self->FForm.ControlCount(); ++i) {
-      auto* label = dynamic_cast<TLabel*>(self->FForm.Controls(i));
-      if (!label || !SameMnemonic(label->Caption(), static_cast<char>(msg.wParam))) continue;
-      if (TWinControl* target = label->FocusControl(); target && target->Handle()) {
-        HWND wnd = reinterpret_cast<HWND>(target->Handle());
-        SetFocus(wnd);
-        if (SendMessageA(wnd, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageA(wnd, EM_SETSEL, 0, -1);
-      }
-      return true;
+    TForm* form = FormOf(dialog);
+    TWinControl* target = nullptr;
+    if (!form || !form->AcceleratorTarget(static_cast<char>(msg.wParam), target)) return false;
+    if (target && target->Handle()) {
+      HWND wnd = AsHwnd(target->Handle());
+      SetFocus(wnd);
+      if (SendMessageA(wnd, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageA(wnd, EM_SETSEL, 0, -1);
     }
-    return false;
+    return true;
   }
 
  private:
@@ -338,30 +326,26 @@ class Win32FormPeer final : public TFormPeer {
     auto* self = reinterpret_cast<Win32FormPeer*>(GetWindowLongPtrA(wnd, DWLP_USER));
     if (!self) return FALSE;
     TMessage m;
-    m.Msg = msg;
-    m.WParam = static_cast<uint32_t>(wparam);
-    m.LParam = static_cast<int32_t>(lparam);
-    // Exceptions must not cross the system's frames: they go to the application's handler.
-    try {
-      if (self->FForm.Dispatch(m)) {
-        SetWindowLongPtrA(wnd, DWLP_MSGRESULT, m.Result);
-        return TRUE;
+    const TDelivery delivery = DeliverMessage(&self->FForm, msg, wparam, lparam, m, [self](TMessage& record) {
+      if (self->FForm.Dispatch(record)) {
+        SetWindowLongPtrA(self->FWnd, DWLP_MSGRESULT, record.Result);
+        return true;
       }
-      if (msg == WM_COMMAND) {
-        self->Command(LOWORD(wparam), HIWORD(wparam));
-        return TRUE;
-      }
-    } catch (const std::exception& e) {
-      if (Application) Application->HandleException(&self->FForm, e);
-      return TRUE;
-    }
-    return FALSE;
+      if (record.Msg != WM_COMMAND) return false;
+      self->FForm.Command(LOWORD(record.WParam), HIWORD(record.WParam));
+      return true;
+    });
+    return delivery == TDelivery::Unhandled ? FALSE : TRUE;
   }
 
   TForm& FForm;
   HWND FWnd = nullptr;
-  std::map<int, TControl*> FById;
 };
+
+TForm* FormOf(HWND dialog) {
+  auto* peer = reinterpret_cast<Win32FormPeer*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  return peer ? &peer->Form() : nullptr;
+}
 
 }  // namespace
 
@@ -380,8 +364,8 @@ std::unique_ptr<TFormPeer> CreateFormPeer(TForm& form, int resourceId) {
 
 bool IsFormDialogMessage(tagMSG* msg) {
   for (HWND dialog : OpenDialogs())
-    if (IsWindowVisible(dialog) && (EscapeToCancel(dialog, *msg) || Win32FormPeer::LabelAccelerator(dialog, *msg) ||
-                                    IsDialogMessageA(dialog, msg)))
+    if (IsWindowVisible(dialog) &&
+        (KeptDialogKey(dialog, *msg) || Win32FormPeer::LabelAccelerator(dialog, *msg) || IsDialogMessageA(dialog, msg)))
       return true;
   return false;
 }

@@ -61,7 +61,7 @@ class TWindowSystem {
   // Runs the thread's message loop until PostQuitMessage; returns the quit code.
   virtual int RunMessageLoop() = 0;
   virtual void PostQuitMessage(int code) = 0;
-  // Modal message box (mb* flags); returns the button pressed (IDOK 1).
+  // Modal message box (mb* flags); returns the button pressed (idOk 1).
   virtual int ShowMessageBox(const String& text, const String& caption, uint32_t flags) = 0;
   // The work area (the screen less the task bar) of the monitor nearest to `rect`; false when
   // there is no screen to ask.

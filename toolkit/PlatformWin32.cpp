@@ -1,5 +1,6 @@
 // The real platform for the Win32 build: hidden windows, timers, the message loop, the clock.
 #include "toolkit/Application.h"
+#include "toolkit/MessageWin32.h"
 #include "toolkit/FormsWin32.h"
 #include "toolkit/Platform.h"
 
@@ -48,16 +49,12 @@ class Win32MessageWindow final : public TMessageWindow {
     auto* self = reinterpret_cast<Win32MessageWindow*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
     if (!self || msg == WM_CREATE || msg == WM_NCDESTROY) return DefWindowProcA(wnd, msg, wparam, lparam);
     TMessage m;
-    m.Msg = msg;
-    m.WParam = static_cast<uint32_t>(wparam);
-    m.LParam = static_cast<int32_t>(lparam);
-    // Exceptions must not cross the system's frames: whatever a handler lets escape goes to the
-    // application's handler, as the runtime's main window procedure does.
-    try {
-      self->FHandler(m);
-    } catch (const std::exception& e) {
-      if (Application) Application->HandleException(nullptr, e);
-    }
+    // What a handler lets escape goes to the application's handler, as the runtime's main
+    // window procedure does; the message then counts as answered with its record as it is.
+    DeliverMessage(nullptr, msg, wparam, lparam, m, [self](TMessage& record) {
+      self->FHandler(record);
+      return true;
+    });
     // A hidden window lives as long as its owner: a close request sent to every top-level window
     // of the process (taskkill without /f) must not destroy it under the object that uses it.
     if (m.CallDefault && msg == WM_CLOSE) return 0;

@@ -58,10 +58,21 @@ constexpr uint32_t scMinimize = 0xF020;
 constexpr uint32_t scRestore = 0xF120;
 constexpr uint32_t swParentClosing = 1;
 
-// Virtual keys whose state the tray icon reads.
+// Virtual keys whose state the tray icon reads, and the keys a form handles itself.
 constexpr int vkShift = 0x10;
 constexpr int vkControl = 0x11;
 constexpr int vkMenu = 0x12;
+constexpr uint16_t vkReturn = 0x0D;
+constexpr uint16_t vkEscape = 0x1B;
+
+// Notification codes of wmCommand that a form answers, and the command ids of Enter and Escape.
+constexpr uint16_t bnClicked = 0;
+constexpr uint16_t lbnSelChange = 1;
+constexpr uint16_t lbnDblClk = 2;
+constexpr uint16_t enKillFocus = 0x0200;
+constexpr uint16_t enChange = 0x0300;
+constexpr int idOk = 1;
+constexpr int idCancel = 2;
 
 // Message box flags.
 constexpr uint32_t mbOk = 0x0;

@@ -13,8 +13,10 @@
 #include "app/Query.h"
 #include "app/ServerList.h"
 #include "app/Setup.h"
+#include "app/SetupDialog.h"
 #include "app/SpEdit.h"
 #include "app/SyncRules.h"
+#include "app/SyncSettings.h"
 #include "app/resource.h"
 #include "base/IpUtils.h"
 #include "log/IpLog.h"
@@ -79,6 +81,15 @@ static_assert(swParentClosing == SW_PARENTCLOSING);
 static_assert(vkShift == VK_SHIFT);
 static_assert(vkControl == VK_CONTROL);
 static_assert(vkMenu == VK_MENU);
+static_assert(vkReturn == VK_RETURN);
+static_assert(vkEscape == VK_ESCAPE);
+static_assert(bnClicked == BN_CLICKED);
+static_assert(lbnSelChange == LBN_SELCHANGE);
+static_assert(lbnDblClk == LBN_DBLCLK);
+static_assert(enKillFocus == EN_KILLFOCUS);
+static_assert(enChange == EN_CHANGE);
+static_assert(idOk == IDOK);
+static_assert(idCancel == IDCANCEL);
 static_assert(mbOk == MB_OK);
 static_assert(mbIconError == MB_ICONERROR);
 static_assert(mbIconWarning == MB_ICONWARNING);

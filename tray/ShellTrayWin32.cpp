@@ -1,5 +1,6 @@
 // The shell's notification area and the user32 calls of the tray icon, for real.
 #include "toolkit/Application.h"
+#include "toolkit/MessageWin32.h"
 #include "tray/ShellTray.h"
 
 #include <cstring>
@@ -41,16 +42,7 @@ class Win32WndProcHook final : public TWindowProcHook {
     auto* self = static_cast<Win32WndProcHook*>(GetPropA(wnd, kHookProperty));
     if (!self) return DefWindowProcA(wnd, msg, wparam, lparam);
     TMessage m;
-    m.Msg = msg;
-    m.WParam = static_cast<uint32_t>(wparam);
-    m.LParam = static_cast<int32_t>(lparam);
-    bool consumed = false;
-    try {
-      consumed = self->FFilter(m);
-    } catch (const std::exception& e) {
-      // Exceptions must not cross the system's frames; they go to the application's handler.
-      if (Application) Application->HandleException(nullptr, e);
-    }
+    const bool consumed = DeliverMessage(nullptr, msg, wparam, lparam, m, self->FFilter) == TDelivery::Handled;
     if (consumed) return m.Result;
     return CallWindowProcA(self->FPrevious, wnd, msg, wparam, lparam);
   }

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "app/BIOS.h"
 #include "app/Setup.h"
+#include "app/SetupDialog.h"
 #include "settings/FileOps.h"
 #include "sock/IpWinSock.h"
 #include "toolkit/Application.h"
@@ -162,6 +165,121 @@ TEST_F(SetupDialogWine, ShowingTheDialogBringsItToTheFront) {
   WindowSystem().ProcessMessages();
   EXPECT_EQ(GetForegroundWindow(), form);
   DestroyWindow(other);
+}
+
+TEST_F(SetupDialogWine, EveryControlOfTheTableHasItsWindowPlaceCaptionAndKind) {
+  HWND form = Wnd(Form.get());
+  ASSERT_EQ(SetupControls().size(), 16u);
+  for (const TSetupControl& d : SetupControls()) {
+    SCOPED_TRACE(d.Name);
+    HWND wnd = GetDlgItem(form, d.Id);
+    ASSERT_NE(wnd, nullptr);
+    TControl* control = Form->FindControl(d.Name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(Wnd(control), wnd);
+    // The place the user sees: the window, and for a spin edit its arrow buttons beside it.
+    RECT r = Place(wnd);
+    if (d.Kind == TSetupControlKind::SpinEdit) {
+      HWND arrows = GetWindow(wnd, GW_HWNDNEXT);
+      ASSERT_NE(arrows, nullptr);
+      char cls[32] = {};
+      GetClassNameA(arrows, cls, sizeof cls);
+      EXPECT_STREQ(cls, "msctls_updown32");
+      RECT a = Place(arrows);
+      EXPECT_EQ(a.left, r.right);
+      UnionRect(&r, &r, &a);
+    }
+    EXPECT_EQ(r.left, d.Left);
+    EXPECT_EQ(r.top, d.Top);
+    EXPECT_EQ(r.right - r.left, d.Width);
+    if (d.Kind == TSetupControlKind::ListBox) {
+      // Whole lines only: the list is as high as the whole lines that fit.
+      const int line = static_cast<int>(SendMessageA(wnd, LB_GETITEMHEIGHT, 0, 0));
+      EXPECT_LE(r.bottom - r.top, d.Height);
+      EXPECT_GT(r.bottom - r.top, d.Height - line);
+    } else {
+      EXPECT_EQ(r.bottom - r.top, d.Height);
+    }
+    char cls[32] = {};
+    GetClassNameA(wnd, cls, sizeof cls);
+    const LONG style = GetWindowLongA(wnd, GWL_STYLE);
+    char text[128] = {};
+    GetWindowTextA(wnd, text, sizeof text);
+    switch (d.Kind) {
+      case TSetupControlKind::Label:
+        EXPECT_STREQ(cls, "Static");
+        EXPECT_STREQ(text, d.Caption);
+        break;
+      case TSetupControlKind::ListBox: EXPECT_STREQ(cls, "ListBox"); break;
+      case TSetupControlKind::SpinEdit:
+        EXPECT_STREQ(cls, "Edit");
+        EXPECT_EQ(style & (ES_MULTILINE | ES_RIGHT | ES_NUMBER), ES_MULTILINE | ES_RIGHT | ES_NUMBER);
+        EXPECT_EQ(SendMessageA(wnd, EM_GETLIMITTEXT, 0, 0), d.MaxLength);
+        EXPECT_EQ(static_cast<TSpEdit*>(control)->MinValue(), d.MinValue);
+        EXPECT_EQ(static_cast<TSpEdit*>(control)->MaxValue(), d.MaxValue);
+        break;
+      case TSetupControlKind::Button:
+        EXPECT_STREQ(cls, "Button");
+        EXPECT_STREQ(text, d.Caption);
+        EXPECT_EQ((style & 0x0F) == BS_DEFPUSHBUTTON, d.Default);
+        break;
+      case TSetupControlKind::CheckBox:
+        EXPECT_STREQ(cls, "Button");
+        EXPECT_EQ(style & 0x0F, BS_AUTOCHECKBOX);
+        EXPECT_STREQ(text, d.Caption);
+        break;
+      case TSetupControlKind::Edit: EXPECT_STREQ(cls, "Edit"); break;
+    }
+    EXPECT_EQ((style & WS_TABSTOP) != 0, d.TabOrder >= 0);
+  }
+}
+
+TEST_F(SetupDialogWine, TabWalksTheControlsInTheTablesTabOrder) {
+  std::vector<const TSetupControl*> expected;
+  for (const TSetupControl& d : SetupControls())
+    if (d.TabOrder >= 0) expected.push_back(&d);
+  std::sort(expected.begin(), expected.end(), [](auto* a, auto* b) { return a->TabOrder < b->TabOrder; });
+  HWND form = Wnd(Form.get());
+  Form->Show();
+  HWND at = GetNextDlgTabItem(form, nullptr, FALSE);
+  for (const TSetupControl* d : expected) {
+    SCOPED_TRACE(d->Name);
+    EXPECT_EQ(GetDlgCtrlID(at), d->Id);
+    at = GetNextDlgTabItem(form, at, FALSE);
+  }
+  EXPECT_EQ(GetDlgCtrlID(at), expected.front()->Id);  // round again
+}
+
+TEST_F(SetupDialogWine, EnterIsOkAndEscapeIsCancelWhereverTheFocusIs) {
+  const TSetupControl* defaults[2] = {};
+  for (const TSetupControl& d : SetupControls()) {
+    if (d.Default) defaults[0] = &d;
+    if (d.Cancel) defaults[1] = &d;
+  }
+  ASSERT_TRUE(defaults[0] && defaults[1]);
+  struct Case {
+    const char* Focus;
+    WORD Key;
+    bool Saved;  // OK saves the typed server; Cancel brings back the stored one
+  };
+  for (const Case& c : {Case{"UseNTPServer", VK_RETURN, true}, Case{"OffsetMin", VK_RETURN, true},
+                        Case{"BootUpdateTime", VK_RETURN, true}, Case{"UseNTPServer", VK_ESCAPE, false},
+                        Case{"ServerList", VK_ESCAPE, false}, Case{"UpdateTime", VK_ESCAPE, false}}) {
+    SCOPED_TRACE(testing::Message() << c.Focus << " key " << c.Key);
+    Form->Show();
+    SetForegroundWindow(Wnd(Form.get()));
+    Form->UseNTPServer->SetText("127.0.0.7");
+    SetFocus(Wnd(Form->FindControl(c.Focus)));
+    PressKey(c.Key);
+    WindowSystem().PumpUntil([&] { return !IsWindowVisible(Wnd(Form.get())); }, 3000);
+    EXPECT_FALSE(Form->Visible());
+    EXPECT_EQ(Form->UseNTPServer->Text(), c.Saved ? "127.0.0.7" : "127.0.0.1");
+    if (c.Saved) {
+      // Back to the stored server for the next case.
+      Form->UseNTPServer->SetText("127.0.0.1");
+      Form->AutoIni->SaveSettings();
+    }
+  }
 }
 
 }  // namespace
