@@ -1,7 +1,5 @@
 #include "base/IpUtils.h"
 
-#include "sock/IpConst.h"
-
 String TIpBaseComponent::Version() const { return GetVersionText(); }
 
 void TIpBaseComponent::FormatDataEntry(int32_t, uint32_t, const void*, uint32_t, String& Text) {

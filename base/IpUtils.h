@@ -9,6 +9,9 @@
 
 #include "toolkit/Classes.h"
 
+// The component set's version text ("v1.15").
+inline constexpr const char SVersionFormat[] = "v%.2f";
+
 // Root of every exception of the socket component set.
 class EIpBaseException : public Exception {
  public:

@@ -1,7 +1,10 @@
 // Texts of the socket layer (its resource strings), kept in one place.
 #pragma once
 
-inline constexpr const char SVersionFormat[] = "v%.2f";
+// The version text and the timer refusal are the base classes' and the toolkit timer's own.
+#include "base/IpUtils.h"
+#include "toolkit/Timer.h"
+
 inline constexpr const char SWinSockErrorFormat[] = "WinSock Error (%d): %s, on API '%s'";
 inline constexpr const char SAccessErrorFormat[] = "Win32 error loading '%s' pointer: %s";
 inline constexpr const char SActiveError[] = "Cannot set property on an active socket";
@@ -12,6 +15,5 @@ inline constexpr const char SSocksRefused[] = "SOCKS request refused - %d";
 inline constexpr const char SLineTooLong[] = "Received line too long, exceeds MaxLineBuf";
 inline constexpr const char SEventConnect[] = "Connect: Loc: %s Rem: %s";
 inline constexpr const char SEventClose[] = "Close:   Loc: %s Rem: %s";
-inline constexpr const char SNoTimers[] = "Not enough system timers available";
 inline constexpr const char SDestAddrRequired[] = "Destination address required";
 inline constexpr const char SAlreadyConnected[] = "Socket is already connected";

@@ -1,7 +1,5 @@
 #include "toolkit/Timer.h"
 
-#include "sock/IpConst.h"
-
 TTimer::TTimer(TComponent* owner) : TComponent(owner) {
   FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { WndProc(m); });
   Update();

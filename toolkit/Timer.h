@@ -8,6 +8,9 @@
 #include "toolkit/Classes.h"
 #include "toolkit/Platform.h"
 
+// The message of the EOutOfResources raised when the system refuses a window timer.
+inline constexpr const char SNoTimers[] = "Not enough system timers available";
+
 class TTimer : public TComponent {
  public:
   explicit TTimer(TComponent* owner);

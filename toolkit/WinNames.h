@@ -1,7 +1,7 @@
 // The Windows numbers that the portable code uses, under names of our own.
 //
 // None of these names is one the platform's headers define, so this header (and every header
-// that includes it) compiles before or after <windows.h>. WinNamesWin32.cpp checks each value
+// that includes it) compiles before or after <windows.h>. app/WinNamesWin32.cpp checks each value
 // against the platform's own definition.
 #pragma once
 
