@@ -266,7 +266,6 @@ void TSetup::FormCreate() {
   } catch (const EServerListError& e) {
     if (Application) Application->HandleException(this, e);
   }
-  FOneShot = IsOneShot(exe, SplitCommandLine(AppSystem().CommandLine()));
   CheckTimer->SetInterval(UpdateIntervalMs());
   if (BootUpdateTime->Checked()) CheckTimer->SetInterval(kBootDelayMs);
   CheckTimer->SetEnabled(true);
