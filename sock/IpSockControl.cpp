@@ -212,16 +212,16 @@ void TIpSockControl::WndProc(TMessage& message) {
 bool TIpSockControl::Dispatch(TMessage& message) {
   switch (message.Msg) {
     case IPM_SOCKET_EVENT: SocketEvent(message); return true;
-    case IPM_SOCKET_FREE: FreeSocket(message.WParam); return true;
+    case IPM_SOCKET_FREE: FreeSocket(static_cast<TSocket>(message.WParam)); return true;
     case IPM_SEND_WINDOW_SIZE:
-      if (TIpSocket* s = FindSocket(message.WParam, false)) s->SendWindowSize();
+      if (TIpSocket* s = FindSocket(static_cast<TSocket>(message.WParam), false)) s->SendWindowSize();
       return true;
     default: return false;
   }
 }
 
 void TIpSockControl::SocketEvent(TMessage& message) {
-  const TSocket socket = message.WParam;
+  const TSocket socket = static_cast<TSocket>(message.WParam);
   const uint32_t lparam = static_cast<uint32_t>(message.LParam);
   const int error = static_cast<int>(lparam >> 16);
   const uint32_t event = lparam & 0xFFFF;

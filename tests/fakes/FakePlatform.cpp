@@ -33,7 +33,7 @@ std::unique_ptr<TMessageWindow> TFakePlatform::CreateMessageWindow(TWndMethod ha
   return std::make_unique<Window>(*this, h);
 }
 
-bool TFakePlatform::Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) {
+bool TFakePlatform::Post(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   if (RefusedPost != 0 && msg == RefusedPost) return false;
   if (!FWindows.count(wnd)) {
     ForeignPosts.push_back({wnd, msg, wparam, lparam});
@@ -43,7 +43,7 @@ bool TFakePlatform::Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lpa
   return true;
 }
 
-int32_t TFakePlatform::Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) {
+int32_t TFakePlatform::Send(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   auto it = FWindows.find(wnd);
   if (it == FWindows.end()) return 0;
   TMessage m{msg, wparam, lparam, 0};

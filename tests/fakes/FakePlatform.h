@@ -40,8 +40,9 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   // Messages posted to windows that are not fake message windows (e.g. attached windows).
   struct Posted {
     THandle Wnd;
-    uint32_t Msg, WParam;
-    int32_t LParam;
+    uint32_t Msg;
+    uintptr_t WParam;
+    intptr_t LParam;
   };
   std::vector<Posted> ForeignPosts;
 
@@ -57,8 +58,8 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
 
   // --- TWindowSystem ---
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) override;
-  bool Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) override;
-  int32_t Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) override;
+  bool Post(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
+  int32_t Send(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
   uint32_t RegisterMessage(const String& name) override;
   bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs) override;
   int RunMessageLoop() override;

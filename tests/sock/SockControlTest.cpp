@@ -168,6 +168,32 @@ TEST_F(SockControl, OtherMessagesAndTheSessionQuery) {
   EXPECT_EQ(WindowSystem().Send(C.WindowHandle(), 0x4321, 0, 0), 0);
 }
 
+TEST_F(SockControl, MessageParametersArriveAtPointerWidth) {
+  // Messages carry pointers and socket handles, which are 64 bits wide on 64-bit Windows: a
+  // handler must see the parameters exactly as they were posted or sent.
+  constexpr uint32_t kProbe = 0x1297;
+  struct Probing : TIpSockControl {
+    using TIpSockControl::TIpSockControl;
+    std::vector<std::pair<uintptr_t, intptr_t>> Seen;
+    bool Dispatch(TMessage& m) override {
+      if (m.Msg != kProbe) return TIpSockControl::Dispatch(m);
+      Seen.emplace_back(m.WParam, m.LParam);
+      return true;
+    }
+  } probing(nullptr);
+  int object = 0;
+  const auto pointer = reinterpret_cast<uintptr_t>(&object);
+  const uintptr_t wide = static_cast<uintptr_t>(0x123456789ABCDEF0ull);  // the lower half where 32 bits
+  const intptr_t negative = -static_cast<intptr_t>(wide >> 8);
+  WindowSystem().Post(probing.WindowHandle(), kProbe, wide, static_cast<intptr_t>(pointer));
+  WindowSystem().Post(probing.WindowHandle(), kProbe, pointer, negative);
+  Platform.ProcessMessages();
+  WindowSystem().Send(probing.WindowHandle(), kProbe, wide, negative);
+  const std::vector<std::pair<uintptr_t, intptr_t>> expected = {
+      {wide, static_cast<intptr_t>(pointer)}, {pointer, negative}, {wide, negative}};
+  EXPECT_EQ(probing.Seen, expected);
+}
+
 TEST_F(SockControl, TimerRunsAt500AndReportsElapsedTicks) {
   EXPECT_EQ(C.TimerInterval(), 500u);
   EXPECT_EQ(Platform.TimersOf(C.WindowHandle()), (std::map<uint32_t, uint32_t>{{1, 500}}));

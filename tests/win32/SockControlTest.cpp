@@ -76,6 +76,31 @@ TEST_F(SockControlWine, ErrorInHighWordReachesOnErrorWithTheExactText) {
   EXPECT_TRUE(control.Reads.empty());
 }
 
+// On 64-bit Windows pointers and socket handles fill all 64 bits of a message parameter.
+TEST_F(SockControlWine, MessageParametersArriveAtPointerWidth) {
+  constexpr uint32_t kProbe = WM_USER + 0x97;
+  struct Probing : TIpSockControl {
+    using TIpSockControl::TIpSockControl;
+    std::vector<std::pair<uintptr_t, intptr_t>> Seen;
+    bool Dispatch(TMessage& m) override {
+      if (m.Msg != kProbe) return TIpSockControl::Dispatch(m);
+      Seen.emplace_back(m.WParam, m.LParam);
+      return true;
+    }
+  } probing(nullptr);
+  int object = 0;
+  const auto pointer = reinterpret_cast<uintptr_t>(&object);
+  const uintptr_t wide = static_cast<uintptr_t>(0x123456789ABCDEF0ull);  // the lower half where 32 bits
+  const intptr_t negative = -static_cast<intptr_t>(wide >> 8);
+  ASSERT_TRUE(WindowSystem().Post(probing.WindowHandle(), kProbe, wide, static_cast<intptr_t>(pointer)));
+  ASSERT_TRUE(WindowSystem().Post(probing.WindowHandle(), kProbe, pointer, negative));
+  EXPECT_TRUE(WindowSystem().PumpUntil([&] { return probing.Seen.size() == 2; }, 5000));
+  WindowSystem().Send(probing.WindowHandle(), kProbe, wide, negative);
+  const std::vector<std::pair<uintptr_t, intptr_t>> expected = {
+      {wide, static_cast<intptr_t>(pointer)}, {pointer, negative}, {wide, negative}};
+  EXPECT_EQ(probing.Seen, expected);
+}
+
 TEST_F(SockControlWine, WindowTimerTicksDriveTimerElapsed) {
   struct TimedControl : TIpSockControl {
     using TIpSockControl::TIpSockControl;
