@@ -1,5 +1,6 @@
 #include "sock/IpSockControl.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "sock/IpConst.h"
@@ -27,14 +28,7 @@ TIpSockControl::~TIpSockControl() {
     SetTimerInterval(0);
   } catch (...) {
   }
-  for (auto it = PendingLookups.rbegin(); it != PendingLookups.rend(); ++it) {
-    try {
-      WinSockAccess->WSACancelAsyncRequest()(*it);
-    } catch (...) {
-      // A missing library cannot hold a lookup either.
-    }
-  }
-  PendingLookups.clear();
+  PendingLookups.CancelAll([](uintptr_t handle) { WinSockAccess->WSACancelAsyncRequest()(handle); });
   AttachedWindows.clear();
   FDataInits.reset();
   FEventLog.reset();
@@ -44,6 +38,126 @@ TIpSockControl::~TIpSockControl() {
 
 void TIpSockControl::FormatDataEntry(int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length, String& Text) {
   TIpBaseComponent::FormatDataEntry(Socket, Kind, Data, Length, Text);
+}
+
+uintptr_t TIpPendingLookups::Start(std::unique_ptr<TIpLookupRecord> record,
+                                   const std::function<uintptr_t(TIpLookupRecord&)>& start) {
+  std::lock_guard guard(FLock);
+  record->Handle = start(*record);
+  if (record->Handle == 0) return 0;
+  FRecords.push_back(std::move(record));
+  return FRecords.back()->Handle;
+}
+
+std::unique_ptr<TIpLookupRecord> TIpPendingLookups::Take(uintptr_t handle) {
+  std::lock_guard guard(FLock);
+  for (auto it = FRecords.begin(); it != FRecords.end(); ++it)
+    if ((*it)->Handle == handle) {
+      std::unique_ptr<TIpLookupRecord> record = std::move(*it);
+      FRecords.erase(it);
+      return record;
+    }
+  return nullptr;
+}
+
+void TIpPendingLookups::CancelAll(const std::function<void(uintptr_t)>& cancel) {
+  std::lock_guard guard(FLock);
+  while (!FRecords.empty()) {
+    std::unique_ptr<TIpLookupRecord> record = std::move(FRecords.back());
+    FRecords.pop_back();
+    try {
+      cancel(record->Handle);
+    } catch (...) {
+      // Without the library no request can be running either.
+    }
+  }
+}
+
+size_t TIpPendingLookups::Count() const {
+  std::lock_guard guard(FLock);
+  return FRecords.size();
+}
+
+std::vector<uintptr_t> TIpPendingLookups::Handles() const {
+  std::lock_guard guard(FLock);
+  std::vector<uintptr_t> out;
+  for (auto& r : FRecords) out.push_back(r->Handle);
+  return out;
+}
+
+uintptr_t TIpSockControl::StartLookup(std::unique_ptr<TIpLookupRecord> record) {
+  const uint8_t kind = record->Kind;
+  TIpWinSockAccess& ws = *WinSockAccess;
+  const THandle wnd = WindowHandle();
+  uintptr_t handle = PendingLookups.Start(std::move(record), [&](TIpLookupRecord& r) -> uintptr_t {
+    switch (r.Kind) {
+      case lkHostByName:
+        return ws.WSAAsyncGetHostByName()(wnd, IPM_LOOKUP_DONE, r.Name.c_str(), r.Buffer, sizeof r.Buffer);
+      case lkHostByAddr:
+        return ws.WSAAsyncGetHostByAddr()(wnd, IPM_LOOKUP_DONE, reinterpret_cast<const char*>(&r.Address),
+                                          sizeof r.Address, afInet, r.Buffer, sizeof r.Buffer);
+      case lkServByName:
+        return ws.WSAAsyncGetServByName()(wnd, IPM_LOOKUP_DONE, r.Name.c_str(), r.Protocol.c_str(), r.Buffer,
+                                          sizeof r.Buffer);
+      default:
+        return ws.WSAAsyncGetServByPort()(wnd, IPM_LOOKUP_DONE, static_cast<int>(r.Address), r.Protocol.c_str(),
+                                          r.Buffer, sizeof r.Buffer);
+    }
+  });
+  if (handle == 0) throw EIpWinSockError(ws.WSAGetLastError()(), LookupKindName(kind));
+  return handle;
+}
+
+uintptr_t TIpSockControl::LookupAddress(const String& host) {
+  auto record = std::make_unique<TIpLookupRecord>();
+  record->Kind = lkHostByName;
+  record->Name = host;
+  return StartLookup(std::move(record));
+}
+
+uintptr_t TIpSockControl::LookupName(uint32_t address) {
+  auto record = std::make_unique<TIpLookupRecord>();
+  record->Kind = lkHostByAddr;
+  record->Address = address;
+  return StartLookup(std::move(record));
+}
+
+uintptr_t TIpSockControl::LookupPort(const String& service, const String& protocol) {
+  auto record = std::make_unique<TIpLookupRecord>();
+  record->Kind = lkServByName;
+  record->Name = service;
+  record->Protocol = protocol;
+  return StartLookup(std::move(record));
+}
+
+uintptr_t TIpSockControl::LookupService(uint16_t port, const String& protocol) {
+  auto record = std::make_unique<TIpLookupRecord>();
+  record->Kind = lkServByPort;
+  record->Address = HostToNetShort(port);  // the platform wants the port in network order
+  record->Protocol = protocol;
+  return StartLookup(std::move(record));
+}
+
+void TIpSockControl::LookupDone(TMessage& message) {
+  message.Result = 0;
+  // The record is freed when this returns, also when a hook raises.
+  std::unique_ptr<TIpLookupRecord> record = PendingLookups.Take(message.WParam);
+  if (!record) return;
+  const int error = static_cast<int>((static_cast<uint32_t>(message.LParam) >> 16) & 0xFFFF);
+  if (error != 0) {
+    NotifyErrorReply(record->Handle, error,
+                     Format(SWinSockErrorFormat, {error, ErrorText(error), LookupKindName(record->Kind)}));
+    return;
+  }
+  const auto* host = reinterpret_cast<const THostEnt*>(record->Buffer);
+  const auto* service = reinterpret_cast<const TServEnt*>(record->Buffer);
+  switch (record->Kind) {
+    case lkHostByName: DoLookupAddress(record->Handle, HostEntAddress(host, 0)); break;
+    case lkHostByAddr: DoLookupName(record->Handle, HostEntName(host)); break;
+    case lkServByName: DoLookupPort(record->Handle, ServEntPort(service)); break;
+    case lkServByPort: DoLookupService(record->Handle, ServEntName(service)); break;
+    default: break;
+  }
 }
 
 void TIpSockControl::SetTimerInterval(uint32_t value) {
@@ -128,23 +242,41 @@ void TIpSockControl::SetSocketKind(uint8_t kind) {
   }
 }
 
-void TIpSockControl::DoLookupAddress(uintptr_t, uint32_t) {}
+void TIpSockControl::DoLookupAddress(uintptr_t handle, uint32_t address) {
+  if (OnLookupAddress) OnLookupAddress(this, handle, address);
+}
 
 void TIpSockControl::NotifyError(TSocket socket, int errCode, const String& errStr) {
   if (OnError) OnError(this, socket, errCode, errStr);
 }
 
 void TIpSockControl::NotifyErrorReply(uintptr_t handle, int errCode, const String& errStr) {
-  if (OnErrorReply) OnErrorReply(this, static_cast<uint32_t>(handle), errCode, errStr);
+  if (OnErrorReply) OnErrorReply(this, handle, errCode, errStr);
 }
 
-void TIpSockControl::DoIdleTimeout(TSocket, bool&) {}
-void TIpSockControl::DoItemSent(TSocket, int, int) {}
-void TIpSockControl::DoLookupName(uintptr_t, const String&) {}
-void TIpSockControl::DoLookupPort(uintptr_t, uint16_t) {}
+void TIpSockControl::DoIdleTimeout(TSocket socket, bool& reset) {
+  if (OnIdleTimeout) OnIdleTimeout(this, socket, reset);
+}
+
+void TIpSockControl::DoItemSent(TSocket socket, int handle, int remaining) {
+  if (OnItemSent) OnItemSent(this, socket, handle, remaining);
+}
+
+void TIpSockControl::DoLookupName(uintptr_t handle, const String& name) {
+  if (OnLookupName) OnLookupName(this, handle, name);
+}
+
+void TIpSockControl::DoLookupPort(uintptr_t handle, uint16_t port) {
+  if (OnLookupPort) OnLookupPort(this, handle, port);
+}
+
 void TIpSockControl::DoReadLine(TSocket, const String&) {}
-void TIpSockControl::DoLookupService(uintptr_t, const String&) {}
-void TIpSockControl::DoStatus(TSocket, uint8_t) {}
+
+void TIpSockControl::DoLookupService(uintptr_t handle, const String& name) {
+  if (OnLookupService) OnLookupService(this, handle, name);
+}
+
+void TIpSockControl::DoStatus(TSocket, uint8_t, const TIpConnRec&) {}
 void TIpSockControl::NotifyAccept(TSocket) {}
 
 void TIpSockControl::NotifyClose(TSocket socket) {
@@ -211,6 +343,7 @@ void TIpSockControl::WndProc(TMessage& message) {
 
 bool TIpSockControl::Dispatch(TMessage& message) {
   switch (message.Msg) {
+    case IPM_LOOKUP_DONE: LookupDone(message); return true;
     case IPM_SOCKET_EVENT: SocketEvent(message); return true;
     case IPM_SOCKET_FREE: FreeSocket(static_cast<TSocket>(message.WParam)); return true;
     case IPM_SEND_WINDOW_SIZE:

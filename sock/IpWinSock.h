@@ -97,13 +97,17 @@ class TIpWinSockAccess : public TIpBaseAccess {
   TFnSetSockOpt SetSockOpt();
   TFnShutdown Shutdown();
   TFnSocket Socket();
+  TFnWSAAsyncGetHostByAddr WSAAsyncGetHostByAddr();
+  TFnWSAAsyncGetHostByName WSAAsyncGetHostByName();
+  TFnWSAAsyncGetServByName WSAAsyncGetServByName();
+  TFnWSAAsyncGetServByPort WSAAsyncGetServByPort();
   TFnWSAAsyncSelect WSAAsyncSelect();
   TFnWSACancelAsyncRequest WSACancelAsyncRequest();
   TFnWSACleanup WSACleanup();
   TFnWSAGetLastError WSAGetLastError();
   TFnWSAStartup WSAStartup();
 
-  static constexpr int kEntryCount = 25;
+  static constexpr int kEntryCount = 29;
   // The entry-point names in table order (alphabetical by WinSock name).
   static const char* const EntryNames[kEntryCount];
 

@@ -64,7 +64,7 @@ class SockControl : public ::testing::Test {
       Errors.emplace_back(socket, code, text);
     };
   }
-  void Post(uint32_t msg, uint32_t wparam, int32_t lparam) {
+  void Post(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
     WindowSystem().Post(C.WindowHandle(), msg, wparam, lparam);
     Platform.ProcessMessages();
   }
@@ -362,6 +362,203 @@ TEST_F(SockControl, AttachedWindowsAndDestructionStopsTheTimer) {
     EXPECT_EQ(temp.AttachedWindows, std::vector<THandle>{0x78});
   }
   EXPECT_TRUE(Platform.TimersOf(wnd).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// What the lookup events reported, as text: "address 0x..", "name ..", "port ..", "service ..",
+// "error <code> <text>", each with its handle.
+struct LookupControl : SockControl {
+  std::vector<std::pair<uintptr_t, String>> Results;
+  void SetUp() override {
+    SockControl::SetUp();
+    auto keep = [this](uintptr_t handle, const String& what) { Results.emplace_back(handle, what); };
+    C.OnLookupAddress = [this, keep](TObject* sender, uintptr_t h, uint32_t a) {
+      EXPECT_EQ(sender, &C);
+      char text[16];
+      std::snprintf(text, sizeof text, "%08X", a);
+      keep(h, String("address ") + text);
+    };
+    C.OnLookupName = [keep](TObject*, uintptr_t h, const String& n) { keep(h, "name " + n); };
+    C.OnLookupPort = [keep](TObject*, uintptr_t h, uint16_t p) { keep(h, "port " + std::to_string(p)); };
+    C.OnLookupService = [keep](TObject*, uintptr_t h, const String& n) { keep(h, "service " + n); };
+    C.OnErrorReply = [this, keep](TObject* sender, uintptr_t h, int code, const String& text) {
+      EXPECT_EQ(sender, &C);
+      keep(h, "error " + std::to_string(code) + " " + text);
+    };
+    WinSock.Fake.Hosts["localhost"] = {0x0100007F};
+    WinSock.Fake.Hosts["gateway.example"] = {0x0101A8C0, 0x0201A8C0};
+    WinSock.Fake.Services["ntp/udp"] = 123;
+    WinSock.Fake.Services["http/tcp"] = 80;
+  }
+  // Starts one lookup of each kind by its row's number.
+  uintptr_t Start(int kind, const String& name, uint32_t number, const String& protocol) {
+    switch (kind) {
+      case 0: return C.LookupAddress(name);
+      case 1: return C.LookupName(number);
+      case 2: return C.LookupPort(name, protocol);
+      default: return C.LookupService(static_cast<uint16_t>(number), protocol);
+    }
+  }
+};
+
+TEST_F(LookupControl, EachKindCompletesThroughItsEvent) {
+  struct Row {
+    int Kind;
+    const char* Name;
+    uint32_t Number;
+    const char* Protocol;
+    uint32_t Passed;  // the number as the platform receives it
+    const char* Result;
+  };
+  const Row rows[] = {
+      {0, "localhost", 0, "", 0, "address 0100007F"},
+      {0, "gateway.example", 0, "", 0, "address 0101A8C0"},  // the first of two
+      {1, "", 0x0201A8C0, "", 0x0201A8C0, "name gateway.example"},
+      {2, "ntp", 0, "udp", 0, "port 123"},
+      {3, "", 80, "tcp", 0x5000, "service http"},  // the port in network order
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Result);
+    Results.clear();
+    uintptr_t handle = Start(row.Kind, row.Name, row.Number, row.Protocol);
+    ASSERT_EQ(WinSock.Fake.AsyncLookups.size(), 1u);
+    const auto& started = WinSock.Fake.AsyncLookups[0];
+    EXPECT_EQ(started.Handle, handle);
+    EXPECT_EQ(started.Window, C.WindowHandle());
+    EXPECT_EQ(started.Message, IPM_LOOKUP_DONE);
+    EXPECT_EQ(started.Kind, row.Kind);
+    EXPECT_EQ(started.Name, row.Name);
+    EXPECT_EQ(started.Protocol, row.Protocol);
+    EXPECT_EQ(started.Number, row.Passed);
+    EXPECT_EQ(started.BufferLength, 1024);
+    EXPECT_EQ(C.PendingLookups.Handles(), std::vector<uintptr_t>{handle});
+    WinSock.Fake.CompleteLookup(handle);
+    Platform.ProcessMessages();
+    EXPECT_EQ(Results, (std::vector<std::pair<uintptr_t, String>>{{handle, row.Result}}));
+    EXPECT_EQ(C.PendingLookups.Count(), 0u);
+  }
+}
+
+TEST_F(LookupControl, AFailedLookupReachesOnErrorReplyWithItsApiName) {
+  struct Row {
+    int Kind;
+    const char* Name;
+    uint32_t Number;
+    int Error;  // 0: the fake's own answer for an unknown entry
+    const char* Result;
+  };
+  const Row rows[] = {
+      {0, "nowhere.example", 0, 0, "error 11001 WinSock Error (11001): Host not found, on API 'WsaAsyncGetHostByName'"},
+      {1, "", 0x0A00000A, 0, "error 11001 WinSock Error (11001): Host not found, on API 'WsaAsyncGetHostByAddr'"},
+      {2, "gopher", 0, 0,
+       "error 11004 WinSock Error (11004): Valid name, no data record of requested type, on API "
+       "'WsaAsyncGetServByName'"},
+      {3, "", 7, 10055, "error 10055 WinSock Error (10055): No buffer space available, on API 'WsaAsyncGetServByPort'"},
+      {0, "localhost", 0, 10111, "error 10111 WinSock Error (10111): Lookup cancelled, on API 'WsaAsyncGetHostByName'"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Result);
+    Results.clear();
+    uintptr_t handle = Start(row.Kind, row.Name, row.Number, "tcp");
+    WinSock.Fake.CompleteLookup(handle, row.Error);
+    Platform.ProcessMessages();
+    EXPECT_EQ(Results, (std::vector<std::pair<uintptr_t, String>>{{handle, row.Result}}));
+    EXPECT_EQ(C.PendingLookups.Count(), 0u);
+  }
+}
+
+TEST_F(LookupControl, ACompletionFindsItsOwnRecordAmongSeveral) {
+  uintptr_t first = C.LookupAddress("localhost");
+  uintptr_t second = C.LookupService(123, "udp");
+  uintptr_t third = C.LookupAddress("gateway.example");
+  WinSock.Fake.CompleteLookup(second);
+  Platform.ProcessMessages();
+  EXPECT_EQ(C.PendingLookups.Handles(), (std::vector<uintptr_t>{first, third}));
+  WinSock.Fake.CompleteLookup(third);
+  WinSock.Fake.CompleteLookup(first);
+  Platform.ProcessMessages();
+  EXPECT_EQ(Results, (std::vector<std::pair<uintptr_t, String>>{
+                         {second, "service ntp"}, {third, "address 0101A8C0"}, {first, "address 0100007F"}}));
+}
+
+TEST_F(LookupControl, ACompletionOfAnUnknownHandleChangesNothing) {
+  uintptr_t pending = C.LookupAddress("localhost");
+  for (uintptr_t stray : {pending + 1, uintptr_t(0)}) {
+    Post(IPM_LOOKUP_DONE, stray, 0);
+    Post(IPM_LOOKUP_DONE, stray, 11001 << 16);
+  }
+  EXPECT_TRUE(Results.empty());
+  EXPECT_EQ(C.PendingLookups.Handles(), std::vector<uintptr_t>{pending});
+  // The same handle twice: only the first completion counts.
+  WinSock.Fake.CompleteLookup(pending);
+  Platform.ProcessMessages();
+  Post(IPM_LOOKUP_DONE, pending, 0);
+  EXPECT_EQ(Results.size(), 1u);
+}
+
+TEST_F(LookupControl, AHookThatRaisesStillFreesTheRecord) {
+  C.OnLookupAddress = [](TObject*, uintptr_t, uint32_t) { throw Exception("handler failed"); };
+  C.OnErrorReply = [](TObject*, uintptr_t, int, const String&) { throw Exception("error handler failed"); };
+  uintptr_t ok = C.LookupAddress("localhost");
+  uintptr_t failing = C.LookupAddress("nowhere.example");
+  WinSock.Fake.CompleteLookup(ok);
+  EXPECT_THROW(Platform.ProcessMessages(), Exception);  // no guard of its own: on to the message loop
+  EXPECT_EQ(C.PendingLookups.Handles(), std::vector<uintptr_t>{failing});
+  WinSock.Fake.CompleteLookup(failing);
+  EXPECT_THROW(Platform.ProcessMessages(), Exception);
+  EXPECT_EQ(C.PendingLookups.Count(), 0u);
+}
+
+TEST_F(LookupControl, ALookupThatCannotStartRaisesAndKeepsNothing) {
+  WinSock.Fake.AsyncStartError = 10055;
+  try {
+    C.LookupPort("ntp", "udp");
+    FAIL() << "no exception";
+  } catch (const EIpWinSockError& e) {
+    EXPECT_EQ(e.ErrorCode(), 10055);
+    EXPECT_EQ(e.Message(), "WinSock Error (10055): No buffer space available, on API 'WsaAsyncGetServByName'");
+  }
+  EXPECT_EQ(C.PendingLookups.Count(), 0u);
+}
+
+TEST_F(LookupControl, DestructionCancelsPendingLookupsLastToFirst) {
+  std::vector<uintptr_t> handles;
+  {
+    Control doomed(nullptr);
+    handles = {doomed.LookupAddress("localhost"), doomed.LookupName(0x0100007F), doomed.LookupPort("ntp", "udp")};
+    WinSock.Fake.CompleteLookup(handles[1]);  // completed, but its message is not handled yet
+  }
+  EXPECT_EQ(WinSock.Fake.Cancelled, (std::vector<uintptr_t>{handles[2], handles[1], handles[0]}));
+  EXPECT_TRUE(WinSock.Fake.AsyncLookups.empty());
+  Platform.ProcessMessages();  // the late completion finds no window
+  EXPECT_TRUE(Results.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SockControl, IdleTimeoutAndItemSentHooksRaiseTheirEvents) {
+  bool reset = false;
+  C.DoIdleTimeout(5, reset);  // unassigned: skipped, Reset untouched
+  EXPECT_FALSE(reset);
+  std::vector<String> seen;
+  C.OnIdleTimeout = [&](TObject* sender, TSocket socket, bool& r) {
+    EXPECT_EQ(sender, &C);
+    seen.push_back("idle " + std::to_string(socket) + (r ? " reset" : " kept"));
+    r = true;
+  };
+  C.OnItemSent = [&](TObject* sender, TSocket socket, int handle, int remaining) {
+    EXPECT_EQ(sender, &C);
+    seen.push_back("sent " + std::to_string(socket) + " " + std::to_string(handle) + " " + std::to_string(remaining));
+  };
+  C.DoIdleTimeout(5, reset);
+  EXPECT_TRUE(reset);  // the handler's answer comes back
+  C.DoItemSent(6, 3, 2);
+  EXPECT_EQ(seen, (std::vector<String>{"idle 5 kept", "sent 6 3 2"}));
 }
 
 }  // namespace
