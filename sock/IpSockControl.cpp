@@ -270,7 +270,53 @@ void TIpSockControl::DoLookupPort(uintptr_t handle, uint16_t port) {
   if (OnLookupPort) OnLookupPort(this, handle, port);
 }
 
-void TIpSockControl::DoReadLine(TSocket, const String&) {}
+void TIpSockControl::DoReadLine(TSocket socket, const String& line) {
+  if (DirectLineEvents) {
+    if (OnReadLine) OnReadLine(this, socket, line);
+    return;
+  }
+  std::lock_guard guard(FLinesLock);
+  FLines.push_back({socket, line});
+  WakeLineDelivery();
+}
+
+void TIpSockControl::WakeLineDelivery() {
+  if (FLineWakeup || FLines.empty()) return;
+  // A refused post (a full message queue) leaves the lines queued; the next line or the next
+  // timer tick tries again.
+  FLineWakeup = WindowSystem().Post(WindowHandle(), IPM_LINE_READY, 0, 0);
+}
+
+void TIpSockControl::LinesReady() {
+  size_t due;
+  {
+    std::lock_guard guard(FLinesLock);
+    // Lines queued from here on wait for the wake-up posted at the end: the handlers get no
+    // lines queued by their own work before other messages have had their turn.
+    FLineWakeup = true;
+    due = FLines.size();
+  }
+  // Whatever ends the delivery, a handler that raised included, lines still queued get their
+  // wake-up.
+  struct Rearm {
+    TIpSockControl& Control;
+    ~Rearm() {
+      std::lock_guard guard(Control.FLinesLock);
+      Control.FLineWakeup = false;
+      Control.WakeLineDelivery();
+    }
+  } rearm{*this};
+  for (; due > 0; --due) {
+    TQueuedLine line;
+    {
+      std::lock_guard guard(FLinesLock);
+      if (FLines.empty()) break;
+      line = std::move(FLines.front());
+      FLines.pop_front();
+    }
+    if (OnReadLine) OnReadLine(this, line.Socket, line.Line);
+  }
+}
 
 void TIpSockControl::DoLookupService(uintptr_t handle, const String& name) {
   if (OnLookupService) OnLookupService(this, handle, name);
@@ -303,6 +349,10 @@ void TIpSockControl::NotifyWrite(TSocket socket) {
 }
 
 void TIpSockControl::DoTimer() {
+  {
+    std::lock_guard guard(FLinesLock);
+    WakeLineDelivery();  // lines whose wake-up could not be posted
+  }
   uint32_t now = SystemApi().GetTickCount();
   uint32_t elapsed = now < FLastTick ? (0xFFFFFFFFu - FLastTick) + now : now - FLastTick;
   FLastTick = now;
@@ -345,6 +395,10 @@ bool TIpSockControl::Dispatch(TMessage& message) {
   switch (message.Msg) {
     case IPM_LOOKUP_DONE: LookupDone(message); return true;
     case IPM_SOCKET_EVENT: SocketEvent(message); return true;
+    case IPM_LINE_READY:
+      message.Result = 0;
+      LinesReady();
+      return true;
     case IPM_SOCKET_FREE: FreeSocket(static_cast<TSocket>(message.WParam)); return true;
     case IPM_SEND_WINDOW_SIZE:
       if (TIpSocket* s = FindSocket(static_cast<TSocket>(message.WParam), false)) s->SendWindowSize();

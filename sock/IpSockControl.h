@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -284,9 +285,17 @@ class TIpSockControl : public TIpBaseComponent {
   void HandleException(const std::exception& e);
   // IPM_LOOKUP_DONE: the result or the error of a pending lookup.
   void LookupDone(TMessage& message);
+  // IPM_LINE_READY: delivers the lines queued when the wake-up came, in order.
+  void LinesReady();
 
  private:
+  struct TQueuedLine {
+    TSocket Socket;
+    String Line;
+  };
   uintptr_t StartLookup(std::unique_ptr<TIpLookupRecord> record);
+  // Posts the wake-up for queued lines unless one is outstanding; under FLinesLock.
+  void WakeLineDelivery();
 
   std::unique_ptr<TIpDebugLog> FDebugLog;
   std::unique_ptr<TIpEventLog> FEventLog;
@@ -297,4 +306,9 @@ class TIpSockControl : public TIpBaseComponent {
   int FSocketType = 0;
   uint32_t FTimerInterval = 0;
   uint32_t FLastTick = 0;
+  // Lines waiting for OnReadLine, oldest first, with at most one IPM_LINE_READY outstanding:
+  // one message per line would outrun the system's quota of posted messages.
+  std::mutex FLinesLock;
+  std::deque<TQueuedLine> FLines;
+  bool FLineWakeup = false;  // a wake-up is posted, or its delivery is running
 };

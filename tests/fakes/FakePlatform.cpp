@@ -35,6 +35,7 @@ std::unique_ptr<TMessageWindow> TFakePlatform::CreateMessageWindow(TWndMethod ha
 
 bool TFakePlatform::Post(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   if (RefusedPost != 0 && msg == RefusedPost) return false;
+  if (FQueue.size() >= PostQuota) return false;
   if (!FWindows.count(wnd)) {
     ForeignPosts.push_back({wnd, msg, wparam, lparam});
     return wnd != 0;
@@ -60,6 +61,11 @@ uint32_t TFakePlatform::RegisterMessage(const String& name) {
   uint32_t number = 0xC000 + static_cast<uint32_t>(FRegistered.size());
   FRegistered[name] = number;
   return number;
+}
+
+size_t TFakePlatform::Queued(uint32_t msg) const {
+  return static_cast<size_t>(
+      std::count_if(FQueue.begin(), FQueue.end(), [&](const Posted& p) { return p.Msg == msg; }));
 }
 
 void TFakePlatform::ProcessMessages() {

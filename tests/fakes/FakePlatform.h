@@ -36,7 +36,11 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   std::function<void()> DuringMessageBox;
   bool TimersRefused = false;  // SetTimer fails
   uint32_t RefusedPost = 0;    // posting this message fails (as with a full message queue)
-  int QuitCode = -1;           // PostQuitMessage's code, -1 before it
+  // The system's quota of posted messages waiting for one thread: posting fails beyond it.
+  size_t PostQuota = 10000;
+  // Messages of this number posted and not yet dispatched.
+  size_t Queued(uint32_t msg) const;
+  int QuitCode = -1;  // PostQuitMessage's code, -1 before it
   // Messages posted to windows that are not fake message windows (e.g. attached windows).
   struct Posted {
     THandle Wnd;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -559,6 +560,117 @@ TEST_F(SockControl, IdleTimeoutAndItemSentHooksRaiseTheirEvents) {
   EXPECT_TRUE(reset);  // the handler's answer comes back
   C.DoItemSent(6, 3, 2);
   EXPECT_EQ(seen, (std::vector<String>{"idle 5 kept", "sent 6 3 2"}));
+}
+
+}  // namespace
+
+namespace {
+
+// Lines as OnReadLine received them: "<socket>:<text>".
+struct LineControl : SockControl {
+  std::vector<String> Lines;
+  std::function<void(const String&)> During;  // runs inside OnReadLine
+  void SetUp() override {
+    SockControl::SetUp();
+    C.OnReadLine = [this](TObject* sender, TSocket socket, const String& line) {
+      EXPECT_EQ(sender, &C);
+      Lines.push_back(std::to_string(socket) + ":" + line);
+      if (During) During(line);
+    };
+  }
+  size_t Wakeups() const { return Platform.Queued(IPM_LINE_READY); }
+};
+
+TEST_F(LineControl, TwentyThousandLinesQueuedAtOnceAllArriveInOrder) {
+  std::vector<String> expected;
+  size_t mostWakeups = 0;
+  for (int i = 0; i < 20000; ++i) {
+    String line = "line " + std::to_string(i);
+    C.DoReadLine(7, line);
+    expected.push_back("7:" + line);
+    mostWakeups = std::max(mostWakeups, Wakeups());
+  }
+  EXPECT_EQ(mostWakeups, 1u);
+  EXPECT_TRUE(Lines.empty());  // nothing before the wake-up is handled
+  Platform.ProcessMessages();
+  EXPECT_EQ(Lines.size(), expected.size());
+  EXPECT_TRUE(Lines == expected);
+  EXPECT_EQ(Wakeups(), 0u);
+}
+
+TEST_F(LineControl, EmptyLinesAndSocketsTravelWithTheirLine) {
+  C.DoReadLine(7, "first");
+  C.DoReadLine(8, "");
+  C.DoReadLine(7, String("with\0zero", 9));
+  C.DoReadLine(8, "last");
+  Platform.ProcessMessages();
+  EXPECT_EQ(Lines, (std::vector<String>{"7:first", "8:", "7:" + String("with\0zero", 9), "8:last"}));
+}
+
+TEST_F(LineControl, DirectLineEventsDeliverAtOnce) {
+  C.DirectLineEvents = true;
+  C.DoReadLine(3, "now");
+  EXPECT_EQ(Lines, std::vector<String>{"3:now"});
+  EXPECT_EQ(Wakeups(), 0u);
+}
+
+TEST_F(LineControl, LinesWithoutAHandlerAreConsumed) {
+  C.OnReadLine = nullptr;
+  C.DoReadLine(3, "unheard");
+  Platform.ProcessMessages();
+  C.OnReadLine = [this](TObject*, TSocket s, const String& l) { Lines.push_back(std::to_string(s) + ":" + l); };
+  C.DoReadLine(3, "heard");
+  Platform.ProcessMessages();
+  EXPECT_EQ(Lines, std::vector<String>{"3:heard"});
+}
+
+TEST_F(LineControl, AHandlerThatRaisesLosesAndReordersNothing) {
+  During = [](const String& line) {
+    if (line == "b" || line == "d") throw Exception("handler failed at " + line);
+  };
+  for (const char* l : {"a", "b", "c", "d", "e"}) C.DoReadLine(1, l);
+  try {
+    Platform.ProcessMessages();
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "handler failed at b");  // on to the message loop
+  }
+  EXPECT_EQ(Wakeups(), 1u);  // the rest wait for their wake-up
+  EXPECT_THROW(Platform.ProcessMessages(), Exception);
+  Platform.ProcessMessages();
+  EXPECT_EQ(Lines, (std::vector<String>{"1:a", "1:b", "1:c", "1:d", "1:e"}));
+  EXPECT_EQ(Wakeups(), 0u);
+}
+
+TEST_F(LineControl, LinesQueuedByAHandlerComeAfterThoseBeforeThem) {
+  During = [this](const String& line) {
+    if (line.size() < 3) C.DoReadLine(2, line + "+");  // the handler's work brings more lines
+    EXPECT_LE(Wakeups(), 1u);
+  };
+  for (const char* l : {"a", "b"}) C.DoReadLine(1, l);
+  Platform.ProcessMessages();
+  EXPECT_EQ(Lines, (std::vector<String>{"1:a", "1:b", "2:a+", "2:b+", "2:a++", "2:b++"}));
+}
+
+TEST_F(LineControl, LinesStillQueuedAtDestructionAreFreedNotDelivered) {
+  {
+    Control doomed(nullptr);
+    doomed.OnReadLine = [this](TObject*, TSocket, const String& l) { Lines.push_back(l); };
+    for (int i = 0; i < 100; ++i) doomed.DoReadLine(4, String(100, 'x'));
+  }
+  Platform.ProcessMessages();  // the wake-up finds no window
+  EXPECT_TRUE(Lines.empty());
+}
+
+TEST_F(LineControl, ARefusedWakeUpIsPostedAgainOnTheNextTimerTick) {
+  Platform.RefusedPost = IPM_LINE_READY;
+  C.DoReadLine(5, "one");
+  C.DoReadLine(5, "two");
+  Platform.RefusedPost = 0;
+  Platform.ProcessMessages();
+  EXPECT_TRUE(Lines.empty());
+  Platform.Advance(500);
+  EXPECT_EQ(Lines, (std::vector<String>{"5:one", "5:two"}));
 }
 
 }  // namespace
