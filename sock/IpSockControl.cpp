@@ -37,7 +37,46 @@ TIpSockControl::~TIpSockControl() {
 }
 
 void TIpSockControl::FormatDataEntry(int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length, String& Text) {
-  TIpBaseComponent::FormatDataEntry(Socket, Kind, Data, Length, Text);
+  // The data kinds that socket objects log with this class as their formatter.
+  constexpr uint32_t kReadData = 0x80000001, kWriteData = 0x80000002, kRecvApi = 0x80000003, kSendApi = 0x80000004;
+  const char* unit = Length == 1 ? "byte" : "bytes";
+  switch (Kind) {
+    case kReadData: Text = Format("Read - %d %s read from socket %d\r\n", {Length, unit, Socket}); break;
+    case kWriteData: Text = Format("Write - %d %s written to socket %d\r\n", {Length, unit, Socket}); break;
+    case kRecvApi: Text = Format("[%d] Recv API: %d %s read\r\n", {Socket, Length, unit}); break;
+    case kSendApi: Text = Format("[%d] Send API: %d %s written\r\n", {Socket, Length, unit}); break;
+    default: return;  // nothing of ours: the text stays as it was handed in
+  }
+  Text += HexDump(Data, Length);
+}
+
+String TIpSockControl::HexDump(const void* Data, uint32_t Length) {
+  static const char kTemplate[] = "  000000: 00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00 : 0000000000000000\r\n";
+  constexpr size_t kLine = sizeof kTemplate - 1;  // 79
+  static const char kHex[] = "0123456789ABCDEF";
+  const auto* bytes = static_cast<const uint8_t*>(Data);
+  String out;
+  out.reserve((Length + 15) / 16 * kLine);
+  for (uint32_t offset = 0; offset < Length; offset += 16) {
+    char line[kLine];
+    std::memcpy(line, kTemplate, kLine);
+    for (int digit = 0; digit < 6; ++digit) line[7 - digit] = kHex[(offset >> (4 * digit)) & 0xF];
+    for (uint32_t i = 0; i < 16; ++i) {
+      char* hex = line + (i < 8 ? 10 + 3 * i : 35 + 3 * (i - 8));
+      char* shown = line + 61 + i;
+      if (offset + i < Length) {
+        const uint8_t b = bytes[offset + i];
+        hex[0] = kHex[b >> 4];
+        hex[1] = kHex[b & 0xF];
+        *shown = b < 0x20 || b > 0x7E ? '.' : static_cast<char>(b);
+      } else {
+        hex[0] = hex[1] = ' ';
+        *shown = ' ';
+      }
+    }
+    out.append(line, kLine);
+  }
+  return out;
 }
 
 uintptr_t TIpPendingLookups::Start(std::unique_ptr<TIpLookupRecord> record,

@@ -674,3 +674,76 @@ TEST_F(LineControl, ARefusedWakeUpIsPostedAgainOnTheNextTimerTick) {
 }
 
 }  // namespace
+
+namespace {
+
+String Bytes(std::initializer_list<int> values) {
+  String out;
+  for (int v : values) out += static_cast<char>(v);
+  return out;
+}
+
+TEST(SockControlFormatter, DataEntriesAreAHeaderAndAHexDump) {
+  const String seventeen = "ABCDEFGHIJKLMNOPQ";
+  const String mixed =
+      Bytes({0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xFF, 0x30, 0x31, 0x0D, 0x0A, 0x09, 0x41, 0x61, 0x7A, 0x5A, 0x21});
+  struct Row {
+    uint32_t Kind;
+    int32_t Socket;
+    String Data;
+    String Expected;
+  };
+  const Row rows[] = {
+      {0x80000001, 300, seventeen,
+       "Read - 17 bytes read from socket 300\r\n"
+       "  000000: 41 42 43 44 45 46 47 48  49 4A 4B 4C 4D 4E 4F 50 : ABCDEFGHIJKLMNOP\r\n"
+       "  000010: 51                                               : Q               \r\n"},
+      {0x80000002, 5, String(1, '\0'),
+       "Write - 1 byte written to socket 5\r\n"
+       "  000000: 00                                               : .               \r\n"},
+      {0x80000003, 7, "", "[7] Recv API: 0 bytes read\r\n"},
+      {0x80000004, -1, mixed,
+       "[-1] Send API: 16 bytes written\r\n"
+       "  000000: 1F 20 7E 7F 80 FF 30 31  0D 0A 09 41 61 7A 5A 21 : . ~...01...AazZ!\r\n"},
+      {0x80000003, 9, "ab",
+       "[9] Recv API: 2 bytes read\r\n"
+       "  000000: 61 62                                            : ab              \r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Expected);
+    String text = "unchanged";
+    TIpSockControl::FormatDataEntry(row.Socket, row.Kind, row.Data.data(), static_cast<uint32_t>(row.Data.size()),
+                                    text);
+    EXPECT_EQ(text, row.Expected);
+  }
+}
+
+TEST(SockControlFormatter, OtherKindsLeaveTheTextAsItIs) {
+  for (uint32_t kind : {0u, 1u, 3u, 0x80000000u, 0x80000005u, 0xFFFFFFFFu}) {
+    String text = "handed in";
+    TIpSockControl::FormatDataEntry(1, kind, "xyz", 3, text);
+    EXPECT_EQ(text, "handed in") << kind;
+  }
+  // The control's class renders its sockets' entries.
+  TFakePlatform platform;
+  TFakeWinSockModule winsock;
+  TIpSockControl control(nullptr);
+  EXPECT_EQ(control.FormatterClass(), &TIpSockControl::FormatDataEntry);
+}
+
+TEST(SockControlFormatter, EveryDumpLineIs79CharactersWithUpperCaseOffsets) {
+  String data;
+  for (int i = 0; i < 161; ++i) data += static_cast<char>(i);
+  const String dump = TIpSockControl::HexDump(data.data(), static_cast<uint32_t>(data.size()));
+  ASSERT_EQ(dump.size(), 11u * 79u);
+  for (size_t line = 0; line < 11; ++line) EXPECT_EQ(dump.substr(line * 79 + 77, 2), "\r\n") << line;
+  EXPECT_EQ(dump.substr(9 * 79, 79),
+            "  000090: 90 91 92 93 94 95 96 97  98 99 9A 9B 9C 9D 9E 9F : ................\r\n");
+  EXPECT_EQ(dump.substr(10 * 79, 79),
+            "  0000A0: A0                                               : .               \r\n");
+  EXPECT_EQ(dump.substr(2 * 79, 79),
+            "  000020: 20 21 22 23 24 25 26 27  28 29 2A 2B 2C 2D 2E 2F :  !\"#$%&'()*+,-./\r\n");
+  EXPECT_EQ(TIpSockControl::HexDump("", 0), "");
+}
+
+}  // namespace
