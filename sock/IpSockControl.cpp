@@ -28,7 +28,14 @@ TIpSockControl::~TIpSockControl() {
     SetTimerInterval(0);
   } catch (...) {
   }
-  PendingLookups.CancelAll([](uintptr_t handle) { WinSockAccess->WSACancelAsyncRequest()(handle); });
+  PendingLookups.CancelAll([](std::unique_ptr<TIpLookupRecord> record) {
+    if (!WinSockAccess) return;
+    // A request that WinSock reports cancelled may still write its buffer (Wine's lookups run
+    // on to the end whatever the answer): its record stays until the library is unloaded. One
+    // that WinSock reports finished has written all it will.
+    if (WinSockAccess->WSACancelAsyncRequest()(record->Handle) == 0)
+      WinSockAccess->KeepUntilUnload(std::shared_ptr<TIpLookupRecord>(std::move(record)));
+  });
   AttachedWindows.clear();
   FDataInits.reset();
   FEventLog.reset();
@@ -99,13 +106,13 @@ std::unique_ptr<TIpLookupRecord> TIpPendingLookups::Take(uintptr_t handle) {
   return nullptr;
 }
 
-void TIpPendingLookups::CancelAll(const std::function<void(uintptr_t)>& cancel) {
+void TIpPendingLookups::CancelAll(const std::function<void(std::unique_ptr<TIpLookupRecord>)>& cancel) {
   std::lock_guard guard(FLock);
   while (!FRecords.empty()) {
     std::unique_ptr<TIpLookupRecord> record = std::move(FRecords.back());
     FRecords.pop_back();
     try {
-      cancel(record->Handle);
+      cancel(std::move(record));
     } catch (...) {
       // Without the library no request can be running either.
     }

@@ -146,9 +146,10 @@ class TIpPendingLookups {
   uintptr_t Start(std::unique_ptr<TIpLookupRecord> record, const std::function<uintptr_t(TIpLookupRecord&)>& start);
   // Removes the first record with this handle and hands it over; empty when there is none.
   std::unique_ptr<TIpLookupRecord> Take(uintptr_t handle);
-  // Under the lock, from the last record to the first: `cancel` with its handle, then the
-  // record is freed and removed (also when `cancel` raises).
-  void CancelAll(const std::function<void(uintptr_t)>& cancel);
+  // Under the lock, from the last record to the first: removes the record and hands it to
+  // `cancel`, which cancels the request and frees the record or keeps it elsewhere. Should
+  // `cancel` raise, the record is freed.
+  void CancelAll(const std::function<void(std::unique_ptr<TIpLookupRecord>)>& cancel);
   size_t Count() const;
   std::vector<uintptr_t> Handles() const;  // in the order the lookups started
 

@@ -133,6 +133,12 @@ TIpWinSockAccess::~TIpWinSockAccess() {
     FLoader.Free(FLibraryHandle);
     FLibraryHandle = 0;
   }
+  FKept.clear();
+}
+
+void TIpWinSockAccess::KeepUntilUnload(std::shared_ptr<void> block) {
+  TLockGuard guard(*this);
+  FKept.push_back(std::move(block));
 }
 
 void* TIpWinSockAccess::Entry(int index) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "base/IpUtils.h"
 #include "sock/WinSockTypes.h"
@@ -107,6 +109,10 @@ class TIpWinSockAccess : public TIpBaseAccess {
   TFnWSAGetLastError WSAGetLastError();
   TFnWSAStartup WSAStartup();
 
+  // Keeps a block that a cancelled request may still write into until the library is
+  // unloaded (the table's destruction).
+  void KeepUntilUnload(std::shared_ptr<void> block);
+
   static constexpr int kEntryCount = 29;
   // The entry-point names in table order (alphabetical by WinSock name).
   static const char* const EntryNames[kEntryCount];
@@ -118,6 +124,7 @@ class TIpWinSockAccess : public TIpBaseAccess {
   TLibraryLoader& FLoader;
   uintptr_t FLibraryHandle = 0;
   void* FEntries[kEntryCount] = {};
+  std::vector<std::shared_ptr<void>> FKept;
 };
 
 // The global table, created at start-up by TWinSockModule and freed at shutdown.

@@ -175,6 +175,7 @@ struct FakeWinSockEntries {
   static int IP_WINAPI CancelAsync(uintptr_t handle) {
     TFakeWinSock& f = F();
     f.Cancelled.push_back(handle);
+    if (!f.CancelStopsLookups) return 0;
     auto it = std::find_if(f.AsyncLookups.begin(), f.AsyncLookups.end(),
                            [&](const TFakeWinSock::AsyncLookup& l) { return l.Handle == handle; });
     if (it == f.AsyncLookups.end()) {

@@ -71,6 +71,9 @@ class TFakeWinSock final : public TLibraryLoader {
   std::vector<AsyncLookup> AsyncLookups;  // running, oldest first
   std::vector<uintptr_t> Cancelled;       // WSACancelAsyncRequest's handles, in call order
   int AsyncStartError = 0;                // starting a lookup fails with this code when not 0
+  // false: WSACancelAsyncRequest reports success and the lookup runs on all the same, and later
+  // writes its buffer and posts its completion (as Wine's does).
+  bool CancelStopsLookups = true;
   uintptr_t NextAsyncHandle = 0x500;
   // Completes a running lookup as WinSock does: writes the entry into the caller's buffer and
   // posts the completion (handle; length and error) to its window. The entry comes from Hosts

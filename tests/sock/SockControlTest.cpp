@@ -525,6 +525,19 @@ TEST_F(LookupControl, ALookupThatCannotStartRaisesAndKeepsNothing) {
   EXPECT_EQ(C.PendingLookups.Count(), 0u);
 }
 
+TEST_F(LookupControl, ALookupThatRunsOnAfterItsCancellationWritesNoFreedMemory) {
+  WinSock.Fake.CancelStopsLookups = false;
+  std::vector<uintptr_t> handles;
+  {
+    Control doomed(nullptr);
+    handles = {doomed.LookupAddress("localhost"), doomed.LookupService(123, "udp")};
+  }
+  EXPECT_EQ(WinSock.Fake.Cancelled, (std::vector<uintptr_t>{handles[1], handles[0]}));
+  for (uintptr_t h : handles) WinSock.Fake.CompleteLookup(h);  // writes into the lookups' buffers
+  Platform.ProcessMessages();
+  EXPECT_TRUE(Results.empty());
+}
+
 TEST_F(LookupControl, DestructionCancelsPendingLookupsLastToFirst) {
   std::vector<uintptr_t> handles;
   {
