@@ -169,6 +169,33 @@ TEST_F(SockControl, OtherMessagesAndTheSessionQuery) {
   EXPECT_EQ(WindowSystem().Send(C.WindowHandle(), 0x4321, 0, 0), 0);
 }
 
+TEST_F(SockControl, SocketFreeAndWindowSizeReachOnlyTheSocketOfTheirHandle) {
+  struct Row {
+    uint32_t Msg;
+    uintptr_t Socket;
+    std::vector<String> Log;  // what the control and its socket objects did
+    size_t SocketsLeft;
+  };
+  C.Add(4);
+  C.Add(5);
+  const Row rows[] = {
+      {IPM_SEND_WINDOW_SIZE, 5, {"SendWindowSize"}, 2},
+      {IPM_SEND_WINDOW_SIZE, 9, {}, 2},  // no socket object: ignored
+      {IPM_SOCKET_FREE, 5, {"FreeSocket"}, 1},
+      {IPM_SEND_WINDOW_SIZE, 5, {}, 1},  // freed: nothing left to send through
+      {IPM_SEND_WINDOW_SIZE, 4, {"SendWindowSize"}, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.Msg) + " " + std::to_string(row.Socket));
+    C.Log.clear();
+    Post(row.Msg, row.Socket, 0);
+    EXPECT_EQ(C.Log, row.Log);
+    EXPECT_EQ(C.Sockets.size(), row.SocketsLeft);
+  }
+  EXPECT_EQ(C.Sockets.count(4), 1u);
+  EXPECT_TRUE(Errors.empty());
+}
+
 TEST_F(SockControl, MessageParametersArriveAtPointerWidth) {
   // Messages carry pointers and socket handles, which are 64 bits wide on 64-bit Windows: a
   // handler must see the parameters exactly as they were posted or sent.
