@@ -20,6 +20,7 @@
 #include "app/resource.h"
 #include "base/IpUtils.h"
 #include "log/IpLog.h"
+#include "log/LogFile.h"
 #include "settings/AutoIni.h"
 #include "settings/FileOps.h"
 #include "settings/IniFile.h"

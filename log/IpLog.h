@@ -1,12 +1,13 @@
-// The debug log and the event log that every socket control owns. Both are switched off in
-// this program; they keep their settings (file name, buffer size, write mode, time-stamp
-// pattern) so that a control can be configured as it would be from a form resource.
+// The debug log and the event log that every socket control owns. The program switches both
+// off; they keep their settings (file name, buffer size, write mode, time-stamp pattern) so
+// that a control can be configured as it would be from a form resource.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 
 #include "toolkit/Classes.h"
+#include "toolkit/Platform.h"
 
 class TIpSockControl;
 
@@ -45,12 +46,22 @@ class TIpDebugLog : public TIpBaseLog {
   TIpWriteMode FWriteMode = wmOverwrite;
 };
 
+// One time-stamped line per connection event, appended to FileName as it happens; the file is
+// opened and closed for every line and never truncated.
 class TIpEventLog : public TIpBaseLog {
  public:
   using TIpBaseLog::TIpBaseLog;
   String DateTimeFormat() const;
   void SetDateTimeFormat(const String& value);
+  // Appends "<local date-time> <text>\r\n" when the log is enabled. Raises ELogFileError when
+  // the file cannot be opened or written; the file is closed either way.
+  void WriteEventString(const String& text);
 
  private:
   String FDateTimeFormat;
 };
+
+// Local time by a pattern: yyyy/yy year, mm/m month, dd/d day, hh/h hour (00-23), nn/n
+// minutes, ss/s seconds, zzz milliseconds (letters in either case); text in quotes and every
+// other character are copied. An empty pattern is taken as "yyyy.mm.dd hh:nn:ss".
+String FormatLogTime(const String& pattern, const TSystemTime& time);
