@@ -9,16 +9,24 @@
 #include "toolkit/Classes.h"
 #include "toolkit/Platform.h"
 
-class TIpSockControl;
+// What a log asks of the socket control that owns it: the texts of WinSock start-up, which
+// head the debug log's file. The control implements it; a log may also have no owner.
+class TIpLogOwner {
+ public:
+  virtual ~TIpLogOwner() = default;
+  virtual String WinSockDescription() const = 0;
+  virtual String WinSockStatus() const = 0;
+  virtual uint16_t WinSockVersion() const = 0;  // the version start-up agreed on, 0x0101 for 1.1
+};
 
 class TIpBaseLog : public TPersistent {
  public:
-  explicit TIpBaseLog(TIpSockControl* owner) : FOwner(owner) {}
+  explicit TIpBaseLog(TIpLogOwner* owner) : FOwner(owner) {}
   bool Enabled() const;
   virtual void SetEnabled(bool value);
   String FileName() const;
   virtual void SetFileName(const String& value);
-  TIpSockControl* Owner() const { return FOwner; }
+  TIpLogOwner* Owner() const { return FOwner; }
 
  protected:
   mutable std::recursive_mutex FLock;
@@ -26,14 +34,14 @@ class TIpBaseLog : public TPersistent {
  private:
   bool FEnabled = false;
   String FFileName;
-  TIpSockControl* FOwner;
+  TIpLogOwner* FOwner;
 };
 
 enum TIpWriteMode { wmOverwrite, wmAppend };
 
 class TIpDebugLog : public TIpBaseLog {
  public:
-  explicit TIpDebugLog(TIpSockControl* owner);
+  explicit TIpDebugLog(TIpLogOwner* owner);
   uint32_t BufferSize() const { return FBufferSize; }
   void SetBufferSize(uint32_t value) { FBufferSize = value; }
   TIpWriteMode WriteMode() const { return FWriteMode; }
@@ -45,6 +53,38 @@ class TIpDebugLog : public TIpBaseLog {
   uint32_t FBufferSize = 65536;
   TIpWriteMode FWriteMode = wmOverwrite;
 };
+
+// The texts of the debug log's file.
+
+// The name of this component set, which opens the file's first line.
+inline constexpr const char SComponentSetName[] = "Kairotsu IP Components";
+// The compiler that built the program, as the file's first line names it.
+String CompilerName();
+
+// The system's version record, as GetVersionExA fills it.
+struct TOsVersionInfo {
+  uint32_t PlatformId = 0;  // 0 Win32s, 1 Windows 9x, 2 Windows NT
+  uint32_t MajorVersion = 0;
+  uint32_t MinorVersion = 0;
+  String CSDVersion;  // the service-pack text, possibly empty
+};
+// The running system's record. The native build has no Windows version: its stand-in gives an
+// unknown platform, version 0.0.
+TOsVersionInfo QueryOsVersion();
+// "Windows NT 5.1 Service Pack 3": the platform, the major and minor version and the
+// service-pack text; a platform id other than 0, 1 and 2 reads "Unknown".
+String OperatingSystemText(const TOsVersionInfo& version);
+
+// The header of a new file: the component set, its version and the compiler, the operating
+// system, WinSock's description, negotiated version and status (empty texts and $0000 without
+// an owner), then a rule of "=" and an empty line.
+String DebugLogHeader(const TIpLogOwner* owner);
+// "0012.345 : " for 12345 ms: the milliseconds since the log was created, at least seven
+// digits, with a point after the fourth character.
+String LogTimePrefix(int32_t elapsedMs);
+// "[300] Telnet DO echo received." for a received DO of option 1 on socket 300. `direction` is
+// 1 for received, 2 for sent; `commandAndOption` is the command times 256 plus the option code.
+String TelnetLogText(int32_t socket, uint32_t direction, uint32_t commandAndOption);
 
 // One time-stamped line per connection event, appended to FileName as it happens; the file is
 // opened and closed for every line and never truncated.
