@@ -1,7 +1,188 @@
+#include <cstring>
+
 #include "base/IpUtils.h"
 #include "log/IpLog.h"
+#include "log/LogFile.h"
 
-TIpDebugLog::TIpDebugLog(TIpLogOwner* owner) : TIpBaseLog(owner) { SetFileName("debug.log"); }
+namespace {
+
+constexpr uint32_t kFirstScratchSize = 1024;
+
+void Put32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t Get32(const uint8_t* at) {
+  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
+
+}  // namespace
+
+TIpDebugLog::TIpDebugLog(TIpLogOwner* owner) : TIpBaseLog(owner), FStartTick(SystemApi().GetTickCount()) {
+  SetFileName("debug.log");
+}
+
+void TIpDebugLog::SetEnabled(bool value) {
+  std::lock_guard guard(FLock);
+  if (value) {
+    if (!FBuffer) FBuffer = std::make_unique_for_overwrite<uint8_t[]>(FBufferSize);
+    if (!FScratch) GrowScratch(kFirstScratchSize);
+    TIpBaseLog::SetEnabled(true);
+    AddLogEntry(nullptr, 0, deLogEnabled, nullptr, 0);
+  } else {
+    AddLogEntry(nullptr, 0, deLogDisabled, nullptr, 0);
+    TIpBaseLog::SetEnabled(false);
+  }
+}
+
+uint32_t TIpDebugLog::BufferSize() const {
+  std::lock_guard guard(FLock);
+  return FBufferSize;
+}
+
+void TIpDebugLog::SetBufferSize(uint32_t value) {
+  std::lock_guard guard(FLock);
+  if (value == FBufferSize) return;
+  FBuffer.reset();
+  FBuffer = std::make_unique_for_overwrite<uint8_t[]>(value);
+  FBufferSize = value;
+  FHead = FTail = 0;
+}
+
+TIpWriteMode TIpDebugLog::WriteMode() const {
+  std::lock_guard guard(FLock);
+  return FWriteMode;
+}
+
+void TIpDebugLog::SetWriteMode(TIpWriteMode value) {
+  std::lock_guard guard(FLock);
+  FWriteMode = value;
+}
+
+uint32_t TIpDebugLog::Head() const {
+  std::lock_guard guard(FLock);
+  return FHead;
+}
+
+uint32_t TIpDebugLog::Tail() const {
+  std::lock_guard guard(FLock);
+  return FTail;
+}
+
+uint32_t TIpDebugLog::ScratchSize() const {
+  std::lock_guard guard(FLock);
+  return FScratchSize;
+}
+
+void TIpDebugLog::GrowScratch(uint32_t size) {
+  if (FScratch && size <= FScratchSize) return;
+  FScratch.reset();
+  FScratch = std::make_unique_for_overwrite<uint8_t[]>(size);
+  FScratchSize = size;
+}
+
+uint32_t TIpDebugLog::BufferFree() const {
+  std::lock_guard guard(FLock);
+  if (FBufferSize == 0) return 0;
+  return FTail >= FHead ? FBufferSize - (FTail - FHead) - 1 : FHead - FTail - 1;
+}
+
+bool TIpDebugLog::BufferEmpty() const {
+  std::lock_guard guard(FLock);
+  return FHead == FTail;
+}
+
+void TIpDebugLog::ClearBuffer() {
+  std::lock_guard guard(FLock);
+  FHead = FTail = 0;
+}
+
+void TIpDebugLog::Store(const void* bytes, uint32_t count) {
+  auto* from = static_cast<const uint8_t*>(bytes);
+  uint32_t first = std::min(count, FBufferSize - FTail);
+  std::memcpy(FBuffer.get() + FTail, from, first);
+  std::memcpy(FBuffer.get(), from + first, count - first);
+  FTail = count - first != 0 ? count - first : FTail + first == FBufferSize ? 0 : FTail + first;
+}
+
+void TIpDebugLog::AddLogEntry(TIpFormatDataEntry FormatterClass, int32_t Socket, uint32_t Kind, const void* Data,
+                              uint32_t Length) {
+  std::lock_guard guard(FLock);
+  if (!Enabled()) return;
+  uint32_t tick = SystemApi().GetTickCount();
+  bool hasData = (Kind & deDataFollows) != 0;
+  uint32_t size = hasData ? HeaderSize + Length : HeaderSize;
+  if (!FBuffer || size > FBufferSize) return;
+  TIpLogEntry oldest;
+  while (BufferFree() < size)
+    if (!GetLogEntry(oldest)) break;
+  uint8_t header[HeaderSize];
+  Put32(header, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(FormatterClass)));
+  Put32(header + 4, tick);
+  Put32(header + 8, static_cast<uint32_t>(Socket));
+  Put32(header + 12, Kind);
+  Put32(header + 16, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Data)));
+  Put32(header + 20, Length);
+  Store(header, HeaderSize);
+  if (hasData && Length != 0) Store(Data, Length);
+}
+
+bool TIpDebugLog::GetLogEntry(TIpLogEntry& entry) {
+  std::lock_guard guard(FLock);
+  if (FHead == FTail) return false;
+  uint8_t header[HeaderSize];
+  uint32_t first = std::min(HeaderSize, FBufferSize - FHead);
+  std::memcpy(header, FBuffer.get() + FHead, first);
+  std::memcpy(header + first, FBuffer.get(), HeaderSize - first);
+  FHead = first < HeaderSize ? HeaderSize - first : FHead + HeaderSize == FBufferSize ? 0 : FHead + HeaderSize;
+  entry.FormatterClass = reinterpret_cast<TIpFormatDataEntry>(static_cast<uintptr_t>(Get32(header)));
+  entry.Tick = Get32(header + 4);
+  entry.Socket = static_cast<int32_t>(Get32(header + 8));
+  entry.Kind = Get32(header + 12);
+  entry.Data = reinterpret_cast<const void*>(static_cast<uintptr_t>(Get32(header + 16)));
+  entry.Length = Get32(header + 20);
+  if ((entry.Kind & deDataFollows) == 0) return true;
+  if (FHead + entry.Length > FBufferSize) {
+    GrowScratch(entry.Length);
+    first = FBufferSize - FHead;
+    std::memcpy(FScratch.get(), FBuffer.get() + FHead, first);
+    std::memcpy(FScratch.get() + first, FBuffer.get(), entry.Length - first);
+    entry.Data = FScratch.get();
+    FHead = entry.Length - first;
+  } else {
+    entry.Data = FBuffer.get() + FHead;
+    FHead += entry.Length;
+    if (FHead == FBufferSize) FHead = 0;
+  }
+  return true;
+}
+
+String TIpDebugLog::RenderEntry(const TIpLogEntry& entry) const {
+  String text;
+  if (entry.FormatterClass) {
+    entry.FormatterClass(entry.Socket, entry.Kind, entry.Data, entry.Length, text);
+    return text;
+  }
+  auto parameter = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry.Data));
+  switch (entry.Kind) {
+    case deString: return String(static_cast<const char*>(entry.Data), entry.Length);
+    case deLogEnabled: return "**** Logging Enabled\r\n";
+    case deLogDisabled: return "**** Logging Disabled\r\n";
+    case deTelnet: return TelnetLogText(entry.Socket, parameter, entry.Length);
+    default:
+      return Format("!!!! Unknown log entry : [%d][%8.8x][%8.8x][%8.8x]\r\n",
+                    {entry.Socket, entry.Kind, parameter, entry.Length});
+  }
+}
+
+void TIpDebugLog::WriteDebugLog() {
+  std::lock_guard guard(FLock);
+  TLogFile file(FileName(), FWriteMode == wmAppend ? TLogFileMode::Append : TLogFileMode::Replace);
+  if (file.Size() == 0) file.Write(DebugLogHeader(Owner()));
+  TIpLogEntry entry;
+  while (GetLogEntry(entry))
+    file.Write(LogTimePrefix(static_cast<int32_t>(entry.Tick - FStartTick)) + RenderEntry(entry) + "\r\n");
+}
 
 String CompilerName() {
 #if defined(__clang__)

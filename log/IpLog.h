@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
+#include "base/IpUtils.h"
 #include "toolkit/Classes.h"
 #include "toolkit/Platform.h"
 
@@ -39,19 +41,78 @@ class TIpBaseLog : public TPersistent {
 
 enum TIpWriteMode { wmOverwrite, wmAppend };
 
+// Kinds of debug-log entries. With bit 31 set, Length data bytes follow the entry's header.
+inline constexpr uint32_t deDataFollows = 0x80000000;
+inline constexpr uint32_t deLogEnabled = 1;       // logging was switched on
+inline constexpr uint32_t deLogDisabled = 2;      // logging was switched off
+inline constexpr uint32_t deTelnet = 3;           // Data: 1 received, 2 sent; Length: command * 256 + option
+inline constexpr uint32_t deString = 0x80000000;  // the data bytes are the text
+
+// One entry as it is read back from the ring.
+struct TIpLogEntry {
+  TIpFormatDataEntry FormatterClass = nullptr;  // nullptr: the log renders the entry itself
+  uint32_t Tick = 0;                            // the tick count when the entry was added
+  int32_t Socket = 0;
+  uint32_t Kind = 0;
+  // Data entries: the copy of the bytes, valid until the next add or take. Other kinds: the
+  // 32-bit parameter the entry was added with.
+  const void* Data = nullptr;
+  uint32_t Length = 0;
+};
+
+// A trace of socket traffic kept in memory as a ring of binary entries: adding one costs a
+// 24-byte header and a copy of its data. When the ring is full the oldest entries go. Nothing
+// is rendered until WriteDebugLog turns the buffered entries into text in a file.
 class TIpDebugLog : public TIpBaseLog {
  public:
+  static constexpr uint32_t HeaderSize = 24;
+
   explicit TIpDebugLog(TIpLogOwner* owner);
-  uint32_t BufferSize() const { return FBufferSize; }
-  void SetBufferSize(uint32_t value) { FBufferSize = value; }
-  TIpWriteMode WriteMode() const { return FWriteMode; }
-  void SetWriteMode(TIpWriteMode value) { FWriteMode = value; }
+
+  // Switching on allocates the ring (and a 1024-byte scratch buffer) the first time and adds a
+  // deLogEnabled entry every time; switching off adds a deLogDisabled entry if it was on.
+  void SetEnabled(bool value) override;
+  uint32_t BufferSize() const;
+  // A new size reallocates the ring and discards its entries; the same size changes nothing.
+  void SetBufferSize(uint32_t value);
+  TIpWriteMode WriteMode() const;
+  void SetWriteMode(TIpWriteMode value);
+
+  // Adds an entry while the log is enabled, discarding the oldest entries until it fits. An
+  // entry larger than the ring can hold is dropped.
+  void AddLogEntry(TIpFormatDataEntry FormatterClass, int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length);
+  // Takes the oldest entry out of the ring; false when the ring is empty.
+  bool GetLogEntry(TIpLogEntry& entry);
+  // Free bytes in the ring. One byte always stays free, so a full ring never looks empty.
+  uint32_t BufferFree() const;
+  bool BufferEmpty() const;
   // Whether entries are waiting to be written out.
-  bool HasEntries() const { return false; }
+  bool HasEntries() const { return !BufferEmpty(); }
+  void ClearBuffer();
+  // Writes every buffered entry to FileName as text and empties the ring. In wmAppend mode an
+  // existing file is continued; otherwise the file is replaced. An empty file first gets the
+  // header. Raises ELogFileError when the file cannot be opened or written.
+  void WriteDebugLog();
+
+  // Where the oldest entry starts and the next one goes, and the scratch buffer's size.
+  uint32_t Head() const;
+  uint32_t Tail() const;
+  uint32_t ScratchSize() const;
 
  private:
+  // Copies into the ring at Tail, continuing at offset 0 past the end; advances Tail.
+  void Store(const void* bytes, uint32_t count);
+  void GrowScratch(uint32_t size);
+  String RenderEntry(const TIpLogEntry& entry) const;
+
   uint32_t FBufferSize = 65536;
   TIpWriteMode FWriteMode = wmOverwrite;
+  std::unique_ptr<uint8_t[]> FBuffer;
+  uint32_t FHead = 0;
+  uint32_t FTail = 0;
+  std::unique_ptr<uint8_t[]> FScratch;
+  uint32_t FScratchSize = 0;
+  uint32_t FStartTick;
 };
 
 // The texts of the debug log's file.

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <filesystem>
+
 #include "base/IpUtils.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/TempFolder.h"
 #include "log/IpLog.h"
+#include "log/LogFile.h"
 
 namespace {
 
@@ -72,6 +78,268 @@ TEST(DebugLogTexts, HeaderWithAndWithoutOwner) {
                                         "Negotiated Version : $0101\r\n"
                                         "System Status : Running\r\n" +
                                         kRule);
+}
+
+// A log on the fake platform's virtual clock, writing into a folder of its own.
+struct DebugLogFixture : ::testing::Test {
+  TFakePlatform Platform;  // the log's start tick is Platform.Tick at its creation
+  TTempFolder Folder{"debuglog"};
+  TIpDebugLog Log{nullptr};
+  void SetUp() override { Log.SetFileName(Folder.File("debug.log")); }
+
+  // Adds a deString entry `ms` after the log's creation.
+  void AddText(uint32_t ms, const String& text) {
+    Platform.Tick = 1000 + ms;
+    Log.AddLogEntry(nullptr, 0, deString, text.data(), static_cast<uint32_t>(text.size()));
+  }
+  String Written() { return ReadBytes(Folder / "debug.log"); }
+};
+
+const String kHeader = DebugLogHeader(nullptr);
+
+TEST_F(DebugLogFixture, WrittenFileShowsEveryKindItRenders) {
+  Platform.Tick = 1000 + 12345;
+  Log.SetEnabled(true);
+  Platform.Tick = 1000 + 12350;
+  Log.AddLogEntry(nullptr, 300, deTelnet, reinterpret_cast<const void*>(uintptr_t{1}), 253 * 256 + 1);
+  AddText(12400, "plain text");
+  Platform.Tick = 1000 + 12500;
+  Log.AddLogEntry(nullptr, -2, 77, reinterpret_cast<const void*>(uintptr_t{0xABCDEF}), 0x1234);
+  Platform.Tick = 1000 + 12700;
+  Log.SetEnabled(false);
+  Log.WriteDebugLog();
+  EXPECT_EQ(Written(), kHeader +
+                           "0012.345 : **** Logging Enabled\r\n\r\n"
+                           "0012.350 : [300] Telnet DO echo received.\r\n"
+                           "0012.400 : plain text\r\n"
+                           "0012.500 : !!!! Unknown log entry : [-2][0000004D][00ABCDEF][00001234]\r\n\r\n"
+                           "0012.700 : **** Logging Disabled\r\n\r\n");
+  EXPECT_TRUE(Log.BufferEmpty());
+}
+
+TEST_F(DebugLogFixture, HeaderNamesTheOwnersWinSock) {
+  TTestOwner owner;
+  TIpDebugLog log(&owner);
+  log.SetFileName(Folder.File("owned.log"));
+  log.SetEnabled(true);
+  log.WriteDebugLog();
+  EXPECT_EQ(ReadBytes(Folder / "owned.log"), DebugLogHeader(&owner) + "0000.000 : **** Logging Enabled\r\n\r\n");
+  EXPECT_NE(DebugLogHeader(&owner).find("Negotiated Version : $0101\r\n"), String::npos);
+}
+
+TEST_F(DebugLogFixture, FileModes) {
+  struct Case {
+    const char* name;
+    TIpWriteMode mode;
+    const char* before;  // nullptr: no file
+    bool header;
+  };
+  const Case cases[] = {
+      {"append, missing file", wmAppend, nullptr, true},
+      {"append, empty file", wmAppend, "", true},
+      {"append, earlier content", wmAppend, "earlier\r\n", false},
+      {"overwrite, missing file", wmOverwrite, nullptr, true},
+      {"overwrite, earlier content", wmOverwrite, "earlier\r\n", true},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(Folder / "debug.log");
+    if (c.before) WriteBytes(Folder / "debug.log", c.before);
+    Log.SetWriteMode(c.mode);
+    Log.SetEnabled(true);
+    AddText(5, "entry");
+    Log.WriteDebugLog();
+    String kept = c.before && c.mode == wmAppend ? c.before : "";
+    EXPECT_EQ(Written(), kept + (c.header ? kHeader : "") +
+                             "0000.000 : **** Logging Enabled\r\n\r\n"
+                             "0000.005 : entry\r\n")
+        << c.name;
+    Platform.Tick = 1000;
+  }
+}
+
+TEST_F(DebugLogFixture, MarkersForEverySwitchingOnAndOnlyForSwitchingOffWhatWasOn) {
+  Log.SetEnabled(false);
+  EXPECT_TRUE(Log.BufferEmpty());
+  AddText(1, "ignored while off");
+  EXPECT_TRUE(Log.BufferEmpty());
+  Platform.Tick = 1000;
+  Log.SetEnabled(true);
+  Log.SetEnabled(true);
+  Log.SetEnabled(false);
+  Log.SetEnabled(false);
+  AddText(2, "ignored again");
+  Log.WriteDebugLog();
+  EXPECT_EQ(Written(), kHeader +
+                           "0000.000 : **** Logging Enabled\r\n\r\n"
+                           "0000.000 : **** Logging Enabled\r\n\r\n"
+                           "0000.000 : **** Logging Disabled\r\n\r\n");
+}
+
+TEST_F(DebugLogFixture, BufferSizeChangesDiscardTheRingTheSameSizeKeepsIt) {
+  Log.SetEnabled(true);
+  Log.SetBufferSize(65536);
+  EXPECT_FALSE(Log.BufferEmpty());
+  Log.SetBufferSize(500);
+  EXPECT_TRUE(Log.BufferEmpty());
+  EXPECT_EQ(Log.BufferFree(), 499u);
+  AddText(3, "after");
+  Log.WriteDebugLog();
+  EXPECT_EQ(Written(), kHeader + "0000.003 : after\r\n");
+
+  TIpDebugLog small(nullptr);
+  small.SetBufferSize(20);  // smaller than a header: nothing fits
+  small.SetEnabled(true);
+  EXPECT_TRUE(small.BufferEmpty());
+  small.SetBufferSize(0);
+  EXPECT_EQ(small.BufferFree(), 0u);
+  small.AddLogEntry(nullptr, 0, deLogEnabled, nullptr, 0);
+  EXPECT_TRUE(small.BufferEmpty());
+}
+
+TEST_F(DebugLogFixture, ClearBufferDiscardsEverything) {
+  Log.SetEnabled(true);
+  AddText(1, "x");
+  Log.ClearBuffer();
+  EXPECT_TRUE(Log.BufferEmpty());
+  EXPECT_EQ(Log.Head(), 0u);
+  EXPECT_EQ(Log.Tail(), 0u);
+  TIpLogEntry entry;
+  EXPECT_FALSE(Log.GetLogEntry(entry));
+}
+
+// BufferSize 100: a 40-byte entry (64 in the ring) makes room by dropping the oldest entries
+// until 64 bytes are free; a 100-byte entry (124) is dropped.
+TEST_F(DebugLogFixture, FullRingDropsTheOldestUntilTheNewEntryFits) {
+  Log.SetBufferSize(100);
+  Log.SetEnabled(true);  // 24 bytes
+  Platform.Tick = 1000 + 1;
+  Log.AddLogEntry(nullptr, 9, deTelnet, reinterpret_cast<const void*>(uintptr_t{2}), 251 * 256 + 3);  // 48
+  EXPECT_EQ(Log.BufferFree(), 51u);
+  AddText(2, String(100, 'L'));
+  EXPECT_EQ(Log.BufferFree(), 51u);
+  AddText(3, String(40, 'a'));  // only the enabled marker has to go
+  EXPECT_EQ(Log.BufferFree(), 99u - 24 - 64);
+  Log.WriteDebugLog();
+  EXPECT_EQ(Written(), kHeader + "0000.001 : [9] Telnet WILL suppress go-ahead sent.\r\n" +
+                           "0000.003 : " + String(40, 'a') + "\r\n");
+}
+
+// An entry that ends exactly at the end of the ring leaves Tail at 0; the next one starts there,
+// and a ring emptied by reading up to the end reads as empty.
+TEST_F(DebugLogFixture, EntryEndingAtTheEndWrapsTailToZero) {
+  Log.SetBufferSize(100);
+  Log.SetEnabled(true);  // 0..24
+  AddText(0, "x");       // 24..49
+  TIpLogEntry entry;
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  AddText(1, String(100 - 49 - 24, 'f'));  // 49..100
+  EXPECT_EQ(Log.Tail(), 0u);
+  Platform.Tick = 1000 + 2;
+  Log.AddLogEntry(nullptr, 1, deTelnet, reinterpret_cast<const void*>(uintptr_t{1}), 253 * 256 + 5);  // 0..24
+  EXPECT_EQ(Log.Tail(), 24u);
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(String(static_cast<const char*>(entry.Data), entry.Length), String(27, 'f'));
+  EXPECT_EQ(Log.Head(), 0u);
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(entry.Kind, deTelnet);
+  EXPECT_TRUE(Log.BufferEmpty());
+
+  // A ring emptied by reading an entry whose data ends at the end reads as empty.
+  AddText(3, String(100 - 24 - 24, 'g'));  // 24..100
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(Log.Head(), 0u);
+  EXPECT_EQ(Log.Tail(), 0u);
+  EXPECT_TRUE(Log.BufferEmpty());
+  EXPECT_FALSE(Log.GetLogEntry(entry));
+}
+
+TEST_F(DebugLogFixture, ScratchBufferStartsAt1024AndOnlyGrows) {
+  EXPECT_EQ(Log.ScratchSize(), 0u);
+  Log.SetBufferSize(4000);
+  Log.SetEnabled(true);
+  EXPECT_EQ(Log.ScratchSize(), 1024u);
+  Log.ClearBuffer();
+  AddText(1, String(3000 - 24, 'a'));  // 0..3000
+  TIpLogEntry entry;
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  String wrapped(2000, 'w');
+  wrapped.front() = '<', wrapped.back() = '>';
+  AddText(2, wrapped);  // 3000..4000 and 0..1024
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(String(static_cast<const char*>(entry.Data), entry.Length), wrapped);
+  EXPECT_EQ(Log.ScratchSize(), 2000u);
+  AddText(3, String(2900, 'b'));  // 1024..3948
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  AddText(4, String(1500, 'c'));  // 3948..4000 and 0..1472: a smaller entry wraps
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(String(static_cast<const char*>(entry.Data), entry.Length), String(1500, 'c'));
+  EXPECT_EQ(Log.ScratchSize(), 2000u);
+}
+
+// The ring against a model (a queue of entries that drops its oldest until the new one fits
+// into size - 1 bytes), starting at every offset of a small ring, so that headers and data are
+// cut at every place by the end of the buffer. The file must show exactly the entries that
+// fit, oldest first, each whole.
+TEST_F(DebugLogFixture, RingMatchesAModelFromEveryStartingOffset) {
+  struct Model {
+    uint32_t ms;
+    String text;
+    uint32_t size;
+  };
+  for (uint32_t ringSize : {97u, 128u}) {
+    const uint32_t lengths[] = {0, 5, 17, 40, 1, 60, 23, ringSize - 25, 8, 33, 72, 2, 50, 11, 3, 44, 19, 7};
+    for (uint32_t offset = 0; offset < ringSize; ++offset) {
+      SCOPED_TRACE("ring " + std::to_string(ringSize) + ", offset " + std::to_string(offset));
+      TIpDebugLog log(nullptr);
+      log.SetFileName(Folder.File("model.log"));
+      log.SetBufferSize(ringSize);
+      log.SetEnabled(true);
+      log.ClearBuffer();
+      // Move the empty ring's read and write positions to `offset` with entries read back at once.
+      std::vector<uint32_t> fillers;
+      if (offset >= TIpDebugLog::HeaderSize) fillers = {offset};
+      if (offset > 0 && offset < TIpDebugLog::HeaderSize) fillers = {ringSize - 30, offset + 30};
+      for (uint32_t size : fillers) {
+        String filler(size - TIpDebugLog::HeaderSize, '-');
+        log.AddLogEntry(nullptr, 0, deString, filler.data(), static_cast<uint32_t>(filler.size()));
+        TIpLogEntry taken;
+        ASSERT_TRUE(log.GetLogEntry(taken));
+      }
+      ASSERT_EQ(log.Head(), offset);
+      ASSERT_EQ(log.Tail(), offset);
+
+      std::deque<Model> model;
+      uint32_t used = 0, ms = 0;
+      for (uint32_t length : lengths) {
+        ++ms;
+        Platform.Tick = 1000 + ms;
+        if (ms % 5 == 0) {  // now and then an entry without data
+          log.AddLogEntry(nullptr, static_cast<int32_t>(ms), deTelnet, reinterpret_cast<const void*>(uintptr_t{1}),
+                          253 * 256 + 1);
+          model.push_back({ms, Format("[%d] Telnet DO echo received.", {ms}), TIpDebugLog::HeaderSize});
+        } else {
+          String text = Format("<%d:", {ms});
+          text.resize(length, static_cast<char>('a' + ms % 26));
+          if (length >= 2) text.back() = '>';
+          log.AddLogEntry(nullptr, 0, deString, text.data(), length);
+          model.push_back({ms, text, TIpDebugLog::HeaderSize + length});
+        }
+        used += model.back().size;
+        while (used > ringSize - 1) {
+          used -= model.front().size;
+          model.pop_front();
+        }
+        ASSERT_EQ(log.BufferFree(), ringSize - 1 - used) << "after entry " << ms;
+      }
+      log.WriteDebugLog();
+      String expected = kHeader;
+      for (const Model& m : model) expected += LogTimePrefix(static_cast<int32_t>(m.ms)) + m.text + "\r\n";
+      EXPECT_EQ(ReadBytes(Folder / "model.log"), expected);
+      EXPECT_TRUE(log.BufferEmpty());
+      Platform.Tick = 1000;
+    }
+  }
 }
 
 }  // namespace
