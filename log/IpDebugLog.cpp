@@ -111,8 +111,10 @@ void TIpDebugLog::AddLogEntry(TIpFormatDataEntry FormatterClass, int32_t Socket,
   if (!Enabled()) return;
   uint32_t tick = SystemApi().GetTickCount();
   bool hasData = (Kind & deDataFollows) != 0;
-  uint32_t size = hasData ? HeaderSize + Length : HeaderSize;
-  if (!FBuffer || size > FBufferSize) return;
+  // In 64 bits, so that a length near 4 GB is not taken for a small entry. The ring holds at
+  // most BufferSize - 1 bytes: an entry of BufferSize bytes would make it look empty.
+  uint64_t size = hasData ? uint64_t{HeaderSize} + Length : HeaderSize;
+  if (!FBuffer || size >= FBufferSize) return;
   TIpLogEntry oldest;
   while (BufferFree() < size)
     if (!GetLogEntry(oldest)) break;

@@ -78,8 +78,8 @@ class TIpDebugLog : public TIpBaseLog {
   TIpWriteMode WriteMode() const;
   void SetWriteMode(TIpWriteMode value);
 
-  // Adds an entry while the log is enabled, discarding the oldest entries until it fits. An
-  // entry larger than the ring can hold is dropped.
+  // Adds an entry while the log is enabled, discarding the oldest entries until it fits. The
+  // ring holds at most BufferSize - 1 bytes; a larger entry (24 + Length bytes) is dropped.
   void AddLogEntry(TIpFormatDataEntry FormatterClass, int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length);
   // Takes the oldest entry out of the ring; false when the ring is empty.
   bool GetLogEntry(TIpLogEntry& entry);

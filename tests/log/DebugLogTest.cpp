@@ -224,6 +224,29 @@ TEST_F(DebugLogFixture, FullRingDropsTheOldestUntilTheNewEntryFits) {
                            "0000.003 : " + String(40, 'a') + "\r\n");
 }
 
+// The ring keeps one byte free, so an entry of exactly BufferSize bytes cannot be held: it is
+// dropped like a larger one, and so is one whose size would pass 32 bits.
+TEST_F(DebugLogFixture, EntryAsLargeAsTheRingOrLargerIsDroppedAndKeepsTheOthers) {
+  const uint32_t lengths[] = {76, 77, 100, 0xFFFFFFE8, 0xFFFFFFEF, 0xFFFFFFFF};
+  for (uint32_t length : lengths) {
+    SCOPED_TRACE(length);
+    Log.SetBufferSize(100);
+    Log.SetBufferSize(200);  // a fresh ring
+    Log.SetBufferSize(100);
+    Log.SetEnabled(true);
+    Platform.Tick = 1000 + 1;
+    Log.AddLogEntry(nullptr, 0, deString, "kept", 4);
+    const char data[128] = "";  // shorter than the huge lengths: those must not be read
+    Log.AddLogEntry(nullptr, 0, deString, data, length);
+    EXPECT_EQ(Log.BufferFree(), 99u - 24 - 28);
+    Log.WriteDebugLog();
+    EXPECT_EQ(Written(), kHeader +
+                             "0000.000 : **** Logging Enabled\r\n\r\n"
+                             "0000.001 : kept\r\n");
+    Platform.Tick = 1000;
+  }
+}
+
 // An entry that ends exactly at the end of the ring leaves Tail at 0; the next one starts there,
 // and a ring emptied by reading up to the end reads as empty.
 TEST_F(DebugLogFixture, EntryEndingAtTheEndWrapsTailToZero) {
@@ -278,9 +301,9 @@ TEST_F(DebugLogFixture, ScratchBufferStartsAt1024AndOnlyGrows) {
 }
 
 // The ring against a model (a queue of entries that drops its oldest until the new one fits
-// into size - 1 bytes), starting at every offset of a small ring, so that headers and data are
-// cut at every place by the end of the buffer. The file must show exactly the entries that
-// fit, oldest first, each whole.
+// into size - 1 bytes, and drops an entry that never would), starting at every offset of a small ring, so that headers
+// and data are cut at every place by the end of the buffer. The file must show exactly the entries that fit, oldest
+// first, each whole.
 TEST_F(DebugLogFixture, RingMatchesAModelFromEveryStartingOffset) {
   struct Model {
     uint32_t ms;
@@ -288,7 +311,8 @@ TEST_F(DebugLogFixture, RingMatchesAModelFromEveryStartingOffset) {
     uint32_t size;
   };
   for (uint32_t ringSize : {97u, 128u}) {
-    const uint32_t lengths[] = {0, 5, 17, 40, 1, 60, 23, ringSize - 25, 8, 33, 72, 2, 50, 11, 3, 44, 19, 7};
+    const uint32_t lengths[] = {0, 5,  17, 40, 1,  60, 23, ringSize - 25, 8, ringSize - 24, 33, 72,
+                                2, 50, 11, 3,  44, 19, 7};
     for (uint32_t offset = 0; offset < ringSize; ++offset) {
       SCOPED_TRACE("ring " + std::to_string(ringSize) + ", offset " + std::to_string(offset));
       TIpDebugLog log(nullptr);
@@ -323,6 +347,7 @@ TEST_F(DebugLogFixture, RingMatchesAModelFromEveryStartingOffset) {
           text.resize(length, static_cast<char>('a' + ms % 26));
           if (length >= 2) text.back() = '>';
           log.AddLogEntry(nullptr, 0, deString, text.data(), length);
+          if (TIpDebugLog::HeaderSize + length >= ringSize) continue;  // cannot be held: dropped
           model.push_back({ms, text, TIpDebugLog::HeaderSize + length});
         }
         used += model.back().size;
