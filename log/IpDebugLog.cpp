@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "base/IpUtils.h"
@@ -81,6 +82,13 @@ void TIpDebugLog::GrowScratch(uint32_t size) {
   FScratchSize = size;
 }
 
+uint32_t TIpDebugLog::FormatterId(TIpFormatDataEntry formatter) {
+  if (!formatter) return 0;
+  auto known = std::find(FFormatters.begin(), FFormatters.end(), formatter);
+  if (known == FFormatters.end()) known = FFormatters.insert(known, formatter);
+  return static_cast<uint32_t>(known - FFormatters.begin()) + 1;
+}
+
 uint32_t TIpDebugLog::BufferFree() const {
   std::lock_guard guard(FLock);
   if (FBufferSize == 0) return 0;
@@ -119,11 +127,12 @@ void TIpDebugLog::AddLogEntry(TIpFormatDataEntry FormatterClass, int32_t Socket,
   while (BufferFree() < size)
     if (!GetLogEntry(oldest)) break;
   uint8_t header[HeaderSize];
-  Put32(header, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(FormatterClass)));
+  Put32(header, FormatterId(FormatterClass));
   Put32(header + 4, tick);
   Put32(header + 8, static_cast<uint32_t>(Socket));
   Put32(header + 12, Kind);
-  Put32(header + 16, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Data)));
+  // A data entry's bytes follow its header; its pointer would not fit 32 bits on every build.
+  Put32(header + 16, hasData ? 0 : static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Data)));
   Put32(header + 20, Length);
   Store(header, HeaderSize);
   if (hasData && Length != 0) Store(Data, Length);
@@ -137,7 +146,8 @@ bool TIpDebugLog::GetLogEntry(TIpLogEntry& entry) {
   std::memcpy(header, FBuffer.get() + FHead, first);
   std::memcpy(header + first, FBuffer.get(), HeaderSize - first);
   FHead = first < HeaderSize ? HeaderSize - first : FHead + HeaderSize == FBufferSize ? 0 : FHead + HeaderSize;
-  entry.FormatterClass = reinterpret_cast<TIpFormatDataEntry>(static_cast<uintptr_t>(Get32(header)));
+  uint32_t formatter = Get32(header);
+  entry.FormatterClass = formatter != 0 && formatter <= FFormatters.size() ? FFormatters[formatter - 1] : nullptr;
   entry.Tick = Get32(header + 4);
   entry.Socket = static_cast<int32_t>(Get32(header + 8));
   entry.Kind = Get32(header + 12);
@@ -165,7 +175,8 @@ String TIpDebugLog::RenderEntry(const TIpLogEntry& entry) const {
     entry.FormatterClass(entry.Socket, entry.Kind, entry.Data, entry.Length, text);
     return text;
   }
-  auto parameter = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry.Data));
+  // The 32-bit parameter of an entry without data; data entries keep none.
+  uint32_t parameter = entry.Kind & deDataFollows ? 0 : static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry.Data));
   switch (entry.Kind) {
     case deString: return String(static_cast<const char*>(entry.Data), entry.Length);
     case deLogEnabled: return "**** Logging Enabled\r\n";

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "base/IpUtils.h"
 #include "toolkit/Classes.h"
@@ -63,6 +64,10 @@ struct TIpLogEntry {
 // A trace of socket traffic kept in memory as a ring of binary entries: adding one costs a
 // 24-byte header and a copy of its data. When the ring is full the oldest entries go. Nothing
 // is rendered until WriteDebugLog turns the buffered entries into text in a file.
+//
+// An entry's header is six 32-bit little-endian fields: formatter number (0 for none), tick,
+// socket, kind, parameter (0 for data entries), length; a data entry's bytes follow it. An
+// entry may wrap past the end of the ring at any byte, inside its header too.
 class TIpDebugLog : public TIpBaseLog {
  public:
   static constexpr uint32_t HeaderSize = 24;
@@ -103,6 +108,9 @@ class TIpDebugLog : public TIpBaseLog {
   // Copies into the ring at Tail, continuing at offset 0 past the end; advances Tail.
   void Store(const void* bytes, uint32_t count);
   void GrowScratch(uint32_t size);
+  // The number an entry's header stores for its formatter: 0 for none, else its place (from 1)
+  // in FFormatters, where a formatter seen for the first time is added.
+  uint32_t FormatterId(TIpFormatDataEntry formatter);
   String RenderEntry(const TIpLogEntry& entry) const;
 
   uint32_t FBufferSize = 65536;
@@ -113,6 +121,7 @@ class TIpDebugLog : public TIpBaseLog {
   std::unique_ptr<uint8_t[]> FScratch;
   uint32_t FScratchSize = 0;
   uint32_t FStartTick;
+  std::vector<TIpFormatDataEntry> FFormatters;
 };
 
 // The texts of the debug log's file.

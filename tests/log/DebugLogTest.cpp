@@ -105,6 +105,8 @@ TEST_F(DebugLogFixture, WrittenFileShowsEveryKindItRenders) {
   AddText(12400, "plain text");
   Platform.Tick = 1000 + 12500;
   Log.AddLogEntry(nullptr, -2, 77, reinterpret_cast<const void*>(uintptr_t{0xABCDEF}), 0x1234);
+  Platform.Tick = 1000 + 12600;
+  Log.AddLogEntry(&TIpBaseComponent::FormatDataEntry, 5, 9, nullptr, 0);
   Platform.Tick = 1000 + 12700;
   Log.SetEnabled(false);
   Log.WriteDebugLog();
@@ -113,6 +115,7 @@ TEST_F(DebugLogFixture, WrittenFileShowsEveryKindItRenders) {
                            "0012.350 : [300] Telnet DO echo received.\r\n"
                            "0012.400 : plain text\r\n"
                            "0012.500 : !!!! Unknown log entry : [-2][0000004D][00ABCDEF][00001234]\r\n\r\n"
+                           "0012.600 : !!!! Unhandled log entry\n\r\r\n"
                            "0012.700 : **** Logging Disabled\r\n\r\n");
   EXPECT_TRUE(Log.BufferEmpty());
 }
@@ -222,6 +225,53 @@ TEST_F(DebugLogFixture, FullRingDropsTheOldestUntilTheNewEntryFits) {
   Log.WriteDebugLog();
   EXPECT_EQ(Written(), kHeader + "0000.001 : [9] Telnet WILL suppress go-ahead sent.\r\n" +
                            "0000.003 : " + String(40, 'a') + "\r\n");
+}
+
+// Formatters of the tests: one shows what it is handed, one only appends to the text.
+void EchoFormatter(int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length, String& Text) {
+  Text = Format("[%d][%x] ", {Socket, Kind}) + String(static_cast<const char*>(Data), Length) + "\r\n";
+}
+void AppendingFormatter(int32_t, uint32_t, const void*, uint32_t, String& Text) { Text += "appended"; }
+
+// The ring's header has 32-bit fields. A formatter or a data pointer does not fit one on a
+// 64-bit build: entries name their formatter by a number the log keeps, and data entries keep
+// no pointer at all, their data follows the header.
+TEST_F(DebugLogFixture, EntriesKeepTheirFormatterAndDataOnEveryBuild) {
+  Log.SetEnabled(true);
+  const String abc = "abc", long1 = String(300, 'x');
+  Log.AddLogEntry(&EchoFormatter, 4, 0x80000001, abc.data(), 3);
+  Log.AddLogEntry(&AppendingFormatter, 5, 7, reinterpret_cast<const void*>(uintptr_t{0xFFFFFFFF}), 9);
+  Log.AddLogEntry(&EchoFormatter, -6, 0x80000002, long1.data(), 300);
+  Log.AddLogEntry(nullptr, 1, 0x80000005, abc.data(), 3);
+  TIpLogEntry entry;
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(entry.FormatterClass, nullptr);
+  EXPECT_EQ(entry.Kind, deLogEnabled);
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(entry.FormatterClass, &EchoFormatter);
+  EXPECT_NE(entry.Data, abc.data());
+  EXPECT_EQ(String(static_cast<const char*>(entry.Data), entry.Length), "abc");
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(entry.FormatterClass, &AppendingFormatter);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(entry.Data), uintptr_t{0xFFFFFFFF});
+  EXPECT_EQ(entry.Length, 9u);
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(entry.FormatterClass, &EchoFormatter);
+  EXPECT_EQ(entry.Socket, -6);
+  EXPECT_EQ(String(static_cast<const char*>(entry.Data), entry.Length), long1);
+  ASSERT_TRUE(Log.GetLogEntry(entry));
+  EXPECT_EQ(entry.FormatterClass, nullptr);
+  EXPECT_FALSE(Log.GetLogEntry(entry));
+
+  Platform.Tick = 1000 + 7;
+  Log.AddLogEntry(&EchoFormatter, 4, 0x80000003, abc.data(), 3);
+  Log.AddLogEntry(&AppendingFormatter, 5, 0x80000004, abc.data(), 3);
+  Log.AddLogEntry(nullptr, 1, 0x80000005, abc.data(), 3);  // a data kind without a formatter
+  Log.WriteDebugLog();
+  EXPECT_EQ(Written(), kHeader +
+                           "0000.007 : [4][80000003] abc\r\n\r\n"
+                           "0000.007 : appended\r\n"
+                           "0000.007 : !!!! Unknown log entry : [1][80000005][00000000][00000003]\r\n\r\n");
 }
 
 // The ring keeps one byte free, so an entry of exactly BufferSize bytes cannot be held: it is
