@@ -191,10 +191,19 @@ String TIpDebugLog::RenderEntry(const TIpLogEntry& entry) const {
 void TIpDebugLog::WriteDebugLog() {
   std::lock_guard guard(FLock);
   TLogFile file(FileName(), FWriteMode == wmAppend ? TLogFileMode::Append : TLogFileMode::Replace);
-  if (file.Size() == 0) file.Write(DebugLogHeader(Owner()));
-  TIpLogEntry entry;
-  while (GetLogEntry(entry))
-    file.Write(LogTimePrefix(static_cast<int32_t>(entry.Tick - FStartTick)) + RenderEntry(entry) + "\r\n");
+  // The whole text goes out in one write, and the ring forgets its entries only once the
+  // write has succeeded: a full disk leaves every entry buffered for a later attempt.
+  const uint32_t head = FHead;
+  try {
+    String text = file.Size() == 0 ? DebugLogHeader(Owner()) : String();
+    TIpLogEntry entry;
+    while (GetLogEntry(entry))
+      text += LogTimePrefix(static_cast<int32_t>(entry.Tick - FStartTick)) + RenderEntry(entry) + "\r\n";
+    file.Write(text);
+  } catch (...) {
+    FHead = head;  // taking entries out leaves their bytes in place
+    throw;
+  }
 }
 
 String CompilerName() {

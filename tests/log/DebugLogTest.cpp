@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <deque>
 #include <filesystem>
@@ -415,6 +418,68 @@ TEST_F(DebugLogFixture, RingMatchesAModelFromEveryStartingOffset) {
       Platform.Tick = 1000;
     }
   }
+}
+
+// While it lives, no file of this process grows past `bytes`, as on a disk that is full from
+// there on: writes beyond fail with EFBIG (the signal the system would send is ignored).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &FOld);
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = FOld;
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  }
+  ~TFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &FOld);
+    std::signal(SIGXFSZ, FOldHandler);
+  }
+
+ private:
+  rlimit FOld{};
+  void (*FOldHandler)(int) = nullptr;
+};
+
+// A file that cannot be opened or written raises ELogFileError, and every entry stays in the
+// ring for a later attempt.
+TEST_F(DebugLogFixture, FailedWritesKeepEveryEntryBuffered) {
+  Log.SetEnabled(true);
+  AddText(1, "one");
+  AddText(2, "two");
+  const String entries =
+      "0000.000 : **** Logging Enabled\r\n\r\n"
+      "0000.001 : one\r\n"
+      "0000.002 : two\r\n";
+  struct Case {
+    const char* name;
+    String file;
+    TIpWriteMode mode;
+  };
+  const Case cases[] = {
+      {"a folder that does not exist", Folder.File("missing/debug.log"), wmOverwrite},
+      {"a full disk, new file", "/dev/full", wmOverwrite},  // opens; every write fails
+      {"a full disk, continued file", "/dev/full", wmAppend},
+  };
+  for (const Case& c : cases) {
+    Log.SetFileName(c.file);
+    Log.SetWriteMode(c.mode);
+    EXPECT_THROW(Log.WriteDebugLog(), ELogFileError) << c.name;
+    EXPECT_FALSE(Log.BufferEmpty()) << c.name;
+  }
+
+  // A file with content gets no header: the entries are the first thing written.
+  Log.SetFileName(Folder.File("debug.log"));
+  Log.SetWriteMode(wmAppend);
+  WriteBytes(Folder / "debug.log", "earlier\r\n");
+  {
+    TFileSizeLimit full(9);
+    EXPECT_THROW(Log.WriteDebugLog(), ELogFileError);
+  }
+  EXPECT_EQ(Written(), "earlier\r\n");
+  Log.WriteDebugLog();
+  EXPECT_EQ(Written(), "earlier\r\n" + entries);
+  EXPECT_TRUE(Log.BufferEmpty());
 }
 
 }  // namespace
