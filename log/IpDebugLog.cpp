@@ -44,8 +44,7 @@ uint32_t TIpDebugLog::BufferSize() const {
 void TIpDebugLog::SetBufferSize(uint32_t value) {
   std::lock_guard guard(FLock);
   if (value == FBufferSize) return;
-  FBuffer.reset();
-  FBuffer = std::make_unique_for_overwrite<uint8_t[]>(value);
+  FBuffer = std::make_unique_for_overwrite<uint8_t[]>(value);  // changes nothing if it fails
   FBufferSize = value;
   FHead = FTail = 0;
 }
@@ -77,7 +76,6 @@ uint32_t TIpDebugLog::ScratchSize() const {
 
 void TIpDebugLog::GrowScratch(uint32_t size) {
   if (FScratch && size <= FScratchSize) return;
-  FScratch.reset();
   FScratch = std::make_unique_for_overwrite<uint8_t[]>(size);
   FScratchSize = size;
 }
@@ -105,12 +103,24 @@ void TIpDebugLog::ClearBuffer() {
   FHead = FTail = 0;
 }
 
+uint32_t TIpDebugLog::Advance(uint32_t offset, uint32_t count) const {
+  return static_cast<uint32_t>((uint64_t{offset} + count) % FBufferSize);
+}
+
 void TIpDebugLog::Store(const void* bytes, uint32_t count) {
   auto* from = static_cast<const uint8_t*>(bytes);
   uint32_t first = std::min(count, FBufferSize - FTail);
   std::memcpy(FBuffer.get() + FTail, from, first);
   std::memcpy(FBuffer.get(), from + first, count - first);
-  FTail = count - first != 0 ? count - first : FTail + first == FBufferSize ? 0 : FTail + first;
+  FTail = Advance(FTail, count);
+}
+
+void TIpDebugLog::Fetch(void* bytes, uint32_t count) {
+  auto* to = static_cast<uint8_t*>(bytes);
+  uint32_t first = std::min(count, FBufferSize - FHead);
+  std::memcpy(to, FBuffer.get() + FHead, first);
+  std::memcpy(to + first, FBuffer.get(), count - first);
+  FHead = Advance(FHead, count);
 }
 
 void TIpDebugLog::AddLogEntry(TIpFormatDataEntry FormatterClass, int32_t Socket, uint32_t Kind, const void* Data,
@@ -142,10 +152,7 @@ bool TIpDebugLog::GetLogEntry(TIpLogEntry& entry) {
   std::lock_guard guard(FLock);
   if (FHead == FTail) return false;
   uint8_t header[HeaderSize];
-  uint32_t first = std::min(HeaderSize, FBufferSize - FHead);
-  std::memcpy(header, FBuffer.get() + FHead, first);
-  std::memcpy(header + first, FBuffer.get(), HeaderSize - first);
-  FHead = first < HeaderSize ? HeaderSize - first : FHead + HeaderSize == FBufferSize ? 0 : FHead + HeaderSize;
+  Fetch(header, HeaderSize);
   uint32_t formatter = Get32(header);
   entry.FormatterClass = formatter != 0 && formatter <= FFormatters.size() ? FFormatters[formatter - 1] : nullptr;
   entry.Tick = Get32(header + 4);
@@ -154,17 +161,13 @@ bool TIpDebugLog::GetLogEntry(TIpLogEntry& entry) {
   entry.Data = reinterpret_cast<const void*>(static_cast<uintptr_t>(Get32(header + 16)));
   entry.Length = Get32(header + 20);
   if ((entry.Kind & deDataFollows) == 0) return true;
-  if (FHead + entry.Length > FBufferSize) {
-    GrowScratch(entry.Length);
-    first = FBufferSize - FHead;
-    std::memcpy(FScratch.get(), FBuffer.get() + FHead, first);
-    std::memcpy(FScratch.get() + first, FBuffer.get(), entry.Length - first);
-    entry.Data = FScratch.get();
-    FHead = entry.Length - first;
-  } else {
+  if (entry.Length <= FBufferSize - FHead) {
     entry.Data = FBuffer.get() + FHead;
-    FHead += entry.Length;
-    if (FHead == FBufferSize) FHead = 0;
+    FHead = Advance(FHead, entry.Length);
+  } else {  // the data wraps: rejoin it
+    GrowScratch(entry.Length);
+    Fetch(FScratch.get(), entry.Length);
+    entry.Data = FScratch.get();
   }
   return true;
 }

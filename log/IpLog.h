@@ -106,8 +106,12 @@ class TIpDebugLog : public TIpBaseLog {
   uint32_t ScratchSize() const;
 
  private:
-  // Copies into the ring at Tail, continuing at offset 0 past the end; advances Tail.
+  // `count` bytes further on in the ring from `offset`.
+  uint32_t Advance(uint32_t offset, uint32_t count) const;
+  // Copy into the ring at Tail, or out of it at Head, continuing at offset 0 past the end, and
+  // move that position on.
   void Store(const void* bytes, uint32_t count);
+  void Fetch(void* bytes, uint32_t count);
   void GrowScratch(uint32_t size);
   // The number an entry's header stores for its formatter: 0 for none, else its place (from 1)
   // in FFormatters, where a formatter seen for the first time is added.

@@ -364,7 +364,7 @@ TEST_F(DebugLogFixture, RingMatchesAModelFromEveryStartingOffset) {
     uint32_t size;
   };
   for (uint32_t ringSize : {97u, 128u}) {
-    const uint32_t lengths[] = {0, 5,  17, 40, 1,  60, 23, ringSize - 25, 8, ringSize - 24, 33, 72,
+    const uint32_t lengths[] = {0, 5,  17, 40, 1,  60, 23, ringSize - 25, 8, 33, ringSize - 24, 72,
                                 2, 50, 11, 3,  44, 19, 7};
     for (uint32_t offset = 0; offset < ringSize; ++offset) {
       SCOPED_TRACE("ring " + std::to_string(ringSize) + ", offset " + std::to_string(offset));
@@ -391,22 +391,25 @@ TEST_F(DebugLogFixture, RingMatchesAModelFromEveryStartingOffset) {
       for (uint32_t length : lengths) {
         ++ms;
         Platform.Tick = 1000 + ms;
-        if (ms % 5 == 0) {  // now and then an entry without data
+        Model entry;
+        if (ms % 5 == 0) {  // every fifth entry has no data (the length in the list is unused)
           log.AddLogEntry(nullptr, static_cast<int32_t>(ms), deTelnet, reinterpret_cast<const void*>(uintptr_t{1}),
                           253 * 256 + 1);
-          model.push_back({ms, Format("[%d] Telnet DO echo received.", {ms}), TIpDebugLog::HeaderSize});
+          entry = {ms, Format("[%d] Telnet DO echo received.", {ms}), TIpDebugLog::HeaderSize};
         } else {
           String text = Format("<%d:", {ms});
           text.resize(length, static_cast<char>('a' + ms % 26));
           if (length >= 2) text.back() = '>';
           log.AddLogEntry(nullptr, 0, deString, text.data(), length);
-          if (TIpDebugLog::HeaderSize + length >= ringSize) continue;  // cannot be held: dropped
-          model.push_back({ms, text, TIpDebugLog::HeaderSize + length});
+          entry = {ms, text, TIpDebugLog::HeaderSize + length};
         }
-        used += model.back().size;
-        while (used > ringSize - 1) {
-          used -= model.front().size;
-          model.pop_front();
+        if (entry.size < ringSize) {  // else it can never be held: dropped, the others stay
+          model.push_back(entry);
+          used += entry.size;
+          while (used > ringSize - 1) {
+            used -= model.front().size;
+            model.pop_front();
+          }
         }
         ASSERT_EQ(log.BufferFree(), ringSize - 1 - used) << "after entry " << ms;
       }
