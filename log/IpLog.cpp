@@ -19,5 +19,3 @@ void TIpBaseLog::SetFileName(const String& value) {
   std::lock_guard guard(FLock);
   FFileName = value;
 }
-
-TIpDebugLog::TIpDebugLog(TIpSockControl* owner) : TIpBaseLog(owner) { SetFileName("debug.log"); }

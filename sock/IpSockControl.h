@@ -73,7 +73,7 @@ class TIpSocket : public TObject {
 using TIpErrorEvent = std::function<void(TObject* Sender, uint32_t Socket, int ErrCode, const String& ErrStr)>;
 using TIpErrorReplyEvent = std::function<void(TObject* Sender, uint32_t Handle, int ErrCode, const String& ErrStr)>;
 
-class TIpSockControl : public TIpBaseComponent {
+class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
  public:
   explicit TIpSockControl(TComponent* owner);
   ~TIpSockControl() override;
@@ -122,9 +122,9 @@ class TIpSockControl : public TIpBaseComponent {
   String HostEntName(const THostEnt* entry);
   uint16_t ServEntPort(const TServEnt* entry);
   String ServEntName(const TServEnt* entry);
-  String WinSockDescription() const;
-  String WinSockStatus() const;
-  uint16_t WinSockVersion() const;
+  String WinSockDescription() const override;
+  String WinSockStatus() const override;
+  uint16_t WinSockVersion() const override;
 
   // The virtual operations, in slot order.
   virtual TSocket CreateSocket();
