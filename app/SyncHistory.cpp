@@ -2,7 +2,7 @@
 
 #include "settings/FileOps.h"
 
-TSyncHistory::TSyncHistory(TIpSockControl* owner, const String& path, size_t maxBytes)
+TSyncHistory::TSyncHistory(TIpLogOwner* owner, const String& path, size_t maxBytes)
     : FPath(path), FMaxBytes(maxBytes), FLog(std::make_unique<TIpEventLog>(owner)) {
   FLog->SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
   FLog->SetFileName(path);

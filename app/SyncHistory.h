@@ -14,7 +14,7 @@
 class TSyncHistory {
  public:
   // `owner` is the socket control whose attempts are recorded.
-  TSyncHistory(TIpSockControl* owner, const String& path, size_t maxBytes = 65536);
+  TSyncHistory(TIpLogOwner* owner, const String& path, size_t maxBytes = 65536);
   ~TSyncHistory();
 
   const String& Path() const { return FPath; }
