@@ -18,6 +18,7 @@
 #include "app/SyncRules.h"
 #include "app/SyncSettings.h"
 #include "app/resource.h"
+#include "base/IpUrl.h"
 #include "base/IpUtils.h"
 #include "log/IpLog.h"
 #include "log/LogFile.h"
