@@ -30,20 +30,14 @@ String TIpTelnet::Filter(const String& received) {
   while (i < n) {
     const uint8_t b = static_cast<uint8_t>(p[i]);
     if (b != tcIAC) {
-      // The peer in binary mode: a CR keeps its place and the byte after it is dropped.
-      if (b == kCR && RemoteEnabled.test(toBinary) && i + 1 < n && p[i + 1] != 0) {
-        out += p[i];
-        i += 2;
-        continue;
-      }
-      out += p[i];
+      PutData(out, b);
       ++i;
       continue;
     }
     if (i + 1 >= n) break;
     const uint8_t c = static_cast<uint8_t>(p[i + 1]);
     if (c == tcIAC) {
-      out += kIAC;
+      PutData(out, tcIAC);
       i += 2;
       continue;
     }
@@ -61,6 +55,17 @@ String TIpTelnet::Filter(const String& received) {
   }
   FPending.erase(0, i);
   return out;
+}
+
+void TIpTelnet::PutData(String& out, uint8_t b) {
+  // Outside binary mode a bare CR travels as CR NUL; the NUL is no data. Every other byte after
+  // a CR is data, LF and CR included. The CR goes out at once, so a CR that ends a read is not
+  // held back; the flag drops a NUL that arrives with the next read. In binary mode every byte
+  // is data.
+  const bool afterCR = FAfterCR;
+  FAfterCR = b == kCR;
+  if (afterCR && b == 0 && !RemoteEnabled.test(toBinary)) return;
+  out += static_cast<char>(b);
 }
 
 bool TIpTelnet::HandleTelnetCommand(uint8_t Cmd, uint8_t Opt) {

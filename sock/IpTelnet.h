@@ -78,7 +78,7 @@ class TIpTelnet {
 
   // Takes the bytes just received and returns the data bytes they carry. Commands are
   // answered on the way; input that ends inside a command is kept and put in front of the
-  // next call's bytes.
+  // next call's bytes. Unless the peer sends in binary mode, CR NUL becomes a bare CR.
   String Filter(const String& received);
   // Bytes of received input held back for the next call.
   size_t PendingSize() const { return FPending.size(); }
@@ -104,10 +104,13 @@ class TIpTelnet {
   static String TelnetEscape(const String& data);
 
  private:
+  // Appends one received data byte to out, unless it is the NUL of a CR NUL.
+  void PutData(String& out, uint8_t b);
   void Sent(const String& bytes);
   void Logged(uint8_t direction, uint8_t cmd, uint8_t opt);
   // IAC SB, the body with 0xFF doubled, IAC SE.
   void SendSubnegotiation(const String& body);
 
   String FPending;
+  bool FAfterCR = false;  // the last data byte was a CR
 };

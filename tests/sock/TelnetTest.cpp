@@ -201,6 +201,33 @@ TEST(IpTelnet, FilterAnswersNegotiationAndKeepsData) {
   for (const TelnetRow& row : rows) RunRow(row);
 }
 
+// The peer in binary mode sends bytes that mean nothing but themselves; outside it, CR NUL is
+// how the peer sends a bare CR.
+TEST(IpTelnet, CarriageReturns) {
+  const TelnetRow rows[] = {
+      {"in binary mode a CR and the byte after it are data",
+       {{B({IAC, WILL, 0}), "", B({IAC, DO, 0})},
+        {B({13, 'A', 13, 0, 13, 10, 13, 13, 'B', 13}), B({13, 'A', 13, 0, 13, 10, 13, 13, 'B', 13}), ""},
+        {B({0, 'C'}), B({0, 'C'}), ""}},
+       {{In, WILL, 0}, {Out, DO, 0}},
+       {},
+       {0}},
+      {"outside binary mode CR NUL is a bare CR, CR and any other byte stay",
+       {{B({13, 0, 'A', 13, 10, 13, 'B', 13, 13, 0, 0, 'C', 0}), B({13, 'A', 13, 10, 13, 'B', 13, 13, 0, 'C', 0}), ""}},
+       {},
+       {},
+       {}},
+      {"a CR at the end of a read goes out at once; the NUL that follows is dropped",
+       {{B({'x', 13}), B({'x', 13}), ""}, {B({0, 'y'}), "y", ""}},
+       {},
+       {},
+       {}},
+      {"a command between CR and NUL does not part them", {{B({13, IAC, NOP, 0, 'z'}), B({13, 'z'}), ""}}, {}, {}, {}},
+      {"an escaped 0xFF after CR is data", {{B({13, IAC, IAC, 0}), B({13, 0xFF, 0}), ""}}, {}, {}, {}},
+  };
+  for (const TelnetRow& row : rows) RunRow(row);
+}
+
 TEST(IpTelnet, InitialOptionSets) {
   TIpTelnet t;
   EXPECT_EQ(Members(t.LocalSupported), (std::vector<int>{0, 3, 5, 24, 31}));
