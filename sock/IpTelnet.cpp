@@ -28,6 +28,10 @@ String TIpTelnet::Filter(const String& received) {
   const size_t n = p.size();
   size_t i = 0;
   while (i < n) {
+    if (FInSubnegotiation) {
+      if (!ReadSubnegotiation(i)) break;
+      continue;
+    }
     const uint8_t b = static_cast<uint8_t>(p[i]);
     if (b != tcIAC) {
       PutData(out, b);
@@ -43,10 +47,9 @@ String TIpTelnet::Filter(const String& received) {
     }
     if (i + 2 >= n) break;
     if (c == tcSB) {
-      size_t k = p.find(Bytes({tcIAC, tcSE}), i);
-      if (k == String::npos) break;
-      HandleSubnegotiation(p.substr(i + 2, k - i - 2));
-      i = k + 2;
+      FInSubnegotiation = true;
+      FSubBody.clear();
+      i += 2;
       continue;
     }
     const uint8_t opt = static_cast<uint8_t>(p[i + 2]);
@@ -55,6 +58,37 @@ String TIpTelnet::Filter(const String& received) {
   }
   FPending.erase(0, i);
   return out;
+}
+
+bool TIpTelnet::ReadSubnegotiation(size_t& i) {
+  const String& p = FPending;
+  while (i < p.size()) {
+    // One item of the body: a byte, a doubled IAC that stands for one 0xFF, or an IAC before
+    // another byte, which the peer should not send inside a body and which stays as it came.
+    String item(1, p[i]);
+    if (static_cast<uint8_t>(p[i]) == tcIAC) {
+      if (i + 1 >= p.size()) return false;
+      const uint8_t x = static_cast<uint8_t>(p[i + 1]);
+      if (x == tcSE) {
+        i += 2;
+        FInSubnegotiation = false;
+        String body;
+        body.swap(FSubBody);
+        HandleSubnegotiation(body);
+        return true;
+      }
+      if (x != tcIAC) item += p[i + 1];
+    }
+    if (FSubBody.size() + item.size() > MaxSubnegotiation) {
+      // Given up: the item that does not fit starts ordinary input again.
+      FInSubnegotiation = false;
+      FSubBody.clear();
+      return true;
+    }
+    FSubBody += item;
+    i += static_cast<uint8_t>(p[i]) == tcIAC ? 2 : 1;
+  }
+  return false;
 }
 
 void TIpTelnet::PutData(String& out, uint8_t b) {

@@ -80,13 +80,16 @@ class TIpTelnet {
   // answered on the way; input that ends inside a command is kept and put in front of the
   // next call's bytes. Unless the peer sends in binary mode, CR NUL becomes a bare CR.
   String Filter(const String& received);
-  // Bytes of received input held back for the next call.
-  size_t PendingSize() const { return FPending.size(); }
+  // Bytes of received input held back for the next call: an unfinished command, or the body
+  // of an unfinished subnegotiation read so far (at most MaxSubnegotiation bytes).
+  size_t PendingSize() const { return FPending.size() + FSubBody.size(); }
 
   // Answers a received command with its option byte. True when the option byte belongs to the
   // command (WILL, WONT, DO, DONT); false leaves the byte to be read again as input.
   virtual bool HandleTelnetCommand(uint8_t Cmd, uint8_t Opt);
-  // A received subnegotiation: the bytes between IAC SB and IAC SE, option byte first.
+  // A received subnegotiation: the bytes between IAC SB and IAC SE, option byte first, each
+  // doubled IAC as one 0xFF. A body longer than MaxSubnegotiation is dropped instead, and
+  // reading goes on at its first byte past that length as ordinary input.
   virtual void HandleSubnegotiation(const String& Text);
 
   // Sends IAC Cmd Opt.
@@ -104,6 +107,10 @@ class TIpTelnet {
   static String TelnetEscape(const String& data);
 
  private:
+  // Reads the body of the subnegotiation that FInSubnegotiation says is open from FPending[i]
+  // on. True when it ended (handed on at IAC SE, or given up when longer than
+  // MaxSubnegotiation, i then at the item that did not fit); false when the input ran out.
+  bool ReadSubnegotiation(size_t& i);
   // Appends one received data byte to out, unless it is the NUL of a CR NUL.
   void PutData(String& out, uint8_t b);
   void Sent(const String& bytes);
@@ -111,6 +118,8 @@ class TIpTelnet {
   // IAC SB, the body with 0xFF doubled, IAC SE.
   void SendSubnegotiation(const String& body);
 
-  String FPending;
-  bool FAfterCR = false;  // the last data byte was a CR
+  String FPending;                 // received input not yet read
+  bool FInSubnegotiation = false;  // after IAC SB, before its IAC SE
+  String FSubBody;                 // the undoubled body read so far
+  bool FAfterCR = false;           // the last data byte was a CR
 };

@@ -70,8 +70,9 @@ struct TelnetRow {
   std::optional<TIpTelnetTerminal> Terminal = std::nullopt;
 };
 
-// Runs the row read by read, then runs its whole input again split at every position and one
-// byte at a time: what comes out in total must not depend on how the input was split.
+// Runs the row read by read, then runs its whole input again split in two at (nearly) every
+// position and one byte at a time: what comes out in total must not depend on how the input
+// was split.
 void RunRow(const TelnetRow& row) {
   SCOPED_TRACE(row.Name);
   Wire w(row.Terminal);
@@ -90,7 +91,11 @@ void RunRow(const TelnetRow& row) {
   EXPECT_EQ(Members(w.RemoteEnabled), row.RemoteEnabled);
 
   std::vector<std::vector<String>> splits;
-  for (size_t k = 1; k < input.size(); ++k) splits.push_back({input.substr(0, k), input.substr(k)});
+  // A long input is split near both ends, where its commands and its limits lie, and every
+  // 512 bytes between.
+  for (size_t k = 1; k < input.size(); ++k)
+    if (input.size() <= 64 || k <= 16 || k + 16 >= input.size() || k % 512 == 0)
+      splits.push_back({input.substr(0, k), input.substr(k)});
   std::vector<String> bytes;
   for (char ch : input) bytes.emplace_back(1, ch);
   if (bytes.size() > 2) splits.push_back(bytes);
@@ -103,6 +108,7 @@ void RunRow(const TelnetRow& row) {
     EXPECT_EQ(Hex(split.Sent), Hex(sent));
     EXPECT_EQ(split.Log, row.Log);
     EXPECT_EQ(split.Subs, row.Subs);
+    if (::testing::Test::HasFailure()) return;  // one failing split tells enough
   }
 }
 
@@ -226,6 +232,67 @@ TEST(IpTelnet, CarriageReturns) {
       {"an escaped 0xFF after CR is data", {{B({13, IAC, IAC, 0}), B({13, 0xFF, 0}), ""}}, {}, {}, {}},
   };
   for (const TelnetRow& row : rows) RunRow(row);
+}
+
+// A subnegotiation body is read pair by pair, so a doubled IAC inside it neither ends it nor
+// reaches the handler doubled. A body longer than MaxSubnegotiation bytes is given up: the
+// first byte that would make it longer, and everything after it, is read as ordinary input.
+TEST(IpTelnet, SubnegotiationBodies) {
+  const String x4095(4095, 'x');
+  const String body4096 = Hex(B({24}) + x4095);
+  const TelnetRow rows[] = {
+      {"IAC IAC SE inside a body is 0xFF and SE, not the end",
+       {{B({IAC, SB, 24, IAC, IAC, SE, 'z', IAC, SE, 'd'}), "d", ""}},
+       {},
+       {},
+       {},
+       {"18 FF F0 7A"}},
+      {"the body handed on is undoubled",
+       {{B({IAC, SB, 24, 2, IAC, IAC, 'x', IAC, SE}), "", ""}},
+       {},
+       {},
+       {},
+       {"18 02 FF 78"}},
+      {"an IAC before another byte stays in the body as it came",
+       {{B({IAC, SB, 24, IAC, NOP, 1, IAC, SE}), "", ""}},
+       {},
+       {},
+       {},
+       {"18 FF F1 01"}},
+      {"a body of exactly the longest length is handled",
+       {{B({IAC, SB, 24}) + x4095 + B({IAC, SE}) + "ok", "ok", ""}},
+       {},
+       {},
+       {},
+       {body4096}},
+      {"data resumes at the byte past the longest body; the late IAC SE is dropped",
+       {{B({IAC, SB, 24}) + x4095 + "DA" + B({IAC, SE}) + "B", "DAB", ""}},
+       {},
+       {},
+       {}},
+      {"the byte past the longest body may be an escaped 0xFF",
+       {{B({IAC, SB, 24}) + x4095 + B({IAC, IAC, 'q'}), B({0xFF, 'q'}), ""}},
+       {},
+       {},
+       {}},
+      {"or a command, which is answered",
+       {{B({IAC, SB, 24}) + x4095 + B({IAC, DO, 3}), "", B({IAC, WILL, 3})}},
+       {{In, DO, 3}, {Out, WILL, 3}},
+       {3},
+       {}},
+  };
+  for (const TelnetRow& row : rows) RunRow(row);
+}
+
+TEST(IpTelnet, AnEndlessSubnegotiationHoldsBackNoMoreThanItsLongestBody) {
+  Wire w(std::nullopt);
+  String got = w.Filter(B({IAC, SB, 24}));
+  for (int read = 0; read < 100; ++read) {
+    got += w.Filter(String(1000, 'x'));
+    EXPECT_LE(w.PendingSize(), TIpTelnet::MaxSubnegotiation + 2);
+  }
+  EXPECT_EQ(got, String(100000 - (TIpTelnet::MaxSubnegotiation - 1), 'x'));
+  EXPECT_TRUE(w.Subs.empty());
 }
 
 TEST(IpTelnet, InitialOptionSets) {
