@@ -107,8 +107,10 @@ bool TIpTelnet::HandleTelnetCommand(uint8_t Cmd, uint8_t Opt) {
     case tcDO:
       if (LocalEnabled.test(Opt)) return true;
       if (LocalSupported.test(Opt)) {
-        SetLocalOption(Opt);
+        // WILL first: a window size that comes before WILL NAWS is one the peer never asked
+        // for and may take for garbage.
         SendTelnetCommand(tcWILL, Opt);
+        SetLocalOption(Opt);
       } else {
         SendTelnetCommand(tcWONT, Opt);
       }

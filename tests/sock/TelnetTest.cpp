@@ -295,6 +295,17 @@ TEST(IpTelnet, AnEndlessSubnegotiationHoldsBackNoMoreThanItsLongestBody) {
   EXPECT_TRUE(w.Subs.empty());
 }
 
+// The peer learns that we will send our window size before it gets one.
+TEST(IpTelnet, DoNawsIsAnsweredWillFirstThenTheWindowSize) {
+  RunRow({"DO NAWS with a terminal of 80 by 24",
+          {{B({IAC, DO, 31}), "", B({IAC, WILL, 31, IAC, SB, 31, 0, 80, 0, 24, IAC, SE})}, {B({IAC, DO, 31}), "", ""}},
+          {{In, DO, 31}, {Out, WILL, 31}, {In, DO, 31}},
+          {31},
+          {},
+          {},
+          TIpTelnetTerminal{"", 80, 24}});
+}
+
 TEST(IpTelnet, InitialOptionSets) {
   TIpTelnet t;
   EXPECT_EQ(Members(t.LocalSupported), (std::vector<int>{0, 3, 5, 24, 31}));
