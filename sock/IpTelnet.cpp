@@ -153,8 +153,10 @@ void TIpTelnet::SendTelnetCommand(uint8_t Cmd, uint8_t Opt) {
 
 void TIpTelnet::SendStatus() {
   if (!LocalEnabled.test(toStatus)) return;
-  String body = Bytes({toStatus, 0});  // STATUS IS
-  for (unsigned n = 0; n < 50; ++n) {
+  // STATUS IS, then every option in effect on either side, so that the 0xFF and 0xFA an
+  // option number may be are doubled in the body.
+  String body = Bytes({toStatus, 0});
+  for (unsigned n = 0; n < 256; ++n) {
     if (LocalEnabled.test(n)) body += Bytes({tcWILL, static_cast<uint8_t>(n)});
     if (RemoteEnabled.test(n)) body += Bytes({tcDO, static_cast<uint8_t>(n)});
   }

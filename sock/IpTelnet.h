@@ -94,7 +94,8 @@ class TIpTelnet {
 
   // Sends IAC Cmd Opt.
   void SendTelnetCommand(uint8_t Cmd, uint8_t Opt);
-  // STATUS IS: which options each side performs. Only while STATUS is enabled here.
+  // STATUS IS: which options each side performs, all 256 in ascending order, 0xFF and 0xFA
+  // doubled in the body. Only while STATUS is enabled here.
   void SendStatus();
   // TERMINAL-TYPE IS with the terminal's type name. Only while TERMINAL-TYPE is enabled here.
   void SendTerminalType();

@@ -306,6 +306,20 @@ TEST(IpTelnet, DoNawsIsAnsweredWillFirstThenTheWindowSize) {
           TIpTelnetTerminal{"", 80, 24}});
 }
 
+// Every option in effect is listed, in ascending order; option numbers 250 and 255 are the
+// body bytes that are doubled.
+TEST(IpTelnet, StatusListsEveryEnabledOptionWithSBAndIACDoubled) {
+  Wire w(std::nullopt);
+  w.LocalEnabled.set(255);
+  w.RemoteEnabled.set(250);
+  w.RemoteEnabled.set(3);
+  w.SendStatus();  // STATUS itself not enabled here
+  EXPECT_EQ(w.Sent, "");
+  w.LocalEnabled.set(toStatus);
+  w.SendStatus();
+  EXPECT_EQ(Hex(w.Sent), Hex(B({IAC, SB, 5, 0, DO, 3, WILL, 5, DO, 250, 250, WILL, 255, 255, IAC, SE})));
+}
+
 TEST(IpTelnet, InitialOptionSets) {
   TIpTelnet t;
   EXPECT_EQ(Members(t.LocalSupported), (std::vector<int>{0, 3, 5, 24, 31}));
