@@ -153,8 +153,8 @@ void TIpTelnet::SendTelnetCommand(uint8_t Cmd, uint8_t Opt) {
 
 void TIpTelnet::SendStatus() {
   if (!LocalEnabled.test(toStatus)) return;
-  // STATUS IS, then every option in effect on either side, so that the 0xFF and 0xFA an
-  // option number may be are doubled in the body.
+  // STATUS IS, then WILL n for each option this side performs and DO n for each the peer
+  // performs. An option number may itself be 0xFF or 0xFA, the two bytes the body doubles.
   String body = Bytes({toStatus, 0});
   for (unsigned n = 0; n < 256; ++n) {
     if (LocalEnabled.test(n)) body += Bytes({tcWILL, static_cast<uint8_t>(n)});

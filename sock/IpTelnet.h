@@ -78,7 +78,8 @@ class TIpTelnet {
 
   // Takes the bytes just received and returns the data bytes they carry. Commands are
   // answered on the way; input that ends inside a command is kept and put in front of the
-  // next call's bytes. Unless the peer sends in binary mode, CR NUL becomes a bare CR.
+  // next call's bytes. Unless the peer sends in binary mode, CR NUL becomes a bare CR. The
+  // result is never longer than received, so a caller may write it over its receive buffer.
   String Filter(const String& received);
   // Bytes of received input held back for the next call: an unfinished command, or the body
   // of an unfinished subnegotiation read so far (at most MaxSubnegotiation bytes).
