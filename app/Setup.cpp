@@ -277,6 +277,17 @@ void TSetup::FormCreate() {
 
 String TSetup::ServerListPath() const { return ExtractFilePath(ExecutableFileName()) + "NTP.lst"; }
 
+String TSetup::HistoryPath() const { return ExtractFilePath(ExecutableFileName()) + "Kairotsu.log"; }
+
+void TSetup::RecordHistory(const String& text) {
+  if (!FHistory) FHistory = std::make_unique<TSyncHistory>(SNTPC, HistoryPath());
+  try {
+    FHistory->Record(text);
+  } catch (const std::exception& e) {
+    ReportOneShot(ExceptionMessage(e));
+  }
+}
+
 uint32_t TSetup::UpdateIntervalMs() const { return static_cast<uint32_t>(UpdateTime->RangedValue()) * 60000u; }
 
 void TSetup::CheckTimerTimer(TObject*) {
@@ -290,10 +301,11 @@ void TSetup::CheckTimerTimer(TObject*) {
   FInCycle = true;
   try {
     SynchronizeNow();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     failure = std::current_exception();
     FReplyPending = false;
     FOutcome = soNoReply;
+    RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "no reply", ExceptionMessage(e)));
   }
   FInCycle = false;
   if (FOneShot) {
@@ -323,8 +335,11 @@ void TSetup::CheckTimerTimer(TObject*) {
 }
 
 void TSetup::SynchronizeNow() {
+  if (FReplyPending) RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "no reply", "request sent " + FRequestSent));
+  FReplyPending = false;
   if (UseNTPServer->Text().empty()) {
     FOutcome = soNoServer;
+    RecordHistory(TSyncHistory::Failed("(none)", "no server", ""));
     return;
   }
   SNTPC->SetServer(UseNTPServer->Text());
@@ -339,6 +354,7 @@ void TSetup::SynchronizeNow() {
   }
   FOutcome = soNoReply;
   FReplyPending = true;
+  FRequestSent = FormatLogTime("hh:nn:ss", SystemApi().GetLocalTime());
   SNTPC->SendRequest();
 }
 
@@ -347,17 +363,21 @@ void TSetup::SNTPCSNTPTime(TObject*, TDateTime TimeStamp, double, double RoundTr
   // A reply that failed the client's checks carries no usable time: never set the clock from it.
   if (!SNTPC->ReplyValid()) {
     FOutcome = soInvalidReply;
+    RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "invalid reply", SNTPC->ReplyReason()));
     const String text = kInvalidReply + (" (" + SNTPC->ReplyReason() + ")");
     TrayIcon->ShowBalloonHint(kWarningTitle, text, bikWarning, kBalloonSeconds);
     ReportOneShot(text);
     return;
   }
   // The reply may have waited (idle priority, an open box): set the time it is now.
+  const TDateTime before = SystemTimeToDateTime(SystemApi().GetLocalTime());
   TSystemTime st =
       DateTimeToSystemTime(LocalTimeToSet(TimeStamp, RoundTripDelay, SNTPC->ReplyReadTick(), SystemApi().GetTickCount(),
                                           OffsetSec->RangedValue(), OffsetMin->RangedValue()));
   st.wDayOfWeek = 0;
   if (!SystemApi().SetLocalTime(st)) {
+    RecordHistory(
+        TSyncHistory::Failed(SNTPC->Server(), "not set", SystemApi().SystemErrorText(SystemApi().GetLastError())));
     // A standard user may not change the time: say why, and do not count it as a sync.
     FOutcome = soSetRefused;
     String text = kSetRefused + SystemApi().SystemErrorText(SystemApi().GetLastError());
@@ -367,11 +387,14 @@ void TSetup::SNTPCSNTPTime(TObject*, TDateTime TimeStamp, double, double RoundTr
   }
   FLastSync = SystemTimeToDateTime(SystemApi().GetLocalTime());
   FOutcome = soClockSet;
+  RecordHistory(TSyncHistory::ClockSet(SNTPC->Server(), std::llround((SystemTimeToDateTime(st) - before) * 86400000.0),
+                                       std::llround(RoundTripDelay)));
 }
 
 void TSetup::SNTPCError(TObject*, uint32_t, int, const String& ErrStr) {
   FReplyPending = false;
   FOutcome = soNoReply;
+  RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "no reply", ErrStr));
   if (FOneShot) {
     // An unattended run shows no box that nobody would close; the exit status tells.
     ReportOneShot(SNTPC->Server() + ": " + ErrStr);
@@ -406,7 +429,11 @@ void TSetup::ReportToConsole() {
 
 void TSetup::FinishOneShot() {
   if (FReplyPending) WindowSystem().PumpUntil([this] { return !FReplyPending; }, kOneShotReplyWaitMs);
-  if (FReplyPending) ReportOneShot("no reply from " + UseNTPServer->Text());
+  if (FReplyPending) {
+    ReportOneShot("no reply from " + UseNTPServer->Text());
+    RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "no reply", "request sent " + FRequestSent));
+    FReplyPending = false;
+  }
   if (FOutcome == soNoServer) ReportOneShot("no NTP server is configured");
   Hide();
   Close();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "app/SpEdit.h"
+#include "app/SyncHistory.h"
 #include "app/SyncSettings.h"
 #include "settings/AutoIni.h"
 #include "sntp/IpTime.h"
@@ -80,6 +81,8 @@ class TSetup : public TForm {
   // The status balloon's text.
   String StatusText() const;
   String ServerListPath() const;
+  // Kairotsu.log beside the executable: the history of synchronisations.
+  String HistoryPath() const;
   // The outcome of the last synchronisation attempt (a one-shot run's exit status).
   TSyncOutcome Outcome() const { return FOutcome; }
 
@@ -92,6 +95,9 @@ class TSetup : public TForm {
   void ReportOneShot(const String& text);
   // A one-shot run has nobody in front of it: failures are said on the console from now on.
   void ReportToConsole();
+  // Adds a line to the history; a history that cannot be written never stops a
+  // synchronisation (a one-shot run says so on the console).
+  void RecordHistory(const String& text);
   // The error box, one at a time.
   void ShowError(const String& text);
 
@@ -100,6 +106,8 @@ class TSetup : public TForm {
   bool FErrorBoxOpen = false;
   bool FInCycle = false;  // a timed cycle is running
   String FHeldError;      // a socket error reported during the cycle, shown after it
+  std::unique_ptr<TSyncHistory> FHistory;
+  String FRequestSent;  // local time of the last request sent, for its history line
 };
 
 // The text of a local date-time: the system's short date format, a blank and its long time

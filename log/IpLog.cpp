@@ -19,15 +19,3 @@ void TIpBaseLog::SetFileName(const String& value) {
   std::lock_guard guard(FLock);
   FFileName = value;
 }
-
-TIpDebugLog::TIpDebugLog(TIpSockControl* owner) : TIpBaseLog(owner) { SetFileName("debug.log"); }
-
-String TIpEventLog::DateTimeFormat() const {
-  std::lock_guard guard(FLock);
-  return FDateTimeFormat;
-}
-
-void TIpEventLog::SetDateTimeFormat(const String& value) {
-  std::lock_guard guard(FLock);
-  FDateTimeFormat = value;
-}

@@ -170,7 +170,7 @@ using TIpIdleTimeoutEvent = std::function<void(TObject* Sender, TSocket Socket, 
 using TIpErrorEvent = std::function<void(TObject* Sender, uint32_t Socket, int ErrCode, const String& ErrStr)>;
 using TIpErrorReplyEvent = std::function<void(TObject* Sender, uintptr_t Handle, int ErrCode, const String& ErrStr)>;
 
-class TIpSockControl : public TIpBaseComponent {
+class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
  public:
   explicit TIpSockControl(TComponent* owner);
   ~TIpSockControl() override;
@@ -242,9 +242,9 @@ class TIpSockControl : public TIpBaseComponent {
   String HostEntName(const THostEnt* entry);
   uint16_t ServEntPort(const TServEnt* entry);
   String ServEntName(const TServEnt* entry);
-  String WinSockDescription() const;
-  String WinSockStatus() const;
-  uint16_t WinSockVersion() const;
+  String WinSockDescription() const override;
+  String WinSockStatus() const override;
+  uint16_t WinSockVersion() const override;
 
   // The virtual operations, in slot order.
   virtual TSocket CreateSocket();

@@ -9,13 +9,13 @@
 
 #include "app/Query.h"
 #include "app/SyncSettings.h"
-#include "sntp/IpTime.h"
 #include "fakes/FakeAppSystem.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
-#include "fakes/TempFolder.h"
 #include "fakes/NtpReplies.h"
+#include "fakes/TempFolder.h"
 #include "settings/FileOps.h"
+#include "sntp/IpTime.h"
 
 namespace {
 

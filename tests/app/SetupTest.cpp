@@ -17,8 +17,8 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeShellTray.h"
 #include "fakes/FakeWinSock.h"
-#include "fakes/TempFolder.h"
 #include "fakes/NtpReplies.h"
+#include "fakes/TempFolder.h"
 #include "fakes/TextFiles.h"
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
@@ -750,3 +750,25 @@ TEST_F(SetupTest, MenuCommandsOpenHelpWebAndAbout) {
 }
 
 }  // namespace
+
+TEST_F(SetupTest, EveryAttemptLeavesOneLineInTheHistory) {
+  GivenSettings("UseNTPServer=ntp.test\r\nOffsetSec=30\r\nOffsetMin=90\r\nUpdateTime=10\r\n");
+  Start();
+  Platform.Advance(10000);  // 09:10:10 local: first cycle, answered
+  Reply(EncodeDate(2024, 1, 1));
+  Platform.Advance(600000);  // 09:20:10: unanswered
+  Platform.Advance(600000);  // 09:30:10: the previous request is recorded as unanswered
+  Form->SNTPCError(Form->SNTPC, 5, 10054, "WinSock Error (10054): Connection reset by peer, on API 'Fd_Read'");
+  Platform.RefuseClockSetting = true;
+  Platform.Advance(600000);  // 09:40:10
+  // (the fake clock stands a millisecond short of the minute here)
+  const String now = FormatLogTime("yyyy.mm.dd hh:nn:ss", Platform.GetLocalTime());
+  Reply(EncodeDate(2024, 1, 1));
+  EXPECT_EQ(ReadBytes(Dir / "Kairotsu.log"),
+            // JST 09:00:00 + 1:30:30 set at 09:10:10 local: 1:20:20 ahead
+            "2024.01.01 09:10:10 ntp.test: set, offset +4820000 ms, delay 0 ms\r\n"
+            "2024.01.01 09:30:10 ntp.test: no reply, request sent 09:20:10\r\n"
+            "2024.01.01 09:30:10 ntp.test: no reply, WinSock Error (10054): Connection reset by peer, on API "
+            "'Fd_Read'\r\n" +
+                now + " ntp.test: not set, " + Platform.SystemErrorText(1314) + "\r\n");
+}

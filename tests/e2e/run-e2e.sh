@@ -191,6 +191,10 @@ for zone in Asia/Tokyo UTC; do
     test "$(od -An -c "$dir/KairotsuX1.ini" 2>/dev/null)" = "$expected"
 done
 sed 's/\r$//; s/^/       | /' "$dir/KairotsuX1.ini" 2>/dev/null
+show "$dir/Kairotsu.log"
+expect "Kairotsu.log holds one line per run: the clock set, then the setting refused" \
+  test "$(LC_ALL=C sed 's/\r$//' "$dir/Kairotsu.log" 2>/dev/null | LC_ALL=C sed -E 's/^[0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9:]{8} //; s/(offset|delay) [-+]?[0-9]+/\1 N/g; s/not set, .*/not set, REASON/')" \
+  = "$(printf '127.0.0.61: set, offset N ms, delay N ms\n127.0.0.61: not set, REASON')"
 
 echo "== 3. Query (/q): offset, invalid reply, no reply"
 dir=$(fresh Kairotsu.exe)
@@ -368,7 +372,7 @@ expect "and has the 22 servers" test "$(grep -c '' "$dir/NTP.lst" 2>/dev/null)" 
 expect "ソフトX1.ini got the other keys: one section, nine keys" \
   test "$(grep -c "^\[$user\]" "$dir/ソフトX1.ini")" -eq 1 -a "$(grep -c = "$dir/ソフトX1.ini")" -eq 9
 expect "no other file was made there (got: $(ls "$dir" | tr '\n' ' '))" \
-  test "$(ls "$dir" | grep -Evc '^(NTP\.lst|ソフトX1\.(exe|ini|ini\.lock)|out\.txt)$')" -eq 0
+  test "$(ls "$dir" | grep -Evc '^(NTP\.lst|Kairotsu\.log(\.lock)?|ソフトX1\.(exe|ini|ini\.lock)|out\.txt)$')" -eq 0
 expect "nothing was written outside the folder" test "$(ls "$(dirname "$dir")")" = 表示
 
 echo "== 11. INI files as Notepad saves them: UTF-8 and UTF-16LE, each with its byte order mark"
