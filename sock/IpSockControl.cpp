@@ -368,7 +368,22 @@ void TIpSockControl::DoLookupService(uintptr_t handle, const String& name) {
   if (OnLookupService) OnLookupService(this, handle, name);
 }
 
-void TIpSockControl::DoStatus(TSocket, uint8_t, const TIpConnRec&) {}
+void TIpSockControl::DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection) {
+  if (OnStatus && kind <= 7 && (StatusKinds >> kind & 1) != 0) {
+    const TIpSockStatRec statistics = FindSocket(socket, true)->CopyStatistics();
+    OnStatus(this, socket, kind, connection, statistics);
+  }
+  if (kind > 1) return;
+  const String remote = AddressToText(connection.RemoteAddress) + ":" + std::to_string(connection.RemotePort);
+  const String local = AddressToText(connection.LocalAddress) + ":" + std::to_string(connection.LocalPort);
+  // The socket object calls this in the middle of its own state change: a log file that cannot
+  // be written must not stop it, so the failure is reported once the step is done.
+  try {
+    FEventLog->WriteEventString(Format(kind == 0 ? SEventConnect : SEventClose, {local, remote}));
+  } catch (const std::exception& e) {
+    NotifyError(socket, 0, ExceptionMessage(e));
+  }
+}
 void TIpSockControl::NotifyAccept(TSocket) {}
 
 void TIpSockControl::NotifyClose(TSocket socket) {

@@ -6,6 +6,7 @@
 
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/TempFolder.h"
 #include "sock/IpSockControl.h"
 #include "toolkit/Application.h"
 
@@ -21,6 +22,7 @@ struct RecordingSocket : TIpSocket {
   void HandleConnect() override { Log->push_back("HandleConnect"); }
   void HandleClose() override { Log->push_back("HandleClose"); }
   void SendWindowSize() override { Log->push_back("SendWindowSize"); }
+  void SetStatistics(const TIpSockStatRec& s) { FStatistics = s; }
 };
 
 // A control with one socket object per handle, as a client has.
@@ -784,6 +786,107 @@ TEST(SockControlFormatter, EveryDumpLineIs79CharactersWithUpperCaseOffsets) {
   EXPECT_EQ(dump.substr(2 * 79, 79),
             "  000020: 20 21 22 23 24 25 26 27  28 29 2A 2B 2C 2D 2E 2F :  !\"#$%&'()*+,-./\r\n");
   EXPECT_EQ(TIpSockControl::HexDump("", 0), "");
+}
+
+}  // namespace
+
+namespace {
+
+// What OnStatus received, as text.
+struct StatusControl : SockControl {
+  TTempFolder Folder{"status"};
+  std::vector<String> Statuses;
+  // 192.0.2.1:1025 -> 192.0.2.10:123
+  const TIpConnRec Connection{0x0A0200C0, 123, 0x010200C0, 1025};
+  void SetUp() override {
+    SockControl::SetUp();
+    C.Add(7);
+    C.Sockets[7]->SetStatistics({{1, 2, 3, 4}, {5, 6, 7, 0xFFFFFFFF}});
+    C.EventLog().SetFileName(Folder.File("event.log"));
+    C.EventLog().SetEnabled(true);
+  }
+  void ListenToStatus() {
+    C.OnStatus = [this](TObject* sender, TSocket socket, uint8_t kind, const TIpConnRec& c, const TIpSockStatRec& st) {
+      EXPECT_EQ(sender, &C);
+      EXPECT_EQ(std::memcmp(&c, &Connection, sizeof c), 0);
+      char text[96];
+      std::snprintf(text, sizeof text, "%u kind %u: %u %u %u %u %u %u %u %u", static_cast<unsigned>(socket), kind,
+                    st.First.DataRead, st.First.DataWritten, st.First.RawRead, st.First.RawWritten, st.Second.DataRead,
+                    st.Second.DataWritten, st.Second.RawRead, st.Second.RawWritten);
+      Statuses.push_back(text);
+    };
+  }
+  String EventFile() { return ReadBytes(Folder / "event.log"); }
+};
+
+TEST_F(StatusControl, StatusKindsChooseWhichKindsRaiseOnStatus) {
+  ListenToStatus();
+  struct Row {
+    uint8_t StatusKinds;
+    uint8_t Kind;
+    bool Raised;
+  };
+  const Row rows[] = {
+      {0x07, 0, true},    {0x07, 1, true},  {0x07, 2, true},  {0x07, 3, false},  {0x07, 7, false},
+      {0x80, 7, true},    {0x80, 0, false}, {0xFF, 8, false}, {0xFF, 31, false}, {0xFF, 32, false},
+      {0xFF, 255, false}, {0x00, 0, false}, {0x08, 3, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.StatusKinds) + " kind " + std::to_string(row.Kind));
+    Statuses.clear();
+    C.StatusKinds = row.StatusKinds;
+    C.DoStatus(7, row.Kind, Connection);
+    if (row.Raised)
+      EXPECT_EQ(Statuses, std::vector<String>{"7 kind " + std::to_string(row.Kind) + ": 1 2 3 4 5 6 7 4294967295"});
+    else
+      EXPECT_TRUE(Statuses.empty());
+  }
+}
+
+TEST_F(StatusControl, ConnectAndCloseWriteEventLogLinesWithOrWithoutOnStatus) {
+  C.DoStatus(7, 0, Connection);  // OnStatus unassigned
+  C.DoStatus(7, 2, Connection);  // no line for data movement
+  ListenToStatus();
+  C.DoStatus(7, 1, Connection);
+  C.DoStatus(7, 3, Connection);
+  EXPECT_EQ(EventFile(),
+            "2024.01.01 09:00:00 Connect: Loc: 192.0.2.1:1025 Rem: 192.0.2.10:123\r\n"
+            "2024.01.01 09:00:00 Close:   Loc: 192.0.2.1:1025 Rem: 192.0.2.10:123\r\n");
+  EXPECT_EQ(Statuses.size(), 1u);
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(StatusControl, NoSocketObjectRaisesOnlyWhenOnStatusWantsItsStatistics) {
+  C.DoStatus(9, 0, Connection);  // nobody asks for statistics
+  ListenToStatus();
+  try {
+    C.DoStatus(9, 0, Connection);
+    FAIL() << "no exception";
+  } catch (const EIpNoSocketError& e) {
+    EXPECT_EQ(e.Message(), "Socket not assigned");
+  }
+  C.DoStatus(9, 3, Connection);  // a kind OnStatus does not get needs no socket object
+  EXPECT_TRUE(Statuses.empty());
+}
+
+TEST_F(StatusControl, AFailedEventLogWriteIsReportedAfterTheWholeStatusStep) {
+  ListenToStatus();
+  C.EventLog().SetFileName(Folder.File("missing/event.log"));
+  std::vector<String> order;
+  C.OnError = [&](TObject* sender, uint32_t socket, int code, const String& text) {
+    EXPECT_EQ(sender, &C);
+    Errors.emplace_back(socket, code, text);
+    order.push_back("error after " + std::to_string(Statuses.size()) + " status");
+  };
+  for (uint8_t kind : {0, 1}) EXPECT_NO_THROW(C.DoStatus(7, kind, Connection));
+  EXPECT_EQ(Statuses.size(), 2u);
+  ASSERT_EQ(Errors.size(), 2u);
+  EXPECT_EQ(order, (std::vector<String>{"error after 1 status", "error after 2 status"}));
+  for (auto& [socket, code, text] : Errors) {
+    EXPECT_EQ(socket, 7u);
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(text.find(Folder.File("missing/event.log")), String::npos) << text;
+  }
 }
 
 }  // namespace
