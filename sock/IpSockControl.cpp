@@ -1,6 +1,5 @@
 #include "sock/IpSockControl.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "sock/IpConst.h"
