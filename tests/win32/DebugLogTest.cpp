@@ -9,6 +9,7 @@
 
 #include "log/IpLog.h"
 #include "log/LogFile.h"
+#include "sock/IpSockControl.h"
 
 namespace {
 
@@ -91,6 +92,30 @@ TEST(DebugLogWine, WritesContinuesAndKeepsEntriesWhenRefused) {
   EXPECT_EQ(EntryTexts(written.substr(header.size())),
             (std::vector<String>{"**** Logging Enabled", "[300] Telnet DO echo received.", "kept"}));
   EXPECT_TRUE(log.BufferEmpty());
+}
+
+TEST(DebugLogWine, ADestroyedControlWritesItsTraceWithTheNegotiatedWinSock) {
+  TTempDir dir;
+  TWinSockModule winsock;
+  {
+    TIpSockControl control(nullptr);
+    control.DebugLog().SetFileName(dir.File("debug.log"));
+    control.DebugLog().SetEnabled(true);
+    control.DebugLog().AddLogEntry(control.FormatterClass(), 300, 0x80000001, "ABCDEFGHIJKLMNOPQ", 17);
+    control.DebugLog().AddLogEntry(nullptr, 300, deTelnet, reinterpret_cast<const void*>(uintptr_t{1}), 253 * 256 + 1);
+  }
+  const String written = ReadFile(dir.File("debug.log"));
+  EXPECT_NE(written.find("\r\nNegotiated Version : $0202\r\n"), String::npos) << written;
+  const size_t body = written.find(String(77, '=') + "\r\n\r\n");
+  ASSERT_NE(body, String::npos) << written;
+  // Entry lines carry the time prefix; the dump lines under the read entry do not.
+  EXPECT_NE(written.find(" : Read - 17 bytes read from socket 300\r\n"
+                         "  000000: 41 42 43 44 45 46 47 48  49 4A 4B 4C 4D 4E 4F 50 : ABCDEFGHIJKLMNOP\r\n"
+                         "  000010: 51                                               : Q               \r\n\r\n",
+                         body),
+            String::npos)
+      << written;
+  EXPECT_NE(written.find(" : [300] Telnet DO echo received.\r\n", body), String::npos) << written;
 }
 
 }  // namespace
