@@ -1,0 +1,130 @@
+#include "sock/IpSocks.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sock/IpConst.h"
+
+namespace {
+
+void PutBytes(String& out, const void* data, size_t size) { out.append(static_cast<const char*>(data), size); }
+
+uint8_t At(const String& s, size_t i) { return static_cast<uint8_t>(s[i]); }
+
+}  // namespace
+
+TIpSocksHandshake::TIpSocksHandshake(TIpSocksVersion version, const String& userCode, const String& password,
+                                     uint32_t targetAddress, uint16_t targetPort, const String& targetName)
+    : FVersion(version),
+      FUserCode(userCode),
+      FPassword(password),
+      FTargetAddress(targetAddress),
+      FTargetPort(targetPort),
+      FTargetName(targetName) {}
+
+String TIpSocksHandshake::Start() {
+  if (FState != NotStarted) return String();
+  FState = RequestSent;
+  String out;
+  if (FVersion == svSocks5) {
+    out = {'\x05', '\x02', '\x00', '\x02'};
+    return out;
+  }
+  out = {'\x04', '\x01'};
+  PutBytes(out, &FTargetPort, 2);
+  PutBytes(out, &FTargetAddress, 4);
+  out += FUserCode;
+  out += '\0';
+  return out;
+}
+
+String TIpSocksHandshake::ConnectRequest5() const {
+  String out = {'\x05', '\x01', '\x00', '\x01'};
+  PutBytes(out, &FTargetAddress, 4);
+  PutBytes(out, &FTargetPort, 2);
+  return out;
+}
+
+String TIpSocksHandshake::AuthRequest5() const {
+  String out = {'\x01'};
+  for (const String* text : {&FUserCode, &FPassword}) {
+    size_t n = std::min(text->size(), MaxAuthLength);
+    out += static_cast<char>(n);
+    out.append(*text, 0, n);
+  }
+  return out;
+}
+
+void TIpSocksHandshake::Refuse(int code) {
+  FRefused = true;
+  FRefusalCode = code;
+  FRefusalText = Format(SSocksRefused, {code});
+}
+
+void TIpSocksHandshake::Grant(const String& reply, size_t addressAt, size_t portAt) {
+  std::memcpy(&FBoundAddress, reply.data() + addressAt, 4);
+  std::memcpy(&FBoundPort, reply.data() + portAt, 2);
+  FState = Connected;
+}
+
+TIpSocksStep TIpSocksHandshake::Receive(const String& received) {
+  TIpSocksStep step;
+  size_t len = received.size();
+  size_t used = 0;
+  if (FVersion != svSocks5 && FState < Connected) {
+    if (len < 8) {
+      step.Data = received;
+      return step;
+    }
+    if (At(received, 1) == 90)
+      Grant(received, 4, 2);
+    else
+      Refuse(At(received, 1));
+    step.Finished = true;
+    used = 8;
+  } else if (FVersion == svSocks5 && FState == RequestSent) {
+    if (len < 2) {
+      step.Data = received;
+      return step;
+    }
+    uint8_t method = At(received, 1);
+    if (method == 0) {
+      step.Send = ConnectRequest5();
+      FState = ConnectSent;
+    } else if (method == 2) {
+      step.Send = AuthRequest5();
+      FState = AuthSent;
+    } else if (method == 255) {
+      Refuse(255);
+      step.Finished = true;
+    }
+    used = 2;
+  } else if (FVersion == svSocks5 && FState == AuthSent) {
+    if (len < 2) {
+      step.Data = received;
+      return step;
+    }
+    if (At(received, 1) == 0) {
+      step.Send = ConnectRequest5();
+      FState = ConnectSent;
+    } else {
+      Refuse(At(received, 1));
+      step.Finished = true;
+    }
+    used = 2;
+  } else if (FVersion == svSocks5 && FState == ConnectSent) {
+    if (len < 10) {
+      step.Data = received;
+      return step;
+    }
+    if (At(received, 1) == 0)
+      Grant(received, 4, 8);
+    else
+      Refuse(At(received, 1));
+    step.Finished = true;
+    used = 10;
+  }
+  // What is left over keeps its place at the start of the read.
+  step.Data = received.substr(0, len - used);
+  return step;
+}

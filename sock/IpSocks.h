@@ -1,0 +1,81 @@
+// The client side of a SOCKS proxy handshake (SOCKS4, SOCKS4a, SOCKS5 with no authentication or
+// user name and password), as byte-in, byte-out logic. Start gives the first request; each
+// Receive takes the bytes just read from the proxy and gives back the requests to send next and
+// the bytes that follow the final reply, which are the connection's first data. The class knows
+// no socket: the data socket owns one while its SocksState is 1 to 4, queues what it returns as
+// raw protocol items, holds back the user's own items until Done, and then reports the granted
+// connection with BoundAddress and BoundPort, or the refusal with RefusalCode and RefusalText.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "toolkit/SysUtils.h"
+
+enum TIpSocksVersion : uint8_t { svSocks4, svSocks4a, svSocks5 };
+
+// What one Receive produced.
+struct TIpSocksStep {
+  String Send;            // requests to queue, in order; empty: none
+  String Data;            // received bytes that are not part of a reply
+  bool Finished = false;  // this call granted or refused the request
+};
+
+class TIpSocksHandshake {
+ public:
+  // The socket's SocksState numbers for the stages of the handshake. A refusal leaves the
+  // stage where it was.
+  static constexpr uint8_t NotStarted = 1;
+  static constexpr uint8_t RequestSent = 2;
+  static constexpr uint8_t AuthSent = 3;     // SOCKS5 user name and password
+  static constexpr uint8_t ConnectSent = 4;  // SOCKS5 connect request
+  static constexpr uint8_t Connected = 5;
+
+  // Longest user name or password a SOCKS5 authentication carries; longer texts are cut.
+  static constexpr size_t MaxAuthLength = 255;
+
+  // targetAddress and targetPort in network byte order, as a socket address holds them.
+  // targetName is the host as the user wrote it, for SOCKS4a.
+  TIpSocksHandshake(TIpSocksVersion version, const String& userCode, const String& password, uint32_t targetAddress,
+                    uint16_t targetPort, const String& targetName = String());
+
+  // The first request; empty when called again.
+  String Start();
+  // Takes bytes received from the proxy.
+  TIpSocksStep Receive(const String& received);
+
+  uint8_t State() const { return FState; }
+  bool Granted() const { return FState == Connected; }
+  bool Refused() const { return FRefused; }
+  // Granted or refused: no more replies are read, the user's data may go out (if granted).
+  bool Done() const { return Granted() || Refused(); }
+
+  // The address and port the proxy reported for the connection, network byte order.
+  uint32_t BoundAddress() const { return FBoundAddress; }
+  uint16_t BoundPort() const { return FBoundPort; }
+
+  // The proxy's code (SOCKS4 result, SOCKS5 method, authentication status or reply code) and
+  // the error text for it.
+  int RefusalCode() const { return FRefusalCode; }
+  const String& RefusalText() const { return FRefusalText; }
+
+ private:
+  String ConnectRequest5() const;
+  String AuthRequest5() const;
+  void Refuse(int code);
+  void Grant(const String& reply, size_t addressAt, size_t portAt);
+
+  TIpSocksVersion FVersion;
+  String FUserCode;
+  String FPassword;
+  uint32_t FTargetAddress;
+  uint16_t FTargetPort;
+  String FTargetName;
+
+  uint8_t FState = NotStarted;
+  bool FRefused = false;
+  int FRefusalCode = 0;
+  String FRefusalText;
+  uint32_t FBoundAddress = 0;
+  uint16_t FBoundPort = 0;
+};

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "sock/IpSocks.h"
+
+namespace {
+
+String B(std::initializer_list<int> bytes) {
+  String s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
+}
+
+String Hex(const String& s) {
+  static const char digits[] = "0123456789ABCDEF";
+  String out;
+  for (char ch : s) {
+    auto b = static_cast<uint8_t>(ch);
+    if (!out.empty()) out += ' ';
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+// An address or port as a socket address holds it: the bytes in wire order.
+uint32_t Net4(int a, int b, int c, int d) {
+  uint8_t bytes[4] = {uint8_t(a), uint8_t(b), uint8_t(c), uint8_t(d)};
+  uint32_t v;
+  std::memcpy(&v, bytes, 4);
+  return v;
+}
+uint16_t Net2(int port) {
+  uint8_t bytes[2] = {uint8_t(port >> 8), uint8_t(port)};
+  uint16_t v;
+  std::memcpy(&v, bytes, 2);
+  return v;
+}
+
+enum Outcome { Waiting, Granted, Refused };
+
+struct SocksRow {
+  const char* Name;
+  TIpSocksVersion Version;
+  String User;
+  String Password;
+  String TargetName;          // for SOCKS4a
+  std::vector<String> Reads;  // what the proxy sends, read by read
+  String Sent;                // everything this side sends, the first request included
+  Outcome Result;
+  int Code = 0;  // refusal: RefusalCode; granted: the bound port
+  String Data = {};
+  uint32_t Bound = 0;  // granted: the bound address
+};
+
+// The target of every row: 192.168.1.20 port 80.
+const uint32_t TargetAddress = Net4(192, 168, 1, 20);
+const uint16_t TargetPort = Net2(80);
+
+struct Run {
+  String Sent, Data;
+  int Finished = 0;
+  TIpSocksHandshake Handshake;
+};
+
+Run Play(const SocksRow& row, const std::vector<String>& reads) {
+  Run run{"", "", 0, TIpSocksHandshake(row.Version, row.User, row.Password, TargetAddress, TargetPort, row.TargetName)};
+  run.Sent = run.Handshake.Start();
+  for (const String& r : reads) {
+    TIpSocksStep step = run.Handshake.Receive(r);
+    run.Sent += step.Send;
+    run.Data += step.Data;
+    run.Finished += step.Finished;
+  }
+  return run;
+}
+
+void Check(const SocksRow& row, const Run& run) {
+  const TIpSocksHandshake& h = run.Handshake;
+  EXPECT_EQ(Hex(run.Sent), Hex(row.Sent));
+  EXPECT_EQ(Hex(run.Data), Hex(row.Data));
+  EXPECT_EQ(h.Granted(), row.Result == Granted);
+  EXPECT_EQ(h.Refused(), row.Result == Refused);
+  EXPECT_EQ(h.Done(), row.Result != Waiting);
+  EXPECT_EQ(run.Finished, row.Result == Waiting ? 0 : 1);
+  if (row.Result == Granted) {
+    EXPECT_EQ(h.State(), TIpSocksHandshake::Connected);
+    EXPECT_EQ(h.BoundAddress(), row.Bound);
+    EXPECT_EQ(h.BoundPort(), Net2(row.Code));
+  }
+  if (row.Result == Refused) {
+    EXPECT_EQ(h.RefusalCode(), row.Code);
+    EXPECT_EQ(h.RefusalText(), "SOCKS request refused - " + std::to_string(row.Code));
+  }
+}
+
+void RunRow(const SocksRow& row) {
+  SCOPED_TRACE(row.Name);
+  Check(row, Play(row, row.Reads));
+}
+
+// The first requests of the rows.
+const String Socks4Abc = B({4, 1, 0, 80, 192, 168, 1, 20, 'a', 'b', 'c', 0});
+const String Socks4NoUser = B({4, 1, 0, 80, 192, 168, 1, 20, 0});
+const String Greeting5 = B({5, 2, 0, 2});
+const String Connect5 = B({5, 1, 0, 1, 192, 168, 1, 20, 0, 80});
+
+const std::vector<SocksRow> Rows = {
+    {"socks4 with user abc sends 12 bytes, granted",
+     svSocks4,
+     "abc",
+     "",
+     "",
+     {B({0, 90, 0x1F, 0x90, 10, 0, 0, 7})},
+     Socks4Abc,
+     Granted,
+     0x1F90,
+     "",
+     Net4(10, 0, 0, 7)},
+    {"socks4 result 91 refused", svSocks4, "abc", "", "", {B({0, 91, 0, 0, 0, 0, 0, 0})}, Socks4Abc, Refused, 91},
+    {"socks4 result 92 refused", svSocks4, "", "", "", {B({0, 92, 0, 0, 0, 0, 0, 0})}, Socks4NoUser, Refused, 92},
+    {"socks4 no reply yet", svSocks4, "", "", "", {}, Socks4NoUser, Waiting},
+    {"socks4a with a dotted target sends the socks4 request",
+     svSocks4a,
+     "abc",
+     "",
+     "192.168.1.20",
+     {B({0, 90, 0, 80, 192, 168, 1, 20})},
+     Socks4Abc,
+     Granted,
+     80,
+     "",
+     TargetAddress},
+    {"socks5 without user offers both methods, no authentication",
+     svSocks5,
+     "",
+     "",
+     "",
+     {B({5, 0}), B({5, 0, 0, 1, 10, 0, 0, 9, 0x04, 0x38})},
+     Greeting5 + Connect5,
+     Granted,
+     0x0438,
+     "",
+     Net4(10, 0, 0, 9)},
+    {"socks5 method 2 without user sends both lengths 0",
+     svSocks5,
+     "",
+     "",
+     "",
+     {B({5, 2}), B({1, 0}), B({5, 0, 0, 1, 10, 0, 0, 9, 0, 81})},
+     Greeting5 + B({1, 0, 0}) + Connect5,
+     Granted,
+     81,
+     "",
+     Net4(10, 0, 0, 9)},
+    {"socks5 user and password",
+     svSocks5,
+     "kai",
+     "pw",
+     "",
+     {B({5, 2}), B({1, 0}), B({5, 0, 0, 1, 10, 0, 0, 9, 0, 81})},
+     Greeting5 + B({1, 3, 'k', 'a', 'i', 2, 'p', 'w'}) + Connect5,
+     Granted,
+     81,
+     "",
+     Net4(10, 0, 0, 9)},
+    {"socks5 no acceptable method", svSocks5, "", "", "", {B({5, 255})}, Greeting5, Refused, 255},
+    {"socks5 authentication failed",
+     svSocks5,
+     "kai",
+     "no",
+     "",
+     {B({5, 2}), B({1, 1})},
+     Greeting5 + B({1, 3, 'k', 'a', 'i', 2, 'n', 'o'}),
+     Refused,
+     1},
+    {"socks5 connection not allowed by ruleset",
+     svSocks5,
+     "",
+     "",
+     "",
+     {B({5, 0}), B({5, 2, 0, 1, 0, 0, 0, 0, 0, 0})},
+     Greeting5 + Connect5,
+     Refused,
+     2},
+    {"socks5 waiting for the connect reply", svSocks5, "", "", "", {B({5, 0})}, Greeting5 + Connect5, Waiting},
+};
+
+TEST(SocksHandshake, Exchanges) {
+  for (const SocksRow& row : Rows) RunRow(row);
+}
+
+TEST(SocksHandshake, LongUserAndPasswordAreCutAt255) {
+  String user(300, 'u'), password(256, 'p');
+  TIpSocksHandshake h(svSocks5, user, password, TargetAddress, TargetPort);
+  h.Start();
+  TIpSocksStep step = h.Receive(B({5, 2}));
+  ASSERT_EQ(step.Send.size(), 1 + 1 + 255 + 1 + 255u);
+  EXPECT_EQ(step.Send.substr(0, 2), B({1, 255}));
+  EXPECT_EQ(step.Send.substr(2, 255), String(255, 'u'));
+  EXPECT_EQ(step.Send.substr(257, 1), B({255}));
+  EXPECT_EQ(step.Send.substr(258), String(255, 'p'));
+  EXPECT_EQ(h.State(), TIpSocksHandshake::AuthSent);
+}
+
+TEST(SocksHandshake, StagesFollowTheSocketsSocksState) {
+  TIpSocksHandshake h(svSocks5, "", "", TargetAddress, TargetPort);
+  EXPECT_EQ(h.State(), TIpSocksHandshake::NotStarted);
+  EXPECT_FALSE(h.Start().empty());
+  EXPECT_EQ(h.State(), TIpSocksHandshake::RequestSent);
+  EXPECT_TRUE(h.Start().empty());
+  h.Receive(B({5, 2}));
+  EXPECT_EQ(h.State(), TIpSocksHandshake::AuthSent);
+  h.Receive(B({1, 0}));
+  EXPECT_EQ(h.State(), TIpSocksHandshake::ConnectSent);
+  EXPECT_FALSE(h.Done());
+  h.Receive(B({5, 0, 0, 1, 1, 2, 3, 4, 0, 1}));
+  EXPECT_EQ(h.State(), TIpSocksHandshake::Connected);
+}
+
+}  // namespace
