@@ -67,64 +67,61 @@ void TIpSocksHandshake::Grant(const String& reply, size_t addressAt, size_t port
   FState = Connected;
 }
 
-TIpSocksStep TIpSocksHandshake::Receive(const String& received) {
-  TIpSocksStep step;
-  size_t len = received.size();
-  size_t used = 0;
-  if (FVersion != svSocks5 && FState < Connected) {
-    if (len < 8) {
-      step.Data = received;
-      return step;
-    }
-    if (At(received, 1) == 90)
-      Grant(received, 4, 2);
+size_t TIpSocksHandshake::ReplyLength() const {
+  if (FVersion != svSocks5) return 8;
+  return FState == ConnectSent ? 10 : 2;
+}
+
+void TIpSocksHandshake::ProcessReply(TIpSocksStep& step) {
+  const String& r = FReply;
+  if (FVersion != svSocks5) {
+    if (At(r, 1) == 90)
+      Grant(r, 4, 2);
     else
-      Refuse(At(received, 1));
+      Refuse(At(r, 1));
     step.Finished = true;
-    used = 8;
-  } else if (FVersion == svSocks5 && FState == RequestSent) {
-    if (len < 2) {
-      step.Data = received;
-      return step;
+  } else if (FState == AuthSent) {
+    if (At(r, 1) == 0) {
+      step.Send += ConnectRequest5();
+      FState = ConnectSent;
+    } else {
+      Refuse(At(r, 1));
+      step.Finished = true;
     }
-    uint8_t method = At(received, 1);
+  } else if (FState == ConnectSent) {
+    if (At(r, 1) == 0)
+      Grant(r, 4, 8);
+    else
+      Refuse(At(r, 1));
+    step.Finished = true;
+  } else {
+    uint8_t method = At(r, 1);
     if (method == 0) {
-      step.Send = ConnectRequest5();
+      step.Send += ConnectRequest5();
       FState = ConnectSent;
     } else if (method == 2) {
-      step.Send = AuthRequest5();
+      step.Send += AuthRequest5();
       FState = AuthSent;
     } else if (method == 255) {
       Refuse(255);
       step.Finished = true;
     }
-    used = 2;
-  } else if (FVersion == svSocks5 && FState == AuthSent) {
-    if (len < 2) {
-      step.Data = received;
-      return step;
-    }
-    if (At(received, 1) == 0) {
-      step.Send = ConnectRequest5();
-      FState = ConnectSent;
-    } else {
-      Refuse(At(received, 1));
-      step.Finished = true;
-    }
-    used = 2;
-  } else if (FVersion == svSocks5 && FState == ConnectSent) {
-    if (len < 10) {
-      step.Data = received;
-      return step;
-    }
-    if (At(received, 1) == 0)
-      Grant(received, 4, 8);
-    else
-      Refuse(At(received, 1));
-    step.Finished = true;
-    used = 10;
   }
-  // What is left over keeps its place at the start of the read.
-  step.Data = received.substr(0, len - used);
+}
+
+TIpSocksStep TIpSocksHandshake::Receive(const String& received) {
+  TIpSocksStep step;
+  // A reply may come in pieces, and the proxy may pass on the target's first bytes in the same
+  // read as its final reply: collect each reply until it is whole, then the rest is data.
+  size_t i = 0;
+  while (i < received.size() && !Granted()) {
+    size_t take = std::min(ReplyLength() - FReply.size(), received.size() - i);
+    FReply.append(received, i, take);
+    i += take;
+    if (FReply.size() < ReplyLength()) break;
+    ProcessReply(step);
+    FReply.clear();
+  }
+  step.Data = received.substr(i);
   return step;
 }

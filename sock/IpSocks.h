@@ -64,6 +64,10 @@ class TIpSocksHandshake {
   String AuthRequest5() const;
   void Refuse(int code);
   void Grant(const String& reply, size_t addressAt, size_t portAt);
+  // Bytes of the reply the current stage waits for.
+  size_t ReplyLength() const;
+  // Acts on the whole reply in FReply.
+  void ProcessReply(TIpSocksStep& step);
 
   TIpSocksVersion FVersion;
   String FUserCode;
@@ -73,6 +77,7 @@ class TIpSocksHandshake {
   String FTargetName;
 
   uint8_t FState = NotStarted;
+  String FReply;  // the reply read so far
   bool FRefused = false;
   int FRefusalCode = 0;
   String FRefusalText;

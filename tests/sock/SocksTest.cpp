@@ -96,9 +96,29 @@ void Check(const SocksRow& row, const Run& run) {
   }
 }
 
+// Runs the row read by read as given, then with all its reads joined into one, split in two at
+// every position and one byte at a time: how the proxy's bytes arrive must not change what is
+// sent, decided or handed on.
 void RunRow(const SocksRow& row) {
   SCOPED_TRACE(row.Name);
-  Check(row, Play(row, row.Reads));
+  {
+    SCOPED_TRACE("as given");
+    Check(row, Play(row, row.Reads));
+  }
+  String all;
+  for (const String& r : row.Reads) all += r;
+  {
+    SCOPED_TRACE("joined");
+    Check(row, Play(row, {all}));
+  }
+  for (size_t at = 1; at < all.size(); ++at) {
+    SCOPED_TRACE("split at " + std::to_string(at));
+    Check(row, Play(row, {all.substr(0, at), all.substr(at)}));
+  }
+  std::vector<String> bytes;
+  for (char ch : all) bytes.emplace_back(1, ch);
+  SCOPED_TRACE("byte by byte");
+  Check(row, Play(row, bytes));
 }
 
 // The first requests of the rows.
@@ -121,6 +141,37 @@ const std::vector<SocksRow> Rows = {
      Net4(10, 0, 0, 7)},
     {"socks4 result 91 refused", svSocks4, "abc", "", "", {B({0, 91, 0, 0, 0, 0, 0, 0})}, Socks4Abc, Refused, 91},
     {"socks4 result 92 refused", svSocks4, "", "", "", {B({0, 92, 0, 0, 0, 0, 0, 0})}, Socks4NoUser, Refused, 92},
+    {"socks4 grant and the server's greeting in one read",
+     svSocks4,
+     "abc",
+     "",
+     "",
+     {B({0, 90, 0, 80, 10, 0, 0, 7}) + "220 ready\r\n"},
+     Socks4Abc,
+     Granted,
+     80,
+     "220 ready\r\n",
+     Net4(10, 0, 0, 7)},
+    {"socks4 reply split over two reads, data after it",
+     svSocks4,
+     "abc",
+     "",
+     "",
+     {B({0, 90, 0, 80}), B({10, 0, 0, 7}), "data"},
+     Socks4Abc,
+     Granted,
+     80,
+     "data",
+     Net4(10, 0, 0, 7)},
+    {"socks4 refusal takes the whole reply",
+     svSocks4,
+     "",
+     "",
+     "",
+     {B({0, 91, 0, 0}), B({0, 0, 0, 0})},
+     Socks4NoUser,
+     Refused,
+     91},
     {"socks4 no reply yet", svSocks4, "", "", "", {}, Socks4NoUser, Waiting},
     {"socks4a with a dotted target sends the socks4 request",
      svSocks4a,
@@ -185,6 +236,25 @@ const std::vector<SocksRow> Rows = {
      Greeting5 + Connect5,
      Refused,
      2},
+    {"socks5 grant and data in one read",
+     svSocks5,
+     "",
+     "",
+     "",
+     {B({5, 0}), B({5, 0, 0, 1, 10, 0, 0, 9, 0, 81}) + B({0xFF, 0xFB, 1}) + "login: "},
+     Greeting5 + Connect5,
+     Granted,
+     81,
+     B({0xFF, 0xFB, 1}) + "login: ",
+     Net4(10, 0, 0, 9)},
+    {"socks5 waiting inside the connect reply",
+     svSocks5,
+     "",
+     "",
+     "",
+     {B({5, 0}), B({5, 0, 0, 1, 10})},
+     Greeting5 + Connect5,
+     Waiting},
     {"socks5 waiting for the connect reply", svSocks5, "", "", "", {B({5, 0})}, Greeting5 + Connect5, Waiting},
 };
 
