@@ -55,21 +55,33 @@ String TIpSocksHandshake::AuthRequest5() const {
   return out;
 }
 
-void TIpSocksHandshake::Refuse(int code) {
+void TIpSocksHandshake::Refuse(int code) { Refuse(code, Format(SSocksRefused, {code})); }
+
+void TIpSocksHandshake::Refuse(int code, const String& text) {
   FRefused = true;
   FRefusalCode = code;
-  FRefusalText = Format(SSocksRefused, {code});
+  FRefusalText = text;
 }
 
 void TIpSocksHandshake::Grant(const String& reply, size_t addressAt, size_t portAt) {
-  std::memcpy(&FBoundAddress, reply.data() + addressAt, 4);
+  FBoundAddress = 0;
+  if (addressAt != String::npos) std::memcpy(&FBoundAddress, reply.data() + addressAt, 4);
   std::memcpy(&FBoundPort, reply.data() + portAt, 2);
   FState = Connected;
 }
 
 size_t TIpSocksHandshake::ReplyLength() const {
   if (FVersion != svSocks5) return 8;
-  return FState == ConnectSent ? 10 : 2;
+  if (FState != ConnectSent) return 2;
+  // The connect reply's length follows from its address type (and for a domain name from the
+  // name's length byte): version, reply, reserved, type, address, 2-byte port.
+  if (FReply.size() < 4) return 4;
+  switch (At(FReply, 3)) {
+    case 1: return 4 + 4 + 2;
+    case 3: return FReply.size() < 5 ? 5 : 4 + 1 + At(FReply, 4) + 2;
+    case 4: return 4 + 16 + 2;
+    default: return 4;  // unreadable: refused as it stands
+  }
 }
 
 void TIpSocksHandshake::ProcessReply(TIpSocksStep& step) {
@@ -89,10 +101,15 @@ void TIpSocksHandshake::ProcessReply(TIpSocksStep& step) {
       step.Finished = true;
     }
   } else if (FState == ConnectSent) {
-    if (At(r, 1) == 0)
+    uint8_t type = At(r, 3);
+    if (At(r, 1) != 0)
+      Refuse(At(r, 1));
+    else if (type != 1 && type != 3 && type != 4)
+      Refuse(BadAddressTypeCode, Format(SSocksBadAddressType, {int(type)}));
+    else if (type == 1)
       Grant(r, 4, 8);
     else
-      Refuse(At(r, 1));
+      Grant(r, String::npos, r.size() - 2);  // a name or an IPv6 address: no IPv4 address to report
     step.Finished = true;
   } else {
     uint8_t method = At(r, 1);
@@ -114,13 +131,17 @@ TIpSocksStep TIpSocksHandshake::Receive(const String& received) {
   // A reply may come in pieces, and the proxy may pass on the target's first bytes in the same
   // read as its final reply: collect each reply until it is whole, then the rest is data.
   size_t i = 0;
-  while (i < received.size() && !Granted()) {
-    size_t take = std::min(ReplyLength() - FReply.size(), received.size() - i);
+  while (!Granted()) {
+    size_t need = ReplyLength();  // grows as a reply's header shows its length
+    if (FReply.size() == need) {
+      ProcessReply(step);
+      FReply.clear();
+      continue;
+    }
+    if (i == received.size()) break;
+    size_t take = std::min(need - FReply.size(), received.size() - i);
     FReply.append(received, i, take);
     i += take;
-    if (FReply.size() < ReplyLength()) break;
-    ProcessReply(step);
-    FReply.clear();
   }
   step.Data = received.substr(i);
   return step;

@@ -21,6 +21,8 @@ struct TIpSocksStep {
   bool Finished = false;  // this call granted or refused the request
 };
 
+inline constexpr const char SSocksBadAddressType[] = "SOCKS reply with unknown address type - %d";
+
 class TIpSocksHandshake {
  public:
   // The socket's SocksState numbers for the stages of the handshake. A refusal leaves the
@@ -30,6 +32,9 @@ class TIpSocksHandshake {
   static constexpr uint8_t AuthSent = 3;     // SOCKS5 user name and password
   static constexpr uint8_t ConnectSent = 4;  // SOCKS5 connect request
   static constexpr uint8_t Connected = 5;
+
+  // Refusal codes of replies this side cannot read; the proxy's own codes are 0 to 255.
+  static constexpr int BadAddressTypeCode = -2;  // SOCKS5 connect reply of an unknown address type
 
   // Longest user name or password a SOCKS5 authentication carries; longer texts are cut.
   static constexpr size_t MaxAuthLength = 255;
@@ -63,6 +68,7 @@ class TIpSocksHandshake {
   String ConnectRequest5() const;
   String AuthRequest5() const;
   void Refuse(int code);
+  void Refuse(int code, const String& text);
   void Grant(const String& reply, size_t addressAt, size_t portAt);
   // Bytes of the reply the current stage waits for.
   size_t ReplyLength() const;
