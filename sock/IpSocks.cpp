@@ -11,6 +11,30 @@ void PutBytes(String& out, const void* data, size_t size) { out.append(static_ca
 
 uint8_t At(const String& s, size_t i) { return static_cast<uint8_t>(s[i]); }
 
+// Four decimal numbers of 0 to 255 with a dot between each two.
+bool IsDottedAddress(const String& text) {
+  int parts = 0;
+  size_t i = 0;
+  while (parts < 4) {
+    size_t digits = 0;
+    int value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 3) {
+      value = value * 10 + (text[i] - '0');
+      ++i;
+      ++digits;
+    }
+    if (digits == 0 || value > 255) return false;
+    if (++parts < 4) {
+      if (i == text.size() || text[i] != '.') return false;
+      ++i;
+    }
+  }
+  return i == text.size();
+}
+
+// A text up to its first NUL, which would end it early on the wire anyway.
+String UpToNul(const String& text) { return text.substr(0, text.find('\0')); }
+
 }  // namespace
 
 TIpSocksHandshake::TIpSocksHandshake(TIpSocksVersion version, const String& userCode, const String& password,
@@ -30,11 +54,21 @@ String TIpSocksHandshake::Start() {
     out = {'\x05', '\x02', '\x00', '\x02'};
     return out;
   }
+  // SOCKS4a lets the proxy resolve a name: the address 0.0.0.1 says that the name follows the
+  // user id. A dotted address needs no resolving and goes as plain SOCKS4.
+  bool byName = FVersion == svSocks4a && !FTargetName.empty() && !IsDottedAddress(FTargetName);
   out = {'\x04', '\x01'};
   PutBytes(out, &FTargetPort, 2);
-  PutBytes(out, &FTargetAddress, 4);
-  out += FUserCode;
+  if (byName)
+    out += String{'\0', '\0', '\0', '\x01'};
+  else
+    PutBytes(out, &FTargetAddress, 4);
+  out += UpToNul(FUserCode);
   out += '\0';
+  if (byName) {
+    out += UpToNul(FTargetName);
+    out += '\0';
+  }
   return out;
 }
 
