@@ -118,54 +118,63 @@ size_t TIpSocksHandshake::ReplyLength() const {
   }
 }
 
+void TIpSocksHandshake::CheckHeader() {
+  const String& r = FReply;
+  // SOCKS4 replies carry version 0, the SOCKS5 authentication reply that of its own
+  // subnegotiation, 1.
+  uint8_t version = FVersion != svSocks5 ? 0 : FState == AuthSent ? 1 : 5;
+  if (r.size() >= 1 && At(r, 0) != version) {
+    Refuse(BadVersionCode, Format(SSocksBadVersion, {int(At(r, 0))}));
+    return;
+  }
+  if (r.size() < 2) return;
+  uint8_t code = At(r, 1);
+  if (FVersion != svSocks5) {
+    if (code != 90) Refuse(code);
+  } else if (FState == RequestSent) {
+    if (code != 0 && code != 2) Refuse(code);  // 255: none acceptable; others were not offered
+  } else if (code != 0) {
+    Refuse(code);
+  }
+}
+
 void TIpSocksHandshake::ProcessReply(TIpSocksStep& step) {
   const String& r = FReply;
   if (FVersion != svSocks5) {
-    if (At(r, 1) == 90)
-      Grant(r, 4, 2);
-    else
-      Refuse(At(r, 1));
-    step.Finished = true;
-  } else if (FState == AuthSent) {
+    Grant(r, 4, 2);
+  } else if (FState == RequestSent) {
     if (At(r, 1) == 0) {
       step.Send += ConnectRequest5();
       FState = ConnectSent;
     } else {
-      Refuse(At(r, 1));
-      step.Finished = true;
-    }
-  } else if (FState == ConnectSent) {
-    uint8_t type = At(r, 3);
-    if (At(r, 1) != 0)
-      Refuse(At(r, 1));
-    else if (type != 1 && type != 3 && type != 4)
-      Refuse(BadAddressTypeCode, Format(SSocksBadAddressType, {int(type)}));
-    else if (type == 1)
-      Grant(r, 4, 8);
-    else
-      Grant(r, String::npos, r.size() - 2);  // a name or an IPv6 address: no IPv4 address to report
-    step.Finished = true;
-  } else {
-    uint8_t method = At(r, 1);
-    if (method == 0) {
-      step.Send += ConnectRequest5();
-      FState = ConnectSent;
-    } else if (method == 2) {
       step.Send += AuthRequest5();
       FState = AuthSent;
-    } else if (method == 255) {
-      Refuse(255);
-      step.Finished = true;
     }
+  } else if (FState == AuthSent) {
+    step.Send += ConnectRequest5();
+    FState = ConnectSent;
+  } else {
+    uint8_t type = At(r, 3);
+    if (type == 1)
+      Grant(r, 4, 8);
+    else if (type == 3 || type == 4)
+      Grant(r, String::npos, r.size() - 2);  // a name or an IPv6 address: no IPv4 address to report
+    else
+      Refuse(BadAddressTypeCode, Format(SSocksBadAddressType, {int(type)}));
   }
 }
 
 TIpSocksStep TIpSocksHandshake::Receive(const String& received) {
   TIpSocksStep step;
+  // Once refused, nothing the proxy sends means anything: no later byte may count as a grant.
+  if (Refused()) return step;
+  bool wasGranted = Granted();
+  if (State() == NotStarted) step.Send = Start();
   // A reply may come in pieces, and the proxy may pass on the target's first bytes in the same
-  // read as its final reply: collect each reply until it is whole, then the rest is data.
+  // read as its final reply: collect each reply until it is whole, then the rest is data. A
+  // wrong version or a refusal code is acted on as soon as it is read.
   size_t i = 0;
-  while (!Granted()) {
+  while (!Done()) {
     size_t need = ReplyLength();  // grows as a reply's header shows its length
     if (FReply.size() == need) {
       ProcessReply(step);
@@ -176,7 +185,9 @@ TIpSocksStep TIpSocksHandshake::Receive(const String& received) {
     size_t take = std::min(need - FReply.size(), received.size() - i);
     FReply.append(received, i, take);
     i += take;
+    CheckHeader();
   }
-  step.Data = received.substr(i);
+  step.Finished = Refused() || (Granted() && !wasGranted);
+  if (Granted()) step.Data = received.substr(i);
   return step;
 }

@@ -21,6 +21,7 @@ struct TIpSocksStep {
   bool Finished = false;  // this call granted or refused the request
 };
 
+inline constexpr const char SSocksBadVersion[] = "SOCKS reply of wrong version - %d";
 inline constexpr const char SSocksBadAddressType[] = "SOCKS reply with unknown address type - %d";
 
 class TIpSocksHandshake {
@@ -34,6 +35,7 @@ class TIpSocksHandshake {
   static constexpr uint8_t Connected = 5;
 
   // Refusal codes of replies this side cannot read; the proxy's own codes are 0 to 255.
+  static constexpr int BadVersionCode = -1;      // a reply's version byte is not the one expected
   static constexpr int BadAddressTypeCode = -2;  // SOCKS5 connect reply of an unknown address type
 
   // Longest user name or password a SOCKS5 authentication carries; longer texts are cut.
@@ -46,7 +48,10 @@ class TIpSocksHandshake {
 
   // The first request; empty when called again.
   String Start();
-  // Takes bytes received from the proxy.
+  // Takes bytes received from the proxy: consumes the replies they complete and returns the
+  // requests that follow. Once granted, every byte after the final reply is data; once
+  // refused, no byte is read any more, and what followed the refusal is dropped. Called before
+  // Start, it starts the handshake first.
   TIpSocksStep Receive(const String& received);
 
   uint8_t State() const { return FState; }
@@ -72,7 +77,9 @@ class TIpSocksHandshake {
   void Grant(const String& reply, size_t addressAt, size_t portAt);
   // Bytes of the reply the current stage waits for.
   size_t ReplyLength() const;
-  // Acts on the whole reply in FReply.
+  // Refuses when the reply read so far shows a wrong version or a refusal code.
+  void CheckHeader();
+  // Acts on the whole reply in FReply, which passed CheckHeader.
   void ProcessReply(TIpSocksStep& step);
 
   TIpSocksVersion FVersion;
