@@ -5,6 +5,7 @@
 // no socket: the data socket owns one while its SocksState is 1 to 4, queues what it returns as
 // raw protocol items, holds back the user's own items until Done, and then reports the granted
 // connection with BoundAddress and BoundPort, or the refusal with RefusalCode and RefusalText.
+// It takes no lock of its own: the data socket calls it under the socket's lock.
 #pragma once
 
 #include <cstddef>
@@ -42,7 +43,8 @@ class TIpSocksHandshake {
   static constexpr size_t MaxAuthLength = 255;
 
   // targetAddress and targetPort in network byte order, as a socket address holds them.
-  // targetName is the host as the user wrote it, for SOCKS4a.
+  // targetName is the host as the user wrote it: with SOCKS4a, one that is not a dotted address
+  // goes to the proxy to resolve.
   TIpSocksHandshake(TIpSocksVersion version, const String& userCode, const String& password, uint32_t targetAddress,
                     uint16_t targetPort, const String& targetName = String());
 
@@ -60,12 +62,13 @@ class TIpSocksHandshake {
   // Granted or refused: no more replies are read, the user's data may go out (if granted).
   bool Done() const { return Granted() || Refused(); }
 
-  // The address and port the proxy reported for the connection, network byte order.
+  // The address and port the proxy reported for the connection, network byte order; the
+  // address is 0 when a SOCKS5 proxy reported a name or an IPv6 address.
   uint32_t BoundAddress() const { return FBoundAddress; }
   uint16_t BoundPort() const { return FBoundPort; }
 
-  // The proxy's code (SOCKS4 result, SOCKS5 method, authentication status or reply code) and
-  // the error text for it.
+  // The proxy's code (SOCKS4 result, SOCKS5 method, authentication status or reply code), or
+  // BadVersionCode or BadAddressTypeCode, and the error text for it.
   int RefusalCode() const { return FRefusalCode; }
   const String& RefusalText() const { return FRefusalText; }
 
