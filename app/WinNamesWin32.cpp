@@ -30,6 +30,7 @@
 #include "sock/IpClient.h"
 #include "sock/IpConst.h"
 #include "sock/IpSockControl.h"
+#include "sock/IpSocks.h"
 #include "sock/IpTelnet.h"
 #include "sock/IpWinSock.h"
 #include "sock/WinSockTypes.h"

@@ -9,7 +9,7 @@
 #include "base/IpUtils.h"
 #include "sock/IpSockControl.h"
 
-enum TIpSocksVersion : uint8_t { svSocks4, svSocks4a, svSocks5 };
+#include "sock/IpSocks.h"  // TIpSocksVersion
 
 // Where and how to reach a SOCKS proxy; an empty Address means no proxy.
 class TIpSocksServerInfo : public TIpBasePersistent {
