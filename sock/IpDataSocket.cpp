@@ -323,9 +323,16 @@ bool TIpDataSocket::FlushQueue() {
 }
 
 void TIpDataSocket::CloseAndRequestFree() {
-  // The owner frees the object from a posted message, not from inside its own send loop.
+  // The owner frees the object from a posted message, not from inside its own send loop; the
+  // request goes also when closing raised.
+  struct Request {
+    TIpDataSocket& Socket;
+    ~Request() {
+      WindowSystem().Post(Socket.Owner()->WindowHandle(), IPM_SOCKET_FREE, static_cast<uintptr_t>(Socket.LastHandle()),
+                          0);
+    }
+  } request{*this};
   Close();
-  WindowSystem().Post(Owner()->WindowHandle(), IPM_SOCKET_FREE, static_cast<uintptr_t>(LastHandle()), 0);
 }
 
 void TIpDataSocket::ClearQueue() {
