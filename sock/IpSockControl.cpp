@@ -1,6 +1,5 @@
 #include "sock/IpSockControl.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "base/IpUrl.h"
@@ -37,6 +36,14 @@ TIpSockControl::~TIpSockControl() {
     if (WinSockAccess->WSACancelAsyncRequest()(record->Handle) == 0)
       WinSockAccess->KeepUntilUnload(std::shared_ptr<TIpLookupRecord>(std::move(record)));
   });
+  // The trace is written out once, at the end. A file that cannot be written loses it, but the
+  // rest of the clean-up must still happen.
+  if (FDebugLog && !FDebugLog->BufferEmpty()) {
+    try {
+      FDebugLog->WriteDebugLog();
+    } catch (...) {
+    }
+  }
   AttachedWindows.clear();
   FDataInits.reset();
   FEventLog.reset();

@@ -132,9 +132,9 @@ enum TIpLookupKind : uint8_t {
 struct TIpLookupRecord {
   uintptr_t Handle = 0;
   uint8_t Kind = 0;
-  String Name;      // host or service name
-  String Protocol;  // "tcp", "udp" for the service lookups
-  uint32_t Address = 0;
+  String Name;           // host or service name
+  String Protocol;       // "tcp", "udp" for the service lookups
+  uint32_t Address = 0;  // an address (network order) to name, or a port (network order)
   alignas(std::max_align_t) char Buffer[MaxGetHostStruct];
 };
 

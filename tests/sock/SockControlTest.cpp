@@ -892,3 +892,54 @@ TEST_F(StatusControl, AFailedEventLogWriteIsReportedAfterTheWholeStatusStep) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LookupControl, DestructionWritesTheBufferedDebugLogAfterCancellingLookups) {
+  TTempFolder folder("ctl-debuglog");
+  std::vector<uintptr_t> handles;
+  {
+    Control doomed(nullptr);
+    doomed.DebugLog().SetFileName(folder.File("debug.log"));
+    doomed.DebugLog().SetEnabled(true);
+    const char data[] = "hello";
+    doomed.DebugLog().AddLogEntry(doomed.FormatterClass(), 5, 0x80000001, data, 5);
+    handles = {doomed.LookupAddress("localhost")};
+  }
+  EXPECT_EQ(WinSock.Fake.Cancelled, handles);
+  const String text = ReadBytes(folder / "debug.log");
+  EXPECT_NE(text.find("**** Logging Enabled\r\n"), String::npos) << text;
+  EXPECT_NE(text.find("Read - 5 bytes read from socket 5\r\n"
+                      "  000000: 68 65 6C 6C 6F                                   : hello           \r\n"),
+            String::npos)
+      << text;
+}
+
+TEST_F(LookupControl, NothingBufferedWritesNoDebugLog) {
+  TTempFolder folder("ctl-debuglog");
+  {
+    Control quiet(nullptr);
+    quiet.DebugLog().SetFileName(folder.File("debug.log"));
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "debug.log"));
+}
+
+TEST_F(LookupControl, ADebugLogThatCannotBeWrittenLeavesTheCleanUpComplete) {
+  TTempFolder folder("ctl-debuglog");
+  THandle wnd;
+  std::vector<uintptr_t> handles;
+  {
+    Control doomed(nullptr);
+    wnd = doomed.WindowHandle();
+    doomed.DebugLog().SetFileName(folder.File("missing/debug.log"));
+    doomed.DebugLog().SetEnabled(true);
+    handles = {doomed.LookupAddress("localhost"), doomed.LookupPort("ntp", "udp")};
+    doomed.DoReadLine(3, "queued");
+  }
+  EXPECT_EQ(WinSock.Fake.Cancelled, (std::vector<uintptr_t>{handles[1], handles[0]}));
+  EXPECT_TRUE(Platform.TimersOf(wnd).empty());
+  const std::vector<THandle> windows = Platform.Windows();
+  EXPECT_EQ(std::count(windows.begin(), windows.end(), wnd), 0);
+}
+
+}  // namespace
