@@ -27,14 +27,22 @@ TIpSockControl::~TIpSockControl() {
     SetTimerInterval(0);
   } catch (...) {
   }
-  for (auto it = PendingLookups.rbegin(); it != PendingLookups.rend(); ++it) {
+  PendingLookups.CancelAll([](std::unique_ptr<TIpLookupRecord> record) {
+    if (!WinSockAccess) return;
+    // A request that WinSock reports cancelled may still write its buffer (Wine's lookups run
+    // on to the end whatever the answer): its record stays until the library is unloaded. One
+    // that WinSock reports finished has written all it will.
+    if (WinSockAccess->WSACancelAsyncRequest()(record->Handle) == 0)
+      WinSockAccess->KeepUntilUnload(std::shared_ptr<TIpLookupRecord>(std::move(record)));
+  });
+  // The trace is written out once, at the end. A file that cannot be written loses it, but the
+  // rest of the clean-up must still happen.
+  if (FDebugLog && !FDebugLog->BufferEmpty()) {
     try {
-      WinSockAccess->WSACancelAsyncRequest()(*it);
+      FDebugLog->WriteDebugLog();
     } catch (...) {
-      // A missing library cannot hold a lookup either.
     }
   }
-  PendingLookups.clear();
   AttachedWindows.clear();
   FDataInits.reset();
   FEventLog.reset();
@@ -43,7 +51,166 @@ TIpSockControl::~TIpSockControl() {
 }
 
 void TIpSockControl::FormatDataEntry(int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length, String& Text) {
-  TIpBaseComponent::FormatDataEntry(Socket, Kind, Data, Length, Text);
+  // The data kinds that socket objects log with this class as their formatter.
+  constexpr uint32_t kReadData = 0x80000001, kWriteData = 0x80000002, kRecvApi = 0x80000003, kSendApi = 0x80000004;
+  const char* unit = Length == 1 ? "byte" : "bytes";
+  switch (Kind) {
+    case kReadData: Text = Format("Read - %d %s read from socket %d\r\n", {Length, unit, Socket}); break;
+    case kWriteData: Text = Format("Write - %d %s written to socket %d\r\n", {Length, unit, Socket}); break;
+    case kRecvApi: Text = Format("[%d] Recv API: %d %s read\r\n", {Socket, Length, unit}); break;
+    case kSendApi: Text = Format("[%d] Send API: %d %s written\r\n", {Socket, Length, unit}); break;
+    default: return;  // nothing of ours: the text stays as it was handed in
+  }
+  Text += HexDump(Data, Length);
+}
+
+String TIpSockControl::HexDump(const void* Data, uint32_t Length) {
+  static const char kTemplate[] = "  000000: 00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00 : 0000000000000000\r\n";
+  constexpr size_t kLine = sizeof kTemplate - 1;  // 79
+  static const char kHex[] = "0123456789ABCDEF";
+  const auto* bytes = static_cast<const uint8_t*>(Data);
+  String out;
+  out.reserve((Length + 15) / 16 * kLine);
+  for (uint32_t offset = 0; offset < Length; offset += 16) {
+    char line[kLine];
+    std::memcpy(line, kTemplate, kLine);
+    for (int digit = 0; digit < 6; ++digit) line[7 - digit] = kHex[(offset >> (4 * digit)) & 0xF];
+    for (uint32_t i = 0; i < 16; ++i) {
+      char* hex = line + (i < 8 ? 10 + 3 * i : 35 + 3 * (i - 8));
+      char* shown = line + 61 + i;
+      if (offset + i < Length) {
+        const uint8_t b = bytes[offset + i];
+        hex[0] = kHex[b >> 4];
+        hex[1] = kHex[b & 0xF];
+        *shown = b < 0x20 || b > 0x7E ? '.' : static_cast<char>(b);
+      } else {
+        hex[0] = hex[1] = ' ';
+        *shown = ' ';
+      }
+    }
+    out.append(line, kLine);
+  }
+  return out;
+}
+
+uintptr_t TIpPendingLookups::Start(std::unique_ptr<TIpLookupRecord> record,
+                                   const std::function<uintptr_t(TIpLookupRecord&)>& start) {
+  std::lock_guard guard(FLock);
+  record->Handle = start(*record);
+  if (record->Handle == 0) return 0;
+  FRecords.push_back(std::move(record));
+  return FRecords.back()->Handle;
+}
+
+std::unique_ptr<TIpLookupRecord> TIpPendingLookups::Take(uintptr_t handle) {
+  std::lock_guard guard(FLock);
+  for (auto it = FRecords.begin(); it != FRecords.end(); ++it)
+    if ((*it)->Handle == handle) {
+      std::unique_ptr<TIpLookupRecord> record = std::move(*it);
+      FRecords.erase(it);
+      return record;
+    }
+  return nullptr;
+}
+
+void TIpPendingLookups::CancelAll(const std::function<void(std::unique_ptr<TIpLookupRecord>)>& cancel) {
+  std::lock_guard guard(FLock);
+  while (!FRecords.empty()) {
+    std::unique_ptr<TIpLookupRecord> record = std::move(FRecords.back());
+    FRecords.pop_back();
+    try {
+      cancel(std::move(record));
+    } catch (...) {
+      // Without the library no request can be running either.
+    }
+  }
+}
+
+size_t TIpPendingLookups::Count() const {
+  std::lock_guard guard(FLock);
+  return FRecords.size();
+}
+
+std::vector<uintptr_t> TIpPendingLookups::Handles() const {
+  std::lock_guard guard(FLock);
+  std::vector<uintptr_t> out;
+  for (auto& r : FRecords) out.push_back(r->Handle);
+  return out;
+}
+
+uintptr_t TIpSockControl::StartLookup(std::unique_ptr<TIpLookupRecord> record) {
+  const uint8_t kind = record->Kind;
+  TIpWinSockAccess& ws = *WinSockAccess;
+  const THandle wnd = WindowHandle();
+  uintptr_t handle = PendingLookups.Start(std::move(record), [&](TIpLookupRecord& r) -> uintptr_t {
+    switch (r.Kind) {
+      case lkHostByName:
+        return ws.WSAAsyncGetHostByName()(wnd, IPM_LOOKUP_DONE, r.Name.c_str(), r.Buffer, sizeof r.Buffer);
+      case lkHostByAddr:
+        return ws.WSAAsyncGetHostByAddr()(wnd, IPM_LOOKUP_DONE, reinterpret_cast<const char*>(&r.Address),
+                                          sizeof r.Address, afInet, r.Buffer, sizeof r.Buffer);
+      case lkServByName:
+        return ws.WSAAsyncGetServByName()(wnd, IPM_LOOKUP_DONE, r.Name.c_str(), r.Protocol.c_str(), r.Buffer,
+                                          sizeof r.Buffer);
+      default:
+        return ws.WSAAsyncGetServByPort()(wnd, IPM_LOOKUP_DONE, static_cast<int>(r.Address), r.Protocol.c_str(),
+                                          r.Buffer, sizeof r.Buffer);
+    }
+  });
+  if (handle == 0) throw EIpWinSockError(ws.WSAGetLastError()(), LookupKindName(kind));
+  return handle;
+}
+
+uintptr_t TIpSockControl::LookupAddress(const String& host) {
+  auto record = std::make_unique<TIpLookupRecord>();
+  record->Kind = lkHostByName;
+  record->Name = host;
+  return StartLookup(std::move(record));
+}
+
+uintptr_t TIpSockControl::LookupName(uint32_t address) {
+  auto record = std::make_unique<TIpLookupRecord>();
+  record->Kind = lkHostByAddr;
+  record->Address = address;
+  return StartLookup(std::move(record));
+}
+
+uintptr_t TIpSockControl::LookupPort(const String& service, const String& protocol) {
+  auto record = std::make_unique<TIpLookupRecord>();
+  record->Kind = lkServByName;
+  record->Name = service;
+  record->Protocol = protocol;
+  return StartLookup(std::move(record));
+}
+
+uintptr_t TIpSockControl::LookupService(uint16_t port, const String& protocol) {
+  auto record = std::make_unique<TIpLookupRecord>();
+  record->Kind = lkServByPort;
+  record->Address = HostToNetShort(port);  // the platform wants the port in network order
+  record->Protocol = protocol;
+  return StartLookup(std::move(record));
+}
+
+void TIpSockControl::LookupDone(TMessage& message) {
+  message.Result = 0;
+  // The record is freed when this returns, also when a hook raises.
+  std::unique_ptr<TIpLookupRecord> record = PendingLookups.Take(message.WParam);
+  if (!record) return;
+  const int error = static_cast<int>((static_cast<uint32_t>(message.LParam) >> 16) & 0xFFFF);
+  if (error != 0) {
+    NotifyErrorReply(record->Handle, error,
+                     Format(SWinSockErrorFormat, {error, ErrorText(error), LookupKindName(record->Kind)}));
+    return;
+  }
+  const auto* host = reinterpret_cast<const THostEnt*>(record->Buffer);
+  const auto* service = reinterpret_cast<const TServEnt*>(record->Buffer);
+  switch (record->Kind) {
+    case lkHostByName: DoLookupAddress(record->Handle, HostEntAddress(host, 0)); break;
+    case lkHostByAddr: DoLookupName(record->Handle, HostEntName(host)); break;
+    case lkServByName: DoLookupPort(record->Handle, ServEntPort(service)); break;
+    case lkServByPort: DoLookupService(record->Handle, ServEntName(service)); break;
+    default: break;
+  }
 }
 
 void TIpSockControl::SetTimerInterval(uint32_t value) {
@@ -128,23 +295,102 @@ void TIpSockControl::SetSocketKind(uint8_t kind) {
   }
 }
 
-void TIpSockControl::DoLookupAddress(uintptr_t, uint32_t) {}
+void TIpSockControl::DoLookupAddress(uintptr_t handle, uint32_t address) {
+  if (OnLookupAddress) OnLookupAddress(this, handle, address);
+}
 
 void TIpSockControl::NotifyError(TSocket socket, int errCode, const String& errStr) {
   if (OnError) OnError(this, socket, errCode, errStr);
 }
 
 void TIpSockControl::NotifyErrorReply(uintptr_t handle, int errCode, const String& errStr) {
-  if (OnErrorReply) OnErrorReply(this, static_cast<uint32_t>(handle), errCode, errStr);
+  if (OnErrorReply) OnErrorReply(this, handle, errCode, errStr);
 }
 
-void TIpSockControl::DoIdleTimeout(TSocket, bool&) {}
-void TIpSockControl::DoItemSent(TSocket, int, int) {}
-void TIpSockControl::DoLookupName(uintptr_t, const String&) {}
-void TIpSockControl::DoLookupPort(uintptr_t, uint16_t) {}
-void TIpSockControl::DoReadLine(TSocket, const String&) {}
-void TIpSockControl::DoLookupService(uintptr_t, const String&) {}
-void TIpSockControl::DoStatus(TSocket, uint8_t) {}
+void TIpSockControl::DoIdleTimeout(TSocket socket, bool& reset) {
+  if (OnIdleTimeout) OnIdleTimeout(this, socket, reset);
+}
+
+void TIpSockControl::DoItemSent(TSocket socket, int handle, int remaining) {
+  if (OnItemSent) OnItemSent(this, socket, handle, remaining);
+}
+
+void TIpSockControl::DoLookupName(uintptr_t handle, const String& name) {
+  if (OnLookupName) OnLookupName(this, handle, name);
+}
+
+void TIpSockControl::DoLookupPort(uintptr_t handle, uint16_t port) {
+  if (OnLookupPort) OnLookupPort(this, handle, port);
+}
+
+void TIpSockControl::DoReadLine(TSocket socket, const String& line) {
+  if (DirectLineEvents) {
+    if (OnReadLine) OnReadLine(this, socket, line);
+    return;
+  }
+  std::lock_guard guard(FLinesLock);
+  FLines.push_back({socket, line});
+  WakeLineDelivery();
+}
+
+void TIpSockControl::WakeLineDelivery() {
+  if (FLineWakeup || FLines.empty()) return;
+  // A refused post (a full message queue) leaves the lines queued; the next line or the next
+  // timer tick tries again.
+  FLineWakeup = WindowSystem().Post(WindowHandle(), IPM_LINE_READY, 0, 0);
+}
+
+void TIpSockControl::LinesReady() {
+  size_t due;
+  {
+    std::lock_guard guard(FLinesLock);
+    // Lines queued from here on wait for the wake-up posted at the end: the handlers get no
+    // lines queued by their own work before other messages have had their turn.
+    FLineWakeup = true;
+    due = FLines.size();
+  }
+  // Whatever ends the delivery, a handler that raised included, lines still queued get their
+  // wake-up.
+  struct Rearm {
+    TIpSockControl& Control;
+    ~Rearm() {
+      std::lock_guard guard(Control.FLinesLock);
+      Control.FLineWakeup = false;
+      Control.WakeLineDelivery();
+    }
+  } rearm{*this};
+  for (; due > 0; --due) {
+    TQueuedLine line;
+    {
+      std::lock_guard guard(FLinesLock);
+      if (FLines.empty()) break;
+      line = std::move(FLines.front());
+      FLines.pop_front();
+    }
+    if (OnReadLine) OnReadLine(this, line.Socket, line.Line);
+  }
+}
+
+void TIpSockControl::DoLookupService(uintptr_t handle, const String& name) {
+  if (OnLookupService) OnLookupService(this, handle, name);
+}
+
+void TIpSockControl::DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection) {
+  if (OnStatus && kind <= 7 && (StatusKinds >> kind & 1) != 0) {
+    const TIpSockStatRec statistics = FindSocket(socket, true)->CopyStatistics();
+    OnStatus(this, socket, kind, connection, statistics);
+  }
+  if (kind > 1) return;
+  const String remote = AddressToText(connection.RemoteAddress) + ":" + std::to_string(connection.RemotePort);
+  const String local = AddressToText(connection.LocalAddress) + ":" + std::to_string(connection.LocalPort);
+  // The socket object calls this in the middle of its own state change: a log file that cannot
+  // be written must not stop it, so the failure is reported once the step is done.
+  try {
+    FEventLog->WriteEventString(Format(kind == 0 ? SEventConnect : SEventClose, {local, remote}));
+  } catch (const std::exception& e) {
+    NotifyError(socket, 0, ExceptionMessage(e));
+  }
+}
 void TIpSockControl::NotifyAccept(TSocket) {}
 
 void TIpSockControl::NotifyClose(TSocket socket) {
@@ -171,6 +417,10 @@ void TIpSockControl::NotifyWrite(TSocket socket) {
 }
 
 void TIpSockControl::DoTimer() {
+  {
+    std::lock_guard guard(FLinesLock);
+    WakeLineDelivery();  // lines whose wake-up could not be posted
+  }
   uint32_t now = SystemApi().GetTickCount();
   uint32_t elapsed = now < FLastTick ? (0xFFFFFFFFu - FLastTick) + now : now - FLastTick;
   FLastTick = now;
@@ -211,17 +461,22 @@ void TIpSockControl::WndProc(TMessage& message) {
 
 bool TIpSockControl::Dispatch(TMessage& message) {
   switch (message.Msg) {
+    case IPM_LOOKUP_DONE: LookupDone(message); return true;
     case IPM_SOCKET_EVENT: SocketEvent(message); return true;
-    case IPM_SOCKET_FREE: FreeSocket(message.WParam); return true;
+    case IPM_LINE_READY:
+      message.Result = 0;
+      LinesReady();
+      return true;
+    case IPM_SOCKET_FREE: FreeSocket(static_cast<TSocket>(message.WParam)); return true;
     case IPM_SEND_WINDOW_SIZE:
-      if (TIpSocket* s = FindSocket(message.WParam, false)) s->SendWindowSize();
+      if (TIpSocket* s = FindSocket(static_cast<TSocket>(message.WParam), false)) s->SendWindowSize();
       return true;
     default: return false;
   }
 }
 
 void TIpSockControl::SocketEvent(TMessage& message) {
-  const TSocket socket = message.WParam;
+  const TSocket socket = static_cast<TSocket>(message.WParam);
   const uint32_t lparam = static_cast<uint32_t>(message.LParam);
   const int error = static_cast<int>(lparam >> 16);
   const uint32_t event = lparam & 0xFFFF;

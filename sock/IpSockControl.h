@@ -4,11 +4,19 @@
 // EIpWinSockError by a hook, become OnError events with one fixed text. It also runs a window
 // timer for idle and status handling, holds the settings handed to new sockets, and offers
 // name, address and byte-order helpers over the WinSock table.
+//
+// Besides, it completes asynchronous lookups started on its window, hands received lines to
+// OnReadLine (by default through a posted wake-up, so that they arrive after the socket's
+// receive loop has returned), raises status events and writes connection lines to its event
+// log, and renders its sockets' data entries for the debug log.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "base/IpUtils.h"
@@ -58,6 +66,33 @@ class TIpDataInits : public TIpBaseInits {
   bool StripLineTerminator = false;
 };
 
+// A connection's end points, as a socket object reports them with its status (12 bytes, no
+// gaps).
+#pragma pack(push, 1)
+struct TIpConnRec {
+  uint32_t RemoteAddress;  // network order
+  uint16_t RemotePort;     // host order
+  uint32_t LocalAddress;   // network order
+  uint16_t LocalPort;      // host order
+};
+#pragma pack(pop)
+static_assert(sizeof(TIpConnRec) == 12);
+
+// The byte counts of a data socket.
+struct TIpByteCounts {
+  uint32_t DataRead;     // delivered after the receive filters
+  uint32_t DataWritten;  // data bytes of send items completed
+  uint32_t RawRead;      // returned by recv
+  uint32_t RawWritten;   // bytes of send items completed as sent (after telnet doubling)
+};
+// A data socket's statistics: eight counters, the four byte counts twice. Both groups are
+// zeroed when a connection starts and grow together.
+struct TIpSockStatRec {
+  TIpByteCounts First;
+  TIpByteCounts Second;
+};
+static_assert(sizeof(TIpSockStatRec) == 32);
+
 // What the control needs of a socket object; the client's socket classes implement it.
 class TIpSocket : public TObject {
  public:
@@ -68,17 +103,85 @@ class TIpSocket : public TObject {
   virtual void HandleClose() {}
   virtual void HandleTimer(uint32_t /*elapsedMs*/) {}
   virtual void SendWindowSize() {}
+  // A copy of the statistics, taken under the socket's lock.
+  virtual TIpSockStatRec CopyStatistics() {
+    std::lock_guard guard(FLock);
+    return FStatistics;
+  }
+  // The socket object's lock (re-entrant), around every change of its state.
+  void Lock() { FLock.lock(); }
+  void Unlock() { FLock.unlock(); }
+
+ protected:
+  std::recursive_mutex FLock;
+  TIpSockStatRec FStatistics{};
 };
 
+// The kinds of asynchronous lookup.
+enum TIpLookupKind : uint8_t {
+  lkHostByName,  // host name -> address
+  lkHostByAddr,  // address -> host name
+  lkServByName,  // service name -> port
+  lkServByPort   // port -> service name
+};
+
+// One asynchronous lookup in flight. WinSock writes the host or service entry into Buffer
+// while the request runs, so the record stays where it is until the completion (or the
+// cancellation) and keeps the request's inputs as long.
+struct TIpLookupRecord {
+  uintptr_t Handle = 0;
+  uint8_t Kind = 0;
+  String Name;           // host or service name
+  String Protocol;       // "tcp", "udp" for the service lookups
+  uint32_t Address = 0;  // an address (network order) to name, or a port (network order)
+  alignas(std::max_align_t) char Buffer[MaxGetHostStruct];
+};
+
+// The lookups started on the control's window and not yet completed, under a lock of their own.
+class TIpPendingLookups {
+ public:
+  // Calls `start` under the lock with the new record (its Kind and inputs set), which starts
+  // the request and returns its handle; keeps the record unless the handle is 0. So a
+  // completion, whichever thread handles it, finds its record. Returns the handle.
+  uintptr_t Start(std::unique_ptr<TIpLookupRecord> record, const std::function<uintptr_t(TIpLookupRecord&)>& start);
+  // Removes the first record with this handle and hands it over; empty when there is none.
+  std::unique_ptr<TIpLookupRecord> Take(uintptr_t handle);
+  // Under the lock, from the last record to the first: removes the record and hands it to
+  // `cancel`, which cancels the request and frees the record or keeps it elsewhere. Should
+  // `cancel` raise, the record is freed.
+  void CancelAll(const std::function<void(std::unique_ptr<TIpLookupRecord>)>& cancel);
+  size_t Count() const;
+  std::vector<uintptr_t> Handles() const;  // in the order the lookups started
+
+ private:
+  mutable std::recursive_mutex FLock;
+  std::vector<std::unique_ptr<TIpLookupRecord>> FRecords;
+};
+
+using TIpLookupAddressEvent = std::function<void(TObject* Sender, uintptr_t Handle, uint32_t Address)>;
+using TIpLookupNameEvent = std::function<void(TObject* Sender, uintptr_t Handle, const String& Name)>;
+using TIpLookupPortEvent = std::function<void(TObject* Sender, uintptr_t Handle, uint16_t Port)>;
+using TIpReadLineEvent = std::function<void(TObject* Sender, TSocket Socket, const String& Line)>;
+using TIpStatusEvent = std::function<void(TObject* Sender, TSocket Socket, uint8_t Kind, const TIpConnRec& Connection,
+                                          const TIpSockStatRec& Statistics)>;
+using TIpItemSentEvent = std::function<void(TObject* Sender, TSocket Socket, int Handle, int Remaining)>;
+using TIpIdleTimeoutEvent = std::function<void(TObject* Sender, TSocket Socket, bool& Reset)>;
+
 using TIpErrorEvent = std::function<void(TObject* Sender, uint32_t Socket, int ErrCode, const String& ErrStr)>;
-using TIpErrorReplyEvent = std::function<void(TObject* Sender, uint32_t Handle, int ErrCode, const String& ErrStr)>;
+using TIpErrorReplyEvent = std::function<void(TObject* Sender, uintptr_t Handle, int ErrCode, const String& ErrStr)>;
 
 class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
  public:
   explicit TIpSockControl(TComponent* owner);
   ~TIpSockControl() override;
 
+  // The four data kinds of the debug log (0x80000001 read, 0x80000002 write, 0x80000003 recv,
+  // 0x80000004 send) as a header line and a hex dump; any other kind leaves Text as it is.
   static void FormatDataEntry(int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length, String& Text);
+  // 16 bytes a line: the offset, the bytes in upper-case hex in two groups of eight, and the
+  // bytes as characters ("." below 0x20 and above 0x7E); each line 79 characters with "\r\n".
+  // Nothing for 0 bytes.
+  static String HexDump(const void* Data, uint32_t Length);
   TIpFormatDataEntry FormatterClass() const override { return &TIpSockControl::FormatDataEntry; }
 
   // The hidden window's handle; WinSock posts socket events here.
@@ -96,14 +199,31 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   void SetTimerInterval(uint32_t value);
   uint32_t LastTick() const { return FLastTick; }
 
+  // false: received lines reach OnReadLine through the posted IPM_LINE_READY; true: at once.
   bool DirectLineEvents = false;
   uint8_t StatusKinds = 0x07;  // set of 0..7; bit n = kind n
   TSockAddrIn LocalAddress{};
   std::vector<THandle> AttachedWindows;
-  std::vector<uintptr_t> PendingLookups;  // request handles of lookups not yet completed
+  TIpPendingLookups PendingLookups;
 
+  TIpLookupAddressEvent OnLookupAddress;
   TIpErrorEvent OnError;
   TIpErrorReplyEvent OnErrorReply;
+  TIpIdleTimeoutEvent OnIdleTimeout;
+  TIpItemSentEvent OnItemSent;
+  TIpLookupNameEvent OnLookupName;
+  TIpLookupPortEvent OnLookupPort;
+  TIpReadLineEvent OnReadLine;
+  TIpLookupNameEvent OnLookupService;
+  TIpStatusEvent OnStatus;
+
+  // Asynchronous lookups, completed on this control's window: the result reaches
+  // OnLookupAddress, OnLookupName, OnLookupPort or OnLookupService, a failure OnErrorReply,
+  // each with the handle returned here. A lookup that cannot start raises EIpWinSockError.
+  uintptr_t LookupAddress(const String& host);                          // host name -> address
+  uintptr_t LookupName(uint32_t address);                               // address (network order) -> host name
+  uintptr_t LookupPort(const String& service, const String& protocol);  // service name -> port
+  uintptr_t LookupService(uint16_t port, const String& protocol);       // port (host order) -> service name
 
   // Byte order and names, through the WinSock table.
   uint32_t HostToNetLong(uint32_t x);
@@ -140,7 +260,9 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   virtual void DoLookupPort(uintptr_t handle, uint16_t port);
   virtual void DoReadLine(TSocket socket, const String& line);
   virtual void DoLookupService(uintptr_t handle, const String& name);
-  virtual void DoStatus(TSocket socket, uint8_t kind);
+  // Kind 0 connected, 1 closed, 2 data moved. OnStatus (with a copy of the socket object's
+  // statistics) for the kinds in StatusKinds; an event-log line for kinds 0 and 1.
+  virtual void DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection);
   virtual void NotifyAccept(TSocket socket);
   virtual void NotifyClose(TSocket socket);
   virtual void NotifyConnect(TSocket socket);
@@ -162,8 +284,20 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   void SocketEvent(TMessage& message);
   // Hands an exception that escaped event handling to the application's handler.
   void HandleException(const std::exception& e);
+  // IPM_LOOKUP_DONE: the result or the error of a pending lookup.
+  void LookupDone(TMessage& message);
+  // IPM_LINE_READY: delivers the lines queued when the wake-up came, in order.
+  void LinesReady();
 
  private:
+  struct TQueuedLine {
+    TSocket Socket;
+    String Line;
+  };
+  uintptr_t StartLookup(std::unique_ptr<TIpLookupRecord> record);
+  // Posts the wake-up for queued lines unless one is outstanding; under FLinesLock.
+  void WakeLineDelivery();
+
   std::unique_ptr<TIpDebugLog> FDebugLog;
   std::unique_ptr<TIpEventLog> FEventLog;
   std::unique_ptr<TIpDataInits> FDataInits;
@@ -173,4 +307,9 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   int FSocketType = 0;
   uint32_t FTimerInterval = 0;
   uint32_t FLastTick = 0;
+  // Lines waiting for OnReadLine, oldest first, with at most one IPM_LINE_READY outstanding:
+  // one message per line would outrun the system's quota of posted messages.
+  std::mutex FLinesLock;
+  std::deque<TQueuedLine> FLines;
+  bool FLineWakeup = false;  // a wake-up is posted, or its delivery is running
 };

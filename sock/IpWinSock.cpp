@@ -14,18 +14,34 @@ const TIpWinSockLibrary WinSockLibraries[3] = {
 };
 
 const char* const TIpWinSockAccess::EntryNames[kEntryCount] = {
-    "bind",           "closesocket",
-    "connect",        "gethostbyname",
-    "getpeername",    "getsockname",
-    "getsockopt",     "htonl",
-    "htons",          "inet_addr",
-    "inet_ntoa",      "ntohl",
-    "ntohs",          "recv",
-    "recvfrom",       "send",
-    "sendto",         "setsockopt",
-    "shutdown",       "socket",
-    "WSAAsyncSelect", "WSACancelAsyncRequest",
-    "WSACleanup",     "WSAGetLastError",
+    "bind",
+    "closesocket",
+    "connect",
+    "gethostbyname",
+    "getpeername",
+    "getsockname",
+    "getsockopt",
+    "htonl",
+    "htons",
+    "inet_addr",
+    "inet_ntoa",
+    "ntohl",
+    "ntohs",
+    "recv",
+    "recvfrom",
+    "send",
+    "sendto",
+    "setsockopt",
+    "shutdown",
+    "socket",
+    "WSAAsyncGetHostByAddr",
+    "WSAAsyncGetHostByName",
+    "WSAAsyncGetServByName",
+    "WSAAsyncGetServByPort",
+    "WSAAsyncSelect",
+    "WSACancelAsyncRequest",
+    "WSACleanup",
+    "WSAGetLastError",
     "WSAStartup",
 };
 
@@ -51,12 +67,17 @@ enum EntryIndex {
   eSetSockOpt,
   eShutdown,
   eSocket,
+  eWSAAsyncGetHostByAddr,
+  eWSAAsyncGetHostByName,
+  eWSAAsyncGetServByName,
+  eWSAAsyncGetServByPort,
   eWSAAsyncSelect,
   eWSACancelAsyncRequest,
   eWSACleanup,
   eWSAGetLastError,
   eWSAStartup,
 };
+static_assert(eWSAStartup + 1 == TIpWinSockAccess::kEntryCount, "one index per entry-point name");
 
 struct TLockGuard {
   explicit TLockGuard(TIpBaseAccess& a) : FAccess(a) { FAccess.Lock(); }
@@ -112,6 +133,12 @@ TIpWinSockAccess::~TIpWinSockAccess() {
     FLoader.Free(FLibraryHandle);
     FLibraryHandle = 0;
   }
+  FKept.clear();
+}
+
+void TIpWinSockAccess::KeepUntilUnload(std::shared_ptr<void> block) {
+  TLockGuard guard(*this);
+  FKept.push_back(std::move(block));
 }
 
 void* TIpWinSockAccess::Entry(int index) {
@@ -145,6 +172,10 @@ IP_ENTRY(SendTo, TFnSendTo, eSendTo)
 IP_ENTRY(SetSockOpt, TFnSetSockOpt, eSetSockOpt)
 IP_ENTRY(Shutdown, TFnShutdown, eShutdown)
 IP_ENTRY(Socket, TFnSocket, eSocket)
+IP_ENTRY(WSAAsyncGetHostByAddr, TFnWSAAsyncGetHostByAddr, eWSAAsyncGetHostByAddr)
+IP_ENTRY(WSAAsyncGetHostByName, TFnWSAAsyncGetHostByName, eWSAAsyncGetHostByName)
+IP_ENTRY(WSAAsyncGetServByName, TFnWSAAsyncGetServByName, eWSAAsyncGetServByName)
+IP_ENTRY(WSAAsyncGetServByPort, TFnWSAAsyncGetServByPort, eWSAAsyncGetServByPort)
 IP_ENTRY(WSAAsyncSelect, TFnWSAAsyncSelect, eWSAAsyncSelect)
 IP_ENTRY(WSACancelAsyncRequest, TFnWSACancelAsyncRequest, eWSACancelAsyncRequest)
 IP_ENTRY(WSACleanup, TFnWSACleanup, eWSACleanup)

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "base/IpUtils.h"
 #include "sock/WinSockTypes.h"
@@ -97,13 +99,21 @@ class TIpWinSockAccess : public TIpBaseAccess {
   TFnSetSockOpt SetSockOpt();
   TFnShutdown Shutdown();
   TFnSocket Socket();
+  TFnWSAAsyncGetHostByAddr WSAAsyncGetHostByAddr();
+  TFnWSAAsyncGetHostByName WSAAsyncGetHostByName();
+  TFnWSAAsyncGetServByName WSAAsyncGetServByName();
+  TFnWSAAsyncGetServByPort WSAAsyncGetServByPort();
   TFnWSAAsyncSelect WSAAsyncSelect();
   TFnWSACancelAsyncRequest WSACancelAsyncRequest();
   TFnWSACleanup WSACleanup();
   TFnWSAGetLastError WSAGetLastError();
   TFnWSAStartup WSAStartup();
 
-  static constexpr int kEntryCount = 25;
+  // Keeps a block that a cancelled request may still write into until the library is
+  // unloaded (the table's destruction).
+  void KeepUntilUnload(std::shared_ptr<void> block);
+
+  static constexpr int kEntryCount = 29;
   // The entry-point names in table order (alphabetical by WinSock name).
   static const char* const EntryNames[kEntryCount];
 
@@ -114,6 +124,7 @@ class TIpWinSockAccess : public TIpBaseAccess {
   TLibraryLoader& FLoader;
   uintptr_t FLibraryHandle = 0;
   void* FEntries[kEntryCount] = {};
+  std::vector<std::shared_ptr<void>> FKept;
 };
 
 // The global table, created at start-up by TWinSockModule and freed at shutdown.

@@ -14,6 +14,7 @@ static_assert(sizeof(THostEnt) == sizeof(hostent));
 static_assert(offsetof(THostEnt, h_addr_list) == offsetof(hostent, h_addr_list));
 static_assert(sizeof(TServEnt) == sizeof(servent));
 static_assert(offsetof(TServEnt, s_port) == offsetof(servent, s_port));
+static_assert(MaxGetHostStruct == MAXGETHOSTSTRUCT);
 
 namespace {
 class Win32Loader final : public TLibraryLoader {

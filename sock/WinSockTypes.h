@@ -59,6 +59,9 @@ struct TServEnt {
 #endif
 };
 
+// Room for the largest host entry an asynchronous lookup returns (MAXGETHOSTSTRUCT).
+constexpr int MaxGetHostStruct = 1024;
+
 constexpr int WsaDescriptionLen = 256;
 constexpr int WsaSysStatusLen = 128;
 
@@ -104,6 +107,12 @@ using TFnSendTo = int(IP_WINAPI*)(TSocket, const char*, int, int, const TSockAdd
 using TFnSetSockOpt = int(IP_WINAPI*)(TSocket, int, int, const char*, int);
 using TFnShutdown = int(IP_WINAPI*)(TSocket, int);
 using TFnSocket = TSocket(IP_WINAPI*)(int, int, int);
+// The asynchronous lookups: each takes the window and message that receive the completion and
+// the caller's result buffer, and returns the request's handle (0 when it cannot start).
+using TFnWSAAsyncGetHostByAddr = uintptr_t(IP_WINAPI*)(uintptr_t, uint32_t, const char*, int, int, char*, int);
+using TFnWSAAsyncGetHostByName = uintptr_t(IP_WINAPI*)(uintptr_t, uint32_t, const char*, char*, int);
+using TFnWSAAsyncGetServByName = uintptr_t(IP_WINAPI*)(uintptr_t, uint32_t, const char*, const char*, char*, int);
+using TFnWSAAsyncGetServByPort = uintptr_t(IP_WINAPI*)(uintptr_t, uint32_t, int, const char*, char*, int);
 using TFnWSAAsyncSelect = int(IP_WINAPI*)(TSocket, uintptr_t, uint32_t, int32_t);
 using TFnWSACancelAsyncRequest = int(IP_WINAPI*)(uintptr_t);
 using TFnWSACleanup = int(IP_WINAPI*)();

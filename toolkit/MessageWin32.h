@@ -20,8 +20,8 @@ template <class Handler>
 TDelivery DeliverMessage(TObject* sender, uint32_t msg, uintptr_t wparam, intptr_t lparam, TMessage& record,
                          Handler&& handler) {
   record.Msg = msg;
-  record.WParam = static_cast<uint32_t>(wparam);
-  record.LParam = static_cast<int32_t>(lparam);
+  record.WParam = wparam;
+  record.LParam = lparam;
   try {
     return handler(record) ? TDelivery::Handled : TDelivery::Unhandled;
   } catch (const std::exception& e) {

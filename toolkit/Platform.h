@@ -14,11 +14,12 @@
 
 using THandle = uintptr_t;  // a window or module handle; 0 = none
 
-// One window message as a window procedure sees it; Result is what the procedure returns.
+// One window message as a window procedure sees it; Result is what the procedure returns. The
+// parameters are pointer-sized, as the platform's: they carry pointers and socket handles.
 struct TMessage {
   uint32_t Msg = 0;
-  uint32_t WParam = 0;
-  int32_t LParam = 0;
+  uintptr_t WParam = 0;
+  intptr_t LParam = 0;
   int32_t Result = 0;
   // Set by a handler that leaves the message to the system's default window procedure (whose
   // answer then becomes the result), as windows without a handler of their own do.
@@ -49,9 +50,9 @@ class TWindowSystem {
  public:
   virtual ~TWindowSystem() = default;
   virtual std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) = 0;
-  virtual bool Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) = 0;
+  virtual bool Post(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) = 0;
   // Sends a message and waits for its result (only to windows of this process).
-  virtual int32_t Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) = 0;
+  virtual int32_t Send(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) = 0;
   // Number of a registered window message (RegisterWindowMessage).
   virtual uint32_t RegisterMessage(const String& name) = 0;
   // Dispatches every message that is waiting now, without blocking.

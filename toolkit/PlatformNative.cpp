@@ -14,8 +14,8 @@ class NativeWindowSystem final : public TWindowSystem {
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod) override {
     throw Exception("No window system in the native build");
   }
-  bool Post(THandle, uint32_t, uint32_t, int32_t) override { return false; }
-  int32_t Send(THandle, uint32_t, uint32_t, int32_t) override { return 0; }
+  bool Post(THandle, uint32_t, uintptr_t, intptr_t) override { return false; }
+  int32_t Send(THandle, uint32_t, uintptr_t, intptr_t) override { return 0; }
   uint32_t RegisterMessage(const String&) override { return 0xC000; }
   void ProcessMessages() override {}
   bool PumpUntil(const std::function<bool()>& done, uint32_t) override { return done(); }

@@ -1,7 +1,7 @@
 // The real platform for the Win32 build: hidden windows, timers, the message loop, the clock.
 #include "toolkit/Application.h"
-#include "toolkit/MessageWin32.h"
 #include "toolkit/FormsWin32.h"
+#include "toolkit/MessageWin32.h"
 #include "toolkit/Platform.h"
 
 #include <windows.h>
@@ -70,10 +70,10 @@ class Win32WindowSystem final : public TWindowSystem {
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) override {
     return std::make_unique<Win32MessageWindow>(std::move(handler));
   }
-  bool Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) override {
+  bool Post(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) override {
     return PostMessageA(reinterpret_cast<HWND>(wnd), msg, wparam, lparam) != 0;
   }
-  int32_t Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) override {
+  int32_t Send(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) override {
     return static_cast<int32_t>(SendMessageA(reinterpret_cast<HWND>(wnd), msg, wparam, lparam));
   }
   uint32_t RegisterMessage(const String& name) override { return RegisterWindowMessageA(name.c_str()); }

@@ -33,8 +33,9 @@ std::unique_ptr<TMessageWindow> TFakePlatform::CreateMessageWindow(TWndMethod ha
   return std::make_unique<Window>(*this, h);
 }
 
-bool TFakePlatform::Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) {
+bool TFakePlatform::Post(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   if (RefusedPost != 0 && msg == RefusedPost) return false;
+  if (FQueue.size() >= PostQuota) return false;
   if (!FWindows.count(wnd)) {
     ForeignPosts.push_back({wnd, msg, wparam, lparam});
     return wnd != 0;
@@ -43,7 +44,7 @@ bool TFakePlatform::Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lpa
   return true;
 }
 
-int32_t TFakePlatform::Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) {
+int32_t TFakePlatform::Send(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   auto it = FWindows.find(wnd);
   if (it == FWindows.end()) return 0;
   TMessage m{msg, wparam, lparam, 0};
@@ -60,6 +61,11 @@ uint32_t TFakePlatform::RegisterMessage(const String& name) {
   uint32_t number = 0xC000 + static_cast<uint32_t>(FRegistered.size());
   FRegistered[name] = number;
   return number;
+}
+
+size_t TFakePlatform::Queued(uint32_t msg) const {
+  return static_cast<size_t>(
+      std::count_if(FQueue.begin(), FQueue.end(), [&](const Posted& p) { return p.Msg == msg; }));
 }
 
 void TFakePlatform::ProcessMessages() {

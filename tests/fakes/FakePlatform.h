@@ -36,12 +36,17 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   std::function<void()> DuringMessageBox;
   bool TimersRefused = false;  // SetTimer fails
   uint32_t RefusedPost = 0;    // posting this message fails (as with a full message queue)
-  int QuitCode = -1;           // PostQuitMessage's code, -1 before it
+  // The system's quota of posted messages waiting for one thread: posting fails beyond it.
+  size_t PostQuota = 10000;
+  // Messages of this number posted and not yet dispatched.
+  size_t Queued(uint32_t msg) const;
+  int QuitCode = -1;  // PostQuitMessage's code, -1 before it
   // Messages posted to windows that are not fake message windows (e.g. attached windows).
   struct Posted {
     THandle Wnd;
-    uint32_t Msg, WParam;
-    int32_t LParam;
+    uint32_t Msg;
+    uintptr_t WParam;
+    intptr_t LParam;
   };
   std::vector<Posted> ForeignPosts;
 
@@ -57,8 +62,8 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
 
   // --- TWindowSystem ---
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) override;
-  bool Post(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) override;
-  int32_t Send(THandle wnd, uint32_t msg, uint32_t wparam, int32_t lparam) override;
+  bool Post(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
+  int32_t Send(THandle wnd, uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
   uint32_t RegisterMessage(const String& name) override;
   bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs) override;
   int RunMessageLoop() override;

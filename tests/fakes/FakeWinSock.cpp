@@ -1,7 +1,10 @@
 #include "fakes/FakeWinSock.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
+
+#include "toolkit/Platform.h"
 
 TFakeWinSock* TFakeWinSock::Current = nullptr;
 
@@ -138,7 +141,50 @@ struct FakeWinSockEntries {
     std::memcpy(buf, d.Bytes.data(), static_cast<size_t>(n));
     return n;
   }
-  static int IP_WINAPI CancelAsync(uintptr_t) { return 0; }
+  static uintptr_t StartLookup(TFakeWinSock::AsyncLookup lookup) {
+    TFakeWinSock& f = F();
+    if (f.AsyncStartError) {
+      f.WsaLastError = f.AsyncStartError;
+      return 0;
+    }
+    lookup.Handle = f.NextAsyncHandle++;
+    f.AsyncLookups.push_back(lookup);
+    return lookup.Handle;
+  }
+  static uintptr_t IP_WINAPI GetHostByNameAsync(uintptr_t wnd, uint32_t msg, const char* name, char* buf, int len) {
+    return StartLookup({0, wnd, msg, 0, name, "", 0, buf, len});
+  }
+  static uintptr_t IP_WINAPI GetHostByAddrAsync(uintptr_t wnd, uint32_t msg, const char* addr, int addrLen, int type,
+                                                char* buf, int len) {
+    uint32_t address = 0;
+    if (addrLen != 4 || type != afInet) {
+      F().WsaLastError = 10022;  // WSAEINVAL
+      return 0;
+    }
+    std::memcpy(&address, addr, 4);
+    return StartLookup({0, wnd, msg, 1, "", "", address, buf, len});
+  }
+  static uintptr_t IP_WINAPI GetServByNameAsync(uintptr_t wnd, uint32_t msg, const char* name, const char* proto,
+                                                char* buf, int len) {
+    return StartLookup({0, wnd, msg, 2, name, proto ? proto : "", 0, buf, len});
+  }
+  static uintptr_t IP_WINAPI GetServByPortAsync(uintptr_t wnd, uint32_t msg, int port, const char* proto, char* buf,
+                                                int len) {
+    return StartLookup({0, wnd, msg, 3, "", proto ? proto : "", static_cast<uint32_t>(port), buf, len});
+  }
+  static int IP_WINAPI CancelAsync(uintptr_t handle) {
+    TFakeWinSock& f = F();
+    f.Cancelled.push_back(handle);
+    if (!f.CancelStopsLookups) return 0;
+    auto it = std::find_if(f.AsyncLookups.begin(), f.AsyncLookups.end(),
+                           [&](const TFakeWinSock::AsyncLookup& l) { return l.Handle == handle; });
+    if (it == f.AsyncLookups.end()) {
+      f.WsaLastError = 10037;  // WSAEALREADY: finished or unknown
+      return SocketCallFailed;
+    }
+    f.AsyncLookups.erase(it);
+    return 0;
+  }
   static int IP_WINAPI Unused() { return SocketCallFailed; }
 };
 
@@ -163,8 +209,119 @@ void* TFakeWinSock::GetProc(uintptr_t library, const char* name) {
       {"sendto", reinterpret_cast<void*>(&E::SendTo)},
       {"recvfrom", reinterpret_cast<void*>(&E::RecvFrom)},
       {"WSACancelAsyncRequest", reinterpret_cast<void*>(&E::CancelAsync)},
+      {"WSAAsyncGetHostByName", reinterpret_cast<void*>(&E::GetHostByNameAsync)},
+      {"WSAAsyncGetHostByAddr", reinterpret_cast<void*>(&E::GetHostByAddrAsync)},
+      {"WSAAsyncGetServByName", reinterpret_cast<void*>(&E::GetServByNameAsync)},
+      {"WSAAsyncGetServByPort", reinterpret_cast<void*>(&E::GetServByPortAsync)},
   };
   auto it = table.find(name);
   // Entry points that no fake implements yet still exist (they fail when called).
   return it != table.end() ? it->second : reinterpret_cast<void*>(&E::Unused);
+}
+
+namespace {
+constexpr int kWsaNoData = 11004;
+constexpr int kWsaNoBufs = 10055;
+
+// Lays out an entry in a caller's buffer as WinSock does: the structure first, then what its
+// pointers point to. Returns false when it does not fit.
+class BufferWriter {
+ public:
+  BufferWriter(char* buffer, int length) : FBuffer(buffer), FLength(static_cast<size_t>(length)) {}
+  template <class T>
+  T* Reserve(size_t count = 1) {
+    FUsed = (FUsed + alignof(T) - 1) / alignof(T) * alignof(T);
+    if (FUsed + sizeof(T) * count > FLength) throw std::length_error("entry too large");
+    T* at = reinterpret_cast<T*>(FBuffer + FUsed);
+    FUsed += sizeof(T) * count;
+    return at;
+  }
+  char* Text(const String& s) {
+    char* at = Reserve<char>(s.size() + 1);
+    std::memcpy(at, s.c_str(), s.size() + 1);
+    return at;
+  }
+  size_t Used() const { return FUsed; }
+
+ private:
+  char* FBuffer;
+  size_t FLength;
+  size_t FUsed = 0;
+};
+
+void WriteHost(BufferWriter& w, const String& name, const std::vector<uint32_t>& addresses) {
+  auto* entry = w.Reserve<THostEnt>();
+  char** aliases = w.Reserve<char*>();
+  char** list = w.Reserve<char*>(addresses.size() + 1);
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    auto* a = w.Reserve<uint32_t>();
+    *a = addresses[i];
+    list[i] = reinterpret_cast<char*>(a);
+  }
+  list[addresses.size()] = nullptr;
+  *aliases = nullptr;
+  *entry = {w.Text(name), aliases, afInet, 4, list};
+}
+
+void WriteService(BufferWriter& w, const String& name, const String& protocol, uint16_t port) {
+  auto* entry = w.Reserve<TServEnt>();
+  char** aliases = w.Reserve<char*>();
+  *aliases = nullptr;
+  std::memset(entry, 0, sizeof *entry);
+  entry->s_name = w.Text(name);
+  entry->s_aliases = aliases;
+  entry->s_proto = w.Text(protocol);
+  entry->s_port = static_cast<int16_t>(__builtin_bswap16(port));
+}
+}  // namespace
+
+// Writes the entry a lookup finds; returns the WinSock error (0 when found).
+int TFakeWinSock::FillEntry(const AsyncLookup& lookup, char* buffer, int length) {
+  BufferWriter w(buffer, length);
+  try {
+    switch (lookup.Kind) {
+      case 0:
+        if (!Hosts.count(lookup.Name)) return wsahostNotFound;
+        WriteHost(w, lookup.Name, Hosts[lookup.Name]);
+        return 0;
+      case 1:
+        for (auto& [name, addresses] : Hosts)
+          if (std::find(addresses.begin(), addresses.end(), lookup.Number) != addresses.end()) {
+            WriteHost(w, name, {lookup.Number});
+            return 0;
+          }
+        return wsahostNotFound;
+      case 2: {
+        auto it = Services.find(lookup.Name + "/" + lookup.Protocol);
+        if (it == Services.end()) return kWsaNoData;
+        WriteService(w, lookup.Name, lookup.Protocol, it->second);
+        return 0;
+      }
+      default:
+        for (auto& [key, port] : Services) {
+          const size_t slash = key.find('/');
+          if (port == __builtin_bswap16(static_cast<uint16_t>(lookup.Number)) &&
+              key.substr(slash + 1) == lookup.Protocol) {
+            WriteService(w, key.substr(0, slash), lookup.Protocol, port);
+            return 0;
+          }
+        }
+        return kWsaNoData;
+    }
+  } catch (const std::length_error&) {
+    return kWsaNoBufs;
+  }
+}
+
+void TFakeWinSock::CompleteLookup(uintptr_t handle, int error) {
+  auto it =
+      std::find_if(AsyncLookups.begin(), AsyncLookups.end(), [&](const AsyncLookup& l) { return l.Handle == handle; });
+  if (it == AsyncLookups.end()) throw std::logic_error("no such lookup running");
+  AsyncLookup lookup = *it;
+  AsyncLookups.erase(it);
+  if (error == 0) error = FillEntry(lookup, lookup.Buffer, lookup.BufferLength);
+  // The low half carries the entry's length; a failed lookup has none.
+  const uint32_t length = error == 0 ? static_cast<uint32_t>(lookup.BufferLength) : 0;
+  WindowSystem().Post(lookup.Window, lookup.Message, lookup.Handle,
+                      static_cast<intptr_t>(length | (static_cast<uint32_t>(error) << 16)));
 }

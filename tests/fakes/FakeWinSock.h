@@ -55,6 +55,32 @@ class TFakeWinSock final : public TLibraryLoader {
   std::function<void(TSocket, const Datagram&)> OnSendTo;
   int CloseCalls = 0;
 
+  // Asynchronous lookups: started ones wait until the test completes them.
+  std::map<String, uint16_t> Services;  // "name/protocol" -> port (host order)
+  struct AsyncLookup {
+    uintptr_t Handle = 0;
+    uintptr_t Window = 0;
+    uint32_t Message = 0;
+    int Kind = 0;         // 0 host by name, 1 host by address, 2 service by name, 3 service by port
+    String Name;          // host or service name
+    String Protocol;      // of the service lookups
+    uint32_t Number = 0;  // the address (kind 1) or the port in network order (kind 3)
+    char* Buffer = nullptr;
+    int BufferLength = 0;
+  };
+  std::vector<AsyncLookup> AsyncLookups;  // running, oldest first
+  std::vector<uintptr_t> Cancelled;       // WSACancelAsyncRequest's handles, in call order
+  int AsyncStartError = 0;                // starting a lookup fails with this code when not 0
+  // false: WSACancelAsyncRequest reports success and the lookup runs on all the same, and later
+  // writes its buffer and posts its completion (as Wine's does).
+  bool CancelStopsLookups = true;
+  uintptr_t NextAsyncHandle = 0x500;
+  // Completes a running lookup as WinSock does: writes the entry into the caller's buffer and
+  // posts the completion (handle; length and error) to its window. The entry comes from Hosts
+  // or Services; one that is not there completes with WSAHOST_NOT_FOUND or WSANO_DATA; one that
+  // does not fit the buffer with WSAENOBUFS. `error` not 0 completes with that error instead.
+  void CompleteLookup(uintptr_t handle, int error = 0);
+
   // The socket most recently created.
   SocketState& LastSocket();
 
@@ -76,6 +102,7 @@ class TFakeWinSock final : public TLibraryLoader {
   std::vector<char*> FHostList;
   String FHostName;
   char FNtoaBuffer[16] = {};
+  int FillEntry(const AsyncLookup& lookup, char* buffer, int length);
   friend struct FakeWinSockEntries;
 };
 

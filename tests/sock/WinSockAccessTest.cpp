@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
@@ -72,6 +73,31 @@ TEST(WinSockAccess, EntryLookedUpOnceAndMissingOneRaisesEachTime) {
   EXPECT_THROW(access.SendTo(), EIpAccessException);
   EXPECT_EQ(fake.GetProcCalls["sendto"], 2);
   EXPECT_NO_THROW(access.Socket());
+}
+
+TEST(WinSockAccess, LookupEntriesAreAskedForByTheirExactNames) {
+  TFakeWinSock fake;
+  const std::pair<const char*, void* (*)(TIpWinSockAccess&)> rows[] = {
+      {"WSAAsyncGetHostByAddr", [](TIpWinSockAccess& a) { return reinterpret_cast<void*>(a.WSAAsyncGetHostByAddr()); }},
+      {"WSAAsyncGetHostByName", [](TIpWinSockAccess& a) { return reinterpret_cast<void*>(a.WSAAsyncGetHostByName()); }},
+      {"WSAAsyncGetServByName", [](TIpWinSockAccess& a) { return reinterpret_cast<void*>(a.WSAAsyncGetServByName()); }},
+      {"WSAAsyncGetServByPort", [](TIpWinSockAccess& a) { return reinterpret_cast<void*>(a.WSAAsyncGetServByPort()); }},
+      {"WSACancelAsyncRequest", [](TIpWinSockAccess& a) { return reinterpret_cast<void*>(a.WSACancelAsyncRequest()); }},
+  };
+  std::set<void*> distinct;
+  for (auto [name, entry] : rows) {
+    SCOPED_TRACE(name);
+    {
+      TIpWinSockAccess access(fake);
+      distinct.insert(entry(access));
+    }
+    EXPECT_EQ(fake.GetProcCalls[name], 1);
+    fake.MissingEntries = {name};
+    TIpWinSockAccess without(fake);
+    EXPECT_THROW(entry(without), EIpAccessException);
+    fake.MissingEntries.clear();
+  }
+  EXPECT_EQ(distinct.size(), 5u);  // each its own function
 }
 
 TEST(WinSockAccess, LibraryWithoutWSAStartupIsFreedBeforeTheErrorIsRaised) {

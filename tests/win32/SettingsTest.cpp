@@ -54,8 +54,8 @@ class RecordingWindows final : public TWindowSystem {
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod h) override {
     return Real().CreateMessageWindow(std::move(h));
   }
-  bool Post(THandle w, uint32_t m, uint32_t wp, int32_t lp) override { return Real().Post(w, m, wp, lp); }
-  int32_t Send(THandle w, uint32_t m, uint32_t wp, int32_t lp) override { return Real().Send(w, m, wp, lp); }
+  bool Post(THandle w, uint32_t m, uintptr_t wp, intptr_t lp) override { return Real().Post(w, m, wp, lp); }
+  int32_t Send(THandle w, uint32_t m, uintptr_t wp, intptr_t lp) override { return Real().Send(w, m, wp, lp); }
   uint32_t RegisterMessage(const String& name) override { return Real().RegisterMessage(name); }
   void ProcessMessages() override { Real().ProcessMessages(); }
   bool PumpUntil(const std::function<bool()>& done, uint32_t ms) override { return Real().PumpUntil(done, ms); }
