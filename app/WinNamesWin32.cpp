@@ -29,7 +29,9 @@
 #include "sntp/IpTime.h"
 #include "sock/IpClient.h"
 #include "sock/IpConst.h"
+#include "sock/IpDataSocket.h"
 #include "sock/IpSockControl.h"
+#include "sock/IpSocket.h"
 #include "sock/IpTelnet.h"
 #include "sock/IpWinSock.h"
 #include "sock/WinSockTypes.h"
@@ -43,6 +45,7 @@
 #include "toolkit/Menus.h"
 #include "toolkit/Platform.h"
 #include "toolkit/Seam.h"
+#include "toolkit/Streams.h"
 #include "toolkit/Strings.h"
 #include "toolkit/SysUtils.h"
 #include "toolkit/Timer.h"
@@ -128,8 +131,23 @@ static_assert(fdOob == FD_OOB);
 static_assert(fdAccept == FD_ACCEPT);
 static_assert(fdConnect == FD_CONNECT);
 static_assert(fdClose == FD_CLOSE);
+static_assert(solSocket == SOL_SOCKET);
+static_assert(ipprotoTcp == IPPROTO_TCP);
+static_assert(tcpNoDelay == TCP_NODELAY);
+static_assert(optDebug == SO_DEBUG);
+static_assert(optReuseAddr == SO_REUSEADDR);
+static_assert(optKeepAlive == SO_KEEPALIVE);
+static_assert(optDontRoute == SO_DONTROUTE);
+static_assert(optBroadcast == SO_BROADCAST);
+static_assert(optSndBuf == SO_SNDBUF);
+static_assert(optRcvBuf == SO_RCVBUF);
+static_assert(optType == SO_TYPE);
+static_assert(sdSend == SD_SEND);
 static_assert(wsaeWouldBlock == WSAEWOULDBLOCK);
+static_assert(wsaeInval == WSAEINVAL);
 static_assert(wsaeMsgSize == WSAEMSGSIZE);
+static_assert(wsaeNoProtoOpt == WSAENOPROTOOPT);
+static_assert(wsaeNotConn == WSAENOTCONN);
 static_assert(wsahostNotFound == WSAHOST_NOT_FOUND);
 static_assert(InvalidSocket == INVALID_SOCKET);
 static_assert(SocketCallFailed == SOCKET_ERROR);

@@ -1,5 +1,8 @@
 #include "sock/IpClient.h"
 
+#include "sock/IpConst.h"
+#include "sock/IpDataSocket.h"
+
 void TIpSocksServerInfo::Assign(const TIpSocksServerInfo& source) {
   if (&source == this) return;
   Lock();
@@ -14,7 +17,147 @@ void TIpSocksServerInfo::Assign(const TIpSocksServerInfo& source) {
   UserCode = source.UserCode;
 }
 
+TIpCustomClient::TBusy::TBusy(TIpCustomClient& client) : Client(client) { ++Client.FBusy; }
+
+TIpCustomClient::TBusy::~TBusy() {
+  if (--Client.FBusy == 0) Client.FreeRetired();
+}
+
 TIpCustomClient::TIpCustomClient(TComponent* owner)
     : TIpSockControl(owner), FSocksServer(std::make_unique<TIpSocksServerInfo>()) {}
 
-TIpCustomClient::~TIpCustomClient() { FSocksServer.reset(); }
+TIpCustomClient::~TIpCustomClient() {
+  FSocksServer.reset();
+  FDataSocket.reset();
+  FRetired.clear();
+}
+
+bool TIpCustomClient::Connected() const { return FDataSocket && FDataSocket->Connected(); }
+
+TSocket TIpCustomClient::SocketHandle() const { return FDataSocket ? FDataSocket->Handle() : InvalidSocket; }
+
+void TIpCustomClient::Retire(TIpDataSocket* socket) {
+  // Only the current socket object: any other was retired before.
+  if (!socket || FDataSocket.get() != socket) return;
+  FRetired.push_back(std::move(FDataSocket));
+  if (FBusy == 0) FreeRetired();
+}
+
+void TIpCustomClient::FreeRetired() {
+  // A socket object's destructor may call back (its handle closes through this control):
+  // take the list out first.
+  std::vector<std::unique_ptr<TIpDataSocket>> retired = std::move(FRetired);
+  FRetired.clear();
+  retired.clear();
+}
+
+TIpDataSocket* TIpCustomClient::ClosedSocket(TSocket number) const {
+  if (FDataSocket && FDataSocket->Closed() && FDataSocket->LastHandle() == number) return FDataSocket.get();
+  return nullptr;
+}
+
+TSocket TIpCustomClient::CreateSocket() {
+  TBusy busy(*this);
+  Retire(FDataSocket.get());
+  FDataSocket = std::make_unique<TIpDataSocket>(this, InvalidSocket, LocalAddress, &DataInits(), FSocksServer.get());
+  return FDataSocket->Handle();
+}
+
+void TIpCustomClient::FreeSocket(TSocket socket) {
+  auto* s = static_cast<TIpDataSocket*>(FindSocket(socket, true));
+  Retire(s);
+}
+
+TIpSocket* TIpCustomClient::FindSocket(TSocket socket, bool raiseIfMissing) {
+  if (FDataSocket && socket != InvalidSocket &&
+      (FDataSocket->Handle() == socket || (FDataSocket->Closed() && FDataSocket->LastHandle() == socket)))
+    return FDataSocket.get();
+  if (raiseIfMissing) throw EIpNoSocketError();
+  return nullptr;
+}
+
+void TIpCustomClient::DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection) {
+  TIpSockControl::DoStatus(socket, kind, connection);
+  if (kind > 1) return;
+  const intptr_t state = kind == 0 ? 0x00010001 : 0x00010002;
+  for (THandle wnd : std::vector<THandle>(AttachedWindows))
+    WindowSystem().Post(wnd, IPM_SOCKET_STATE, static_cast<uintptr_t>(socket), state);
+}
+
+void TIpCustomClient::NotifyClose(TSocket socket) {
+  TBusy busy(*this);
+  auto* s = static_cast<TIpDataSocket*>(FindSocket(socket, false));
+  if (!s) return;
+  s->HandleClose();
+  Retire(s);
+}
+
+void TIpCustomClient::TimerElapsed(uint32_t elapsed) {
+  TBusy busy(*this);
+  if (FDataSocket) FDataSocket->HandleTimer(elapsed);
+}
+
+void TIpCustomClient::WndProc(TMessage& message) {
+  TBusy busy(*this);
+  TIpSockControl::WndProc(message);
+}
+
+bool TIpCustomClient::Dispatch(TMessage& message) {
+  if (message.Msg == IPM_SOCKET_FREE) {
+    // Only the object that closed itself with this number: by the time the message comes, a
+    // new socket object may have been given the same number.
+    message.Result = 0;
+    Retire(ClosedSocket(static_cast<TSocket>(message.WParam)));
+    return true;
+  }
+  return TIpSockControl::Dispatch(message);
+}
+
+void TIpCustomClient::AttachWindow(THandle wnd) {
+  if (Connected()) WindowSystem().Post(wnd, IPM_SOCKET_STATE, static_cast<uintptr_t>(SocketHandle()), 0x00010001);
+  TIpSockControl::AttachWindow(wnd);
+}
+
+void TIpCustomClient::Disconnect(TSocket socket) {
+  TBusy busy(*this);
+  auto* s = static_cast<TIpDataSocket*>(FindSocket(socket, false));
+  if (!s) return;
+  s->Close();
+  Retire(s);
+}
+
+TSocket TIpCustomClient::ConnectTo(const String& address) {
+  TBusy busy(*this);
+  if (FDataSocket && FDataSocket->Connected()) throw EIpWinSockError(String(SAlreadyConnected));
+  TSockAddrIn addr{};
+  // A SOCKS 4a proxy looks the target's name up itself; the request that carries the name is
+  // the SOCKS handshake's (from the socket's AddressText).
+  const bool proxyResolves = !FSocksServer->Address.empty() && FSocksServer->SocksVersion == svSocks4a;
+  ResolveSockAddr(address, addr, DefaultPort, proxyResolves ? nrByProxy : nrLocal);
+  if (!FDataSocket) CreateSocket();
+  TIpDataSocket& s = *FDataSocket;
+  s.Connect(addr, address);
+  return s.Handle();
+}
+
+TIpDataSocket& TIpCustomClient::SendingSocket() {
+  if (!FDataSocket || FDataSocket->Closed()) throw EIpWinSockError(wsaeNotConn, "send");
+  return *FDataSocket;
+}
+
+int TIpCustomClient::SendText(const String& text) { return SendBytes(text.data(), static_cast<uint32_t>(text.size())); }
+
+int TIpCustomClient::SendBytes(const void* data, uint32_t length) {
+  TBusy busy(*this);
+  return SendingSocket().QueueData(data, static_cast<int>(length), nullptr, false, false, false);
+}
+
+int TIpCustomClient::SendStream(std::unique_ptr<TStream> stream, bool closeAfter) {
+  TBusy busy(*this);
+  return SendingSocket().QueueData(nullptr, 0, std::move(stream), closeAfter, false, false);
+}
+
+int TIpCustomClient::CloseAfterSent() {
+  TBusy busy(*this);
+  return SendingSocket().QueueData(nullptr, 0, nullptr, true, false, false);
+}

@@ -1,13 +1,19 @@
-// The client base of the socket component set, in the form the SNTP client builds on: the
-// port used when an address text names none, and the SOCKS proxy settings a client publishes.
-// The client's own socket object and connection handling come with the data socket.
+// The client base of the socket component set: a socket control that owns at most one data
+// socket, makes it when it connects, finds it by handle for the control's events and frees it
+// when it closes. It also holds the port used when an address text names none and the SOCKS
+// proxy settings each new socket gets a copy of.
+//
+// A socket object that closed waits to be freed until the message or call that closed it has
+// returned: a handler may reconnect or disconnect from inside the socket's own work.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "base/IpUtils.h"
 #include "sock/IpSockControl.h"
+#include "toolkit/Streams.h"
 
 enum TIpSocksVersion : uint8_t { svSocks4, svSocks4a, svSocks5 };
 
@@ -24,6 +30,8 @@ class TIpSocksServerInfo : public TIpBasePersistent {
   void Assign(const TIpSocksServerInfo& source);
 };
 
+class TIpDataSocket;
+
 class TIpCustomClient : public TIpSockControl {
  public:
   explicit TIpCustomClient(TComponent* owner);
@@ -34,6 +42,74 @@ class TIpCustomClient : public TIpSockControl {
   // Port used when an address text carries none (host order).
   uint16_t DefaultPort = 0;
 
+  // The client's socket object; nullptr before the first ConnectTo and once it was freed.
+  TIpDataSocket* DataSocket() const { return FDataSocket.get(); }
+  // The data socket's connection is up.
+  bool Connected() const;
+  // The data socket's handle; InvalidSocket without one.
+  TSocket SocketHandle() const;
+
+  // Makes a new data socket (the one before, if any, is freed) and returns its handle.
+  TSocket CreateSocket() override;
+  // Frees the socket object that has, or had before it closed, this handle. Raises
+  // EIpNoSocketError when there is none.
+  void FreeSocket(TSocket socket) override;
+  bool IsActive() override { return FDataSocket != nullptr; }
+  // The control's status handling, then IPM_SOCKET_STATE to the attached windows for kind 0
+  // (LParam 0x00010001) and kind 1 (0x00010002).
+  void DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection) override;
+  // FD_CLOSE: the socket object closes and is freed, also when closing raised.
+  void NotifyClose(TSocket socket) override;
+  void TimerElapsed(uint32_t elapsed) override;
+  // The live socket object of the handle, else the closed one that had it.
+  TIpSocket* FindSocket(TSocket socket, bool raiseIfMissing) override;
+  void WndProc(TMessage& message) override;
+  // A window attached while connected learns it at once (IPM_SOCKET_STATE, 0x00010001).
+  void AttachWindow(THandle wnd) override;
+  // Closes the socket object of the handle and frees it, also when closing raised; a handle
+  // that is not the client's does nothing.
+  virtual void Disconnect(TSocket socket);
+  // Connects to "host", "host:port" or any address text the address parser reads: a dotted
+  // address or a name looked up now. Reuses a data socket that never tried to connect, and
+  // makes a fresh one otherwise. Returns the handle; the connection is up when OnStatus
+  // reports kind 0. Raises EIpWinSockError: "Socket is already connected" (code 0),
+  // "Destination address required" (code 0), 11001 "Host not found" for a name that does not
+  // resolve, or the failing call's code; EConvertError for a port above 65535.
+  virtual TSocket ConnectTo(const String& address);
+
+  // Sending on the data socket, through its send queue: each returns the item's id (reported
+  // again by OnItemSent when it has gone out), or 0 when it went out at once. Without a data
+  // socket they raise EIpWinSockError 10057 ("Socket is not connected", on API 'send'). Data
+  // queued before the connection is up goes out once it is.
+  int SendText(const String& text);
+  int SendBytes(const void* data, uint32_t length);
+  // Sends the stream's content from its position on; the client takes it over.
+  int SendStream(std::unique_ptr<TStream> stream, bool closeAfter = false);
+  // Closes the connection once everything queued so far has gone out; the data socket is then
+  // freed.
+  int CloseAfterSent();
+
+ protected:
+  bool Dispatch(TMessage& message) override;
+
  private:
+  TIpDataSocket& SendingSocket();
+  // Takes a socket object out of service; it is freed once no call into the client runs.
+  void Retire(TIpDataSocket* socket);
+  void FreeRetired();
+  // The socket object that closed with this number and waits to be freed; nullptr if none.
+  TIpDataSocket* ClosedSocket(TSocket number) const;
+
+  // Counts the calls into the client that are running (messages and the public calls that
+  // reach the data socket); retired socket objects are freed when it returns to 0.
+  struct TBusy {
+    explicit TBusy(TIpCustomClient& client);
+    ~TBusy();
+    TIpCustomClient& Client;
+  };
+
   std::unique_ptr<TIpSocksServerInfo> FSocksServer;
+  std::unique_ptr<TIpDataSocket> FDataSocket;
+  std::vector<std::unique_ptr<TIpDataSocket>> FRetired;
+  int FBusy = 0;
 };

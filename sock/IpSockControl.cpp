@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/IpUrl.h"
 #include "sock/IpConst.h"
 #include "toolkit/Application.h"
 
@@ -238,6 +239,62 @@ uint32_t TIpSockControl::TextToAddress(const String& text) {
   return WinSockAccess->InetAddr()(buffer);
 }
 
+uint32_t TIpSockControl::ResolveHost(const String& host) {
+  const uint32_t dotted = TextToAddress(host);
+  if (dotted != 0xFFFFFFFFu) return dotted;
+  const THostEnt* entry = WinSockAccess->GetHostByName()(host.c_str());
+  if (!entry || HostEntAddressCount(entry) == 0) {
+    const int code = entry ? 0 : WinSockAccess->WSAGetLastError()();
+    throw EIpWinSockError(code != 0 ? code : wsahostNotFound, "gethostbyname");
+  }
+  return HostEntAddress(entry, 0);
+}
+
+void TIpSockControl::ResolveSockAddr(const String& text, TSockAddrIn& addr, uint16_t defaultPort,
+                                     TIpNameResolution resolution) {
+  addr.sin_family = afInet;
+  TIpAddrRec rec;
+  ParseURL(text, rec);
+  const String& host = rec.Authority;
+  uint16_t port = defaultPort;
+  if (!rec.Port.empty()) {
+    port = static_cast<uint16_t>(std::stoul(rec.Port));
+  }
+  addr.sin_port = HostToNetShort(port);
+  if (host.empty()) throw EIpWinSockError(String(SDestAddrRequired));
+  // Taken out first: TextToAddress answers the same number for a text that is no address.
+  if (host == "255.255.255.255") {
+    addr.sin_addr = 0xFFFFFFFFu;
+    return;
+  }
+  if (resolution == nrByProxy) {
+    // The proxy looks the name up: the SOCKS 4a request carries it (the socket keeps the
+    // address text). A dotted address is sent as it is.
+    const uint32_t dotted = TextToAddress(host);
+    addr.sin_addr = dotted != 0xFFFFFFFFu ? dotted : 0;
+    return;
+  }
+  const uint32_t dotted = TextToAddress(host);
+  addr.sin_addr = dotted != 0xFFFFFFFFu ? dotted : HostToAddress(host);
+}
+
+void TIpSockControl::CloseSocketHandle(TSocket socket) {
+  if (socket == InvalidSocket) return;
+  // The barrier follows the close, so every event WinSock posted for the old socket is ahead of
+  // it. A barrier the queue refuses leaves the number unguarded rather than deaf for good.
+  auto guard = [&] {
+    if (WindowSystem().Post(WindowHandle(), IPM_SOCKET_CLOSED, static_cast<uintptr_t>(socket), 0))
+      ++FClosedHandles[socket];
+  };
+  try {
+    WinSockAccess->CloseSocket()(socket);
+  } catch (...) {
+    guard();
+    throw;
+  }
+  guard();
+}
+
 String TIpSockControl::AddressToText(uint32_t address) {
   const char* text = WinSockAccess->InetNtoa()(address);
   return text ? String(text) : String();
@@ -471,6 +528,12 @@ bool TIpSockControl::Dispatch(TMessage& message) {
     case IPM_SEND_WINDOW_SIZE:
       if (TIpSocket* s = FindSocket(static_cast<TSocket>(message.WParam), false)) s->SendWindowSize();
       return true;
+    case IPM_SOCKET_CLOSED: {
+      auto it = FClosedHandles.find(static_cast<TSocket>(message.WParam));
+      if (it != FClosedHandles.end() && --it->second == 0) FClosedHandles.erase(it);
+      message.Result = 0;
+      return true;
+    }
     default: return false;
   }
 }

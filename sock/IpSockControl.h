@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -167,6 +168,17 @@ using TIpStatusEvent = std::function<void(TObject* Sender, TSocket Socket, uint8
 using TIpItemSentEvent = std::function<void(TObject* Sender, TSocket Socket, int Handle, int Remaining)>;
 using TIpIdleTimeoutEvent = std::function<void(TObject* Sender, TSocket Socket, bool& Reset)>;
 
+// Posted by the control to its own window right after it closed a socket handle: events that
+// WinSock posted for that number before the close are ahead of it in the queue, so they are
+// dropped until it comes back.
+constexpr uint32_t IPM_SOCKET_CLOSED = 0x1297;
+
+// How ResolveSockAddr treats a host that is not a dotted address.
+enum TIpNameResolution {
+  nrLocal,   // looked up here; an unknown name raises "Host not found"
+  nrByProxy  // left to the proxy (SOCKS 4a): the address stays 0
+};
+
 using TIpErrorEvent = std::function<void(TObject* Sender, uint32_t Socket, int ErrCode, const String& ErrStr)>;
 using TIpErrorReplyEvent = std::function<void(TObject* Sender, uintptr_t Handle, int ErrCode, const String& ErrStr)>;
 
@@ -235,6 +247,22 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   // inet_addr of at most the first 15 characters; 0xFFFFFFFF when not a dotted address.
   uint32_t TextToAddress(const String& text);
   String AddressToText(uint32_t address);
+  // Address (network order) of a dotted address or a host name. A name that does not resolve
+  // raises EIpWinSockError with WinSock's code (11001 "Host not found" when it gives none),
+  // on API 'gethostbyname'.
+  uint32_t ResolveHost(const String& host);
+  // Fills family, port and address of `addr` from an address text as the address parser
+  // splits it: its port (else `defaultPort`, host order) and its host. Raises
+  // EIpWinSockError "Destination address required" (code 0) without a host, EConvertError
+  // for a port above 65535, and what ResolveHost raises.
+  void ResolveSockAddr(const String& text, TSockAddrIn& addr, uint16_t defaultPort,
+                       TIpNameResolution resolution = nrLocal);
+  // Closes a handle of this control's sockets (exactly once per handle: the platform gives the
+  // number to the next socket it makes). Events for the number are dropped from now until the
+  // IPM_SOCKET_CLOSED posted here comes back.
+  void CloseSocketHandle(TSocket socket);
+  // Events for this number are being dropped.
+  bool IsClosedHandle(TSocket socket) const { return FClosedHandles.count(socket) != 0; }
   // Index-th address of a host entry; 0 for none or an empty slot. An index other than 0
   // beyond the list raises EIpIndexError.
   uint32_t HostEntAddress(const THostEnt* entry, int index);
@@ -312,4 +340,6 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   std::mutex FLinesLock;
   std::deque<TQueuedLine> FLines;
   bool FLineWakeup = false;  // a wake-up is posted, or its delivery is running
+  // Closed handle numbers, each with the number of IPM_SOCKET_CLOSED barriers still on their way.
+  std::map<TSocket, int> FClosedHandles;
 };

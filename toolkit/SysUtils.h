@@ -31,6 +31,12 @@ class EOutOfResources : public Exception {
   using Exception::Exception;
 };
 
+// The runtime raises this when a text is not a number it can take ("'70000' is not a valid port").
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // One argument of Format: an integer, a floating-point number or a string.
 class TFormatArg {
  public:

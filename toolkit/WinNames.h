@@ -119,7 +119,24 @@ constexpr uint32_t fdAccept = 8;
 constexpr uint32_t fdConnect = 16;
 constexpr uint32_t fdClose = 32;
 
+// WinSock socket options: their levels, names and the send side of shutdown.
+constexpr int solSocket = 0xFFFF;
+constexpr int ipprotoTcp = 6;
+constexpr int tcpNoDelay = 0x0001;
+constexpr int optDebug = 0x0001;
+constexpr int optReuseAddr = 0x0004;
+constexpr int optKeepAlive = 0x0008;
+constexpr int optDontRoute = 0x0010;
+constexpr int optBroadcast = 0x0020;
+constexpr int optSndBuf = 0x1001;
+constexpr int optRcvBuf = 0x1002;
+constexpr int optType = 0x1008;
+constexpr int sdSend = 1;
+
 // WinSock error codes that the code acts on.
 constexpr int wsaeWouldBlock = 10035;
+constexpr int wsaeInval = 10022;
 constexpr int wsaeMsgSize = 10040;
+constexpr int wsaeNoProtoOpt = 10042;
+constexpr int wsaeNotConn = 10057;
 constexpr int wsahostNotFound = 11001;

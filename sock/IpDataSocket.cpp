@@ -1,0 +1,398 @@
+#include "sock/IpDataSocket.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "sock/IpConst.h"
+#include "sock/IpTelnet.h"
+
+namespace {
+// The debug log's data kinds of a socket object (rendered by TIpSockControl::FormatDataEntry).
+constexpr uint32_t deReadData = 0x80000001;
+constexpr uint32_t deWriteData = 0x80000002;
+constexpr uint32_t deRecvApi = 0x80000003;
+constexpr uint32_t deSendApi = 0x80000004;
+// Below this size a buffer-size request is not made: the system's default stays.
+constexpr int kMinBufferSize = 1460;
+// The receive buffer is compacted only once it is more than half full.
+constexpr uint32_t kCompactAbove = TIpDataSocket::BufferCapacity / 2;
+}  // namespace
+
+std::unique_ptr<uint8_t[]> TakeDataCopy(uintptr_t wparam) {
+  return std::unique_ptr<uint8_t[]>(reinterpret_cast<uint8_t*>(wparam));
+}
+
+TIpDataSocket::TIpDataSocket(TIpSockControl* owner, TSocket existing, const TSockAddrIn& localAddress,
+                             const TIpDataInits* inits, const TIpSocksServerInfo* socks)
+    : TIpBaseSocket(owner, existing, localAddress, inits, socks, fdRead | fdWrite | fdConnect | fdClose) {
+  const TIpDataInits defaults;
+  const TIpDataInits& from = inits ? *inits : defaults;
+  FixedLineLength = from.FixedLineLength;
+  IdleTimeout = from.IdleTimeout;
+  LineTermChar = from.LineTermChar;
+  LineTerminator = from.LineTerminator;
+  LogOptions = from.LogOptions;
+  ReceiveMode = from.ReceiveMode;
+  StripLineTerminator = from.StripLineTerminator;
+  SetReceiveBufferSize(from.ReceiveBufferSize);
+  SetSendBufferSize(from.SendBufferSize);
+}
+
+TIpDataSocket::~TIpDataSocket() { ClearQueue(); }
+
+void TIpDataSocket::SetReceiveStream(TStream* stream) {
+  std::lock_guard guard(FLock);
+  FReceiveStream = stream;
+}
+
+void TIpDataSocket::AddListenerWindow(THandle wnd) {
+  std::lock_guard guard(FLock);
+  FListenerWindows.push_back(wnd);
+}
+
+void TIpDataSocket::RemoveListenerWindow(THandle wnd) {
+  std::lock_guard guard(FLock);
+  for (auto it = FListenerWindows.begin(); it != FListenerWindows.end(); ++it)
+    if (*it == wnd) {
+      FListenerWindows.erase(it);
+      return;
+    }
+}
+
+void TIpDataSocket::SetReceiveBufferSize(int size) { SetBufferSize(optRcvBuf, size); }
+void TIpDataSocket::SetSendBufferSize(int size) { SetBufferSize(optSndBuf, size); }
+
+void TIpDataSocket::SetBufferSize(int option, int size) {
+  std::lock_guard guard(FLock);
+  if (Handle() == InvalidSocket) return;
+  TIpWinSockAccess& ws = *WinSockAccess;
+  for (int n = size; n > kMinBufferSize; n /= 2) {
+    const int32_t value = n;
+    if (ws.SetSockOpt()(Handle(), solSocket, option, reinterpret_cast<const char*>(&value), sizeof value) !=
+        SocketCallFailed)
+      return;
+    const int code = ws.WSAGetLastError()();
+    // The option itself is refused: no smaller size would do better.
+    if (code == wsaeNoProtoOpt || code == wsaeInval) return;
+  }
+}
+
+void TIpDataSocket::Log(uint32_t kind, const void* data, uint32_t len) {
+  Owner()->DebugLog().AddLogEntry(&TIpSockControl::FormatDataEntry, static_cast<int32_t>(LastHandle()), kind, data,
+                                  len);
+}
+
+void TIpDataSocket::CountRead(uint32_t raw, uint32_t data) {
+  for (TIpByteCounts* c : {&FStatistics.First, &FStatistics.Second}) {
+    c->RawRead += raw;
+    c->DataRead += data;
+  }
+}
+
+void TIpDataSocket::CountWritten(uint32_t raw, uint32_t data) {
+  for (TIpByteCounts* c : {&FStatistics.First, &FStatistics.Second}) {
+    c->RawWritten += raw;
+    c->DataWritten += data;
+  }
+}
+
+void TIpDataSocket::HandleRead() {
+  ResetIdle();
+  while (ReadSocket(false) > 0)
+    while (ProcessBuffer()) {
+    }
+}
+
+int TIpDataSocket::ReadSocket(bool force) {
+  std::lock_guard guard(FLock);
+  if (Handle() == InvalidSocket || (!force && !FConnected)) return 0;
+  if (FConsumed >= FFilled) FConsumed = FFilled = 0;
+  uint8_t* at = FBuffer + FFilled;
+  TIpWinSockAccess& ws = *WinSockAccess;
+  int n = ws.Recv()(Handle(), reinterpret_cast<char*>(at), static_cast<int>(BufferCapacity - FFilled), 0);
+  if (n > 0 && (LogOptions & LogOption(loLowData))) Log(deRecvApi, at, static_cast<uint32_t>(n));
+  if (n == SocketCallFailed) {
+    const int code = ws.WSAGetLastError()();
+    if (code == wsaeWouldBlock || code == wsaeNotConn || force) return 0;
+    throw EIpWinSockError(code, "Recv");
+  }
+  if (n <= 0) return 0;  // the peer closed its side; FD_CLOSE follows
+  const uint32_t raw = static_cast<uint32_t>(n);
+  if (FSocksState >= 1 && FSocksState <= 4) n = ProcessSocksReply(at, n);
+  if (TelnetMode()) n = TelnetFilter(at, n);
+  if (StripHighBit())
+    for (int i = 0; i < n; ++i) at[i] &= 0x7F;
+  if (EchoReceived() && n > 0) QueueData(at, n, nullptr, false, true, false);
+  if (DiscardReceived()) n = 0;
+  if (n > 0 && (LogOptions & LogOption(loHighData))) Log(deReadData, at, static_cast<uint32_t>(n));
+  PostDataCopies(at, n);
+  CountRead(raw, static_cast<uint32_t>(n));
+  FDataMoved = true;
+  FFilled += static_cast<uint32_t>(n);
+  return n;
+}
+
+void TIpDataSocket::PostDataCopies(const uint8_t* data, int len) {
+  if (len <= 0) return;
+  for (THandle wnd : FListenerWindows) {
+    auto copy = std::make_unique<uint8_t[]>(static_cast<size_t>(len));
+    std::memcpy(copy.get(), data, static_cast<size_t>(len));
+    // A copy the window did not get is freed here; the receiver frees one it got.
+    if (WindowSystem().Post(wnd, IPM_DATA_COPY, reinterpret_cast<uintptr_t>(copy.get()), len)) copy.release();
+  }
+}
+
+bool TIpDataSocket::ProcessBuffer() {
+  std::lock_guard guard(FLock);
+  if (FConsumed == FFilled) return false;
+  switch (ReceiveMode) {
+    case rmLine: {
+      const bool delivered = ExtractLine(false);
+      if (FPartialLine.size() > MaxLineBuf) {
+        FPartialLine.clear();
+        Owner()->NotifyError(Handle(), LineTooLongError, SLineTooLong);
+      }
+      // A full buffer without a line end in it: its start moves to the partial line, except the
+      // last two bytes, so a CR LF pair is never split. Only then: after a line, the rest may
+      // hold more lines.
+      if (FFilled == BufferCapacity && FFilled - FConsumed > 2) {
+        const uint32_t count = FFilled - 2 - FConsumed;
+        FPartialLine.append(reinterpret_cast<const char*>(FBuffer + FConsumed), count);
+        FConsumed += count;
+      }
+      if (FConsumed > 0 && FFilled > kCompactAbove) {
+        std::memmove(FBuffer, FBuffer + FConsumed, FFilled - FConsumed);
+        FFilled -= FConsumed;
+        FConsumed = 0;
+      }
+      return delivered;
+    }
+    case rmStream:
+      if (!FReceiveStream) throw EIpProgrammerError();
+      FReceiveStream->Write(FBuffer + FConsumed, FFilled - FConsumed);
+      FConsumed = FFilled;
+      return false;
+    case rmAny: return ExtractLine(true);
+  }
+  return false;
+}
+
+bool TIpDataSocket::ExtractLine(bool any) {
+  std::lock_guard guard(FLock);
+  const uint32_t avail = FFilled - FConsumed;
+  const char* start = reinterpret_cast<const char*>(FBuffer + FConsumed);
+  String piece;
+  if (any) {
+    const uint32_t size = avail;
+    if (size == 0 || size > avail + FPartialLine.size()) return false;
+    const uint32_t take = size - static_cast<uint32_t>(FPartialLine.size());
+    piece = std::move(FPartialLine);
+    piece.append(start, take);
+    FConsumed += take;
+  } else if (avail == 0) {
+    return false;
+  } else if (LineTerminator == ltNone) {
+    const uint32_t size = FixedLineLength;
+    if (size == 0 || size > avail + FPartialLine.size()) return false;
+    const uint32_t take = size - static_cast<uint32_t>(FPartialLine.size());
+    piece = std::move(FPartialLine);
+    piece.append(start, take);
+    FConsumed += take;
+  } else {
+    char term;
+    uint32_t termLen = 1;
+    switch (LineTerminator) {
+      case ltCR: term = '\r'; break;
+      case ltLF: term = '\n'; break;
+      case ltCRLF:
+        term = '\n';
+        termLen = 2;
+        break;
+      case ltOther: term = LineTermChar; break;
+      default: throw Exception("Bad terminator");
+    }
+    if (!StripLineTerminator) termLen = 0;
+    uint32_t i = 0;
+    for (;; ++i) {
+      if (i == avail) return false;
+      if (start[i] == term && (LineTerminator != ltCRLF || (i > 0 && start[i - 1] == '\r'))) break;
+    }
+    piece = std::move(FPartialLine);
+    piece.append(start, i + 1 - termLen);
+    FConsumed += i + 1;
+  }
+  FPartialLine.clear();
+  // The buffer is up to date before the owner hears of the piece: its handler may read or
+  // close this socket.
+  Owner()->DoReadLine(LastHandle(), piece);
+  return true;
+}
+
+int TIpDataSocket::QueueData(const void* data, int len, std::unique_ptr<TStream> stream, bool closeAfter, bool protocol,
+                             bool raw) {
+  std::lock_guard guard(FLock);
+  auto owned = std::make_unique<TSendItem>();
+  TSendItem* item = owned.get();
+  item->CloseAfter = closeAfter;
+  item->Protocol = protocol;
+  item->Stream = std::move(stream);
+  const String bytes = len > 0 ? String(static_cast<const char*>(data), static_cast<size_t>(len)) : String();
+  if (item->Stream) {
+    LoadStreamChunk(*item);
+  } else {
+    item->Buf = TelnetMode() && !raw ? TIpTelnet::TelnetEscape(bytes) : bytes;
+    item->DataLen = static_cast<uint32_t>(bytes.size());
+  }
+  FSendQueue.push_back(std::move(owned));
+  if (FSendQueue.size() == 1) {
+    while (FWritable) {
+      if (SendItem(*item)) {
+        if (item->CloseAfter)
+          CloseAndRequestFree();  // which clears the queue, item included
+        else
+          FSendQueue.pop_front();
+        return 0;
+      }
+    }
+  }
+  item->Id = ++FItemCounter;
+  return item->Id;
+}
+
+bool TIpDataSocket::SendItem(TSendItem& item) {
+  std::lock_guard guard(FLock);
+  if (!FWritable) return false;
+  TIpWinSockAccess& ws = *WinSockAccess;
+  const uint32_t left = static_cast<uint32_t>(item.Buf.size()) - item.Sent;
+  const int n = ws.Send()(Handle(), item.Buf.data() + item.Sent, static_cast<int>(left), 0);
+  ResetIdle();
+  if (n > 0 && (LogOptions & LogOption(loLowData)))
+    Log(deSendApi, item.Buf.data() + item.Sent, static_cast<uint32_t>(n));
+  if (n == static_cast<int>(left)) {
+    if (item.Protocol) {
+      CountWritten(static_cast<uint32_t>(item.Buf.size()), 0);
+    } else {
+      CountWritten(static_cast<uint32_t>(item.Buf.size()), item.DataLen);
+      if (LogOptions & LogOption(loHighData)) Log(deWriteData, item.Buf.data(), item.DataLen);
+    }
+    FDataMoved = true;
+    if (!item.Stream) return true;
+    LoadStreamChunk(item);
+    return false;
+  }
+  if (n == SocketCallFailed) {
+    const int code = ws.WSAGetLastError()();
+    if (code == wsaeWouldBlock) {
+      FWritable = false;  // FD_WRITE resumes
+      return false;
+    }
+    throw EIpWinSockError(code, "send");
+  }
+  item.Sent += static_cast<uint32_t>(n);
+  return false;
+}
+
+void TIpDataSocket::LoadStreamChunk(TSendItem& item) {
+  const uint32_t max = TelnetMode() ? TelnetStreamChunk : StreamChunk;
+  String chunk(max, '\0');
+  const uint32_t n = item.Stream->Read(chunk.data(), max);
+  chunk.resize(n);
+  item.Buf = TelnetMode() ? TIpTelnet::TelnetEscape(chunk) : chunk;
+  item.DataLen = n;
+  item.Sent = 0;
+  if (n < max) item.Stream.reset();  // the last chunk
+}
+
+void TIpDataSocket::HandleWrite() {
+  if (Handle() == InvalidSocket) return;
+  FWritable = true;
+  while (FlushQueue()) {
+  }
+}
+
+bool TIpDataSocket::FlushQueue() {
+  std::lock_guard guard(FLock);
+  if (Handle() == InvalidSocket || FSendQueue.empty() || !FWritable) return false;
+  if (!SendItem(*FSendQueue.front())) return true;  // partly sent: try again (a blocked send stops it)
+  // The item leaves the queue before its handler runs, which may queue, send or close.
+  std::unique_ptr<TSendItem> done = std::move(FSendQueue.front());
+  FSendQueue.pop_front();
+  Owner()->DoItemSent(Handle(), done->Id, static_cast<int>(FSendQueue.size()));
+  if (done->CloseAfter) CloseAndRequestFree();
+  return true;
+}
+
+void TIpDataSocket::CloseAndRequestFree() {
+  // The owner frees the object from a posted message, not from inside its own send loop.
+  Close();
+  WindowSystem().Post(Owner()->WindowHandle(), IPM_SOCKET_FREE, static_cast<uintptr_t>(LastHandle()), 0);
+}
+
+void TIpDataSocket::ClearQueue() {
+  std::lock_guard guard(FLock);
+  while (!FSendQueue.empty()) FSendQueue.pop_back();
+}
+
+void TIpDataSocket::HandleTimer(uint32_t elapsed) {
+  std::lock_guard guard(FLock);
+  if (Closed()) return;  // waits to be freed
+  if (FDataMoved) {
+    FDataMoved = false;
+    Owner()->DoStatus(Handle(), 2, ConnectionRecord());
+  }
+  AddIdle(elapsed);
+}
+
+void TIpDataSocket::AddIdle(uint32_t elapsed) {
+  FIdleCount = elapsed > UINT32_MAX - FIdleCount ? UINT32_MAX : FIdleCount + elapsed;
+  if (IdleTimeout != 0 && FIdleCount > IdleTimeout) IdleTimedOut();
+}
+
+void TIpDataSocket::IdleTimedOut() {
+  bool reset = false;
+  Owner()->DoIdleTimeout(Handle(), reset);
+  if (reset) FIdleCount = 0;
+}
+
+void TIpDataSocket::Connect(const TSockAddrIn& addr, const String& addressText) {
+  {
+    std::lock_guard guard(FLock);
+    FConsumed = FFilled = 0;
+    FPartialLine.clear();
+    FStatistics = {};
+    FDataMoved = false;
+  }
+  TIpBaseSocket::Connect(addr, addressText);
+}
+
+void TIpDataSocket::Shutdown() {
+  std::lock_guard guard(FLock);
+  FConnected = false;
+  FWritable = false;
+  ClearQueue();
+  if (Handle() != InvalidSocket) WinSockAccess->Shutdown()(Handle(), sdSend);
+}
+
+void TIpDataSocket::Close() {
+  std::lock_guard guard(FLock);
+  if (Closed()) return;
+  try {
+    Shutdown();
+    while (ReadSocket(true) > 0)
+      while (ProcessBuffer()) {
+      }
+    ExtractLine(true);
+  } catch (...) {
+    // The handle is closed whatever raised; the first exception is the one reported.
+    try {
+      TIpBaseSocket::Close();
+    } catch (...) {
+    }
+    throw;
+  }
+  TIpBaseSocket::Close();
+}
+
+void TIpDataSocket::HandleClose() {
+  if (Connected()) Close();
+}

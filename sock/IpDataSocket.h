@@ -1,0 +1,141 @@
+// The data socket: the socket object of a connected client. It reads whatever WinSock has for
+// it into a fixed receive buffer, passes the bytes through the receive filters (SOCKS reply,
+// telnet commands, high-bit stripping, echo, discard) and hands them to its owner as lines,
+// fixed-length records, raw chunks or a stream. It sends through a queue of items, so that a
+// send that would block goes on when WinSock reports the socket writable again. It counts the
+// bytes both ways, reports data movement and idle time on the owner's timer ticks, logs raw
+// and delivered bytes to the owner's debug log, and closes in order: what is still buffered is
+// delivered first.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "sock/IpSocket.h"
+#include "toolkit/Streams.h"
+
+// Received bytes that a data socket posts to a listener window (IPM_DATA_COPY, WParam): the
+// receiver takes them over with this, which frees them when it goes.
+std::unique_ptr<uint8_t[]> TakeDataCopy(uintptr_t wparam);
+
+class TIpDataSocket : public TIpBaseSocket {
+ public:
+  static constexpr uint32_t BufferCapacity = 8192;  // the receive buffer
+  static constexpr uint32_t MaxLineBuf = 1048576;   // longest line kept while its end is missing
+  static constexpr int LineTooLongError = 8001;     // OnError code when a line outgrows MaxLineBuf
+  static constexpr uint32_t StreamChunk = 1460;     // bytes read from a stream per send
+  static constexpr uint32_t TelnetStreamChunk = 1024;
+
+  // `inits` may be nullptr: the defaults of TIpDataInits then apply.
+  TIpDataSocket(TIpSockControl* owner, TSocket existing, const TSockAddrIn& localAddress, const TIpDataInits* inits,
+                const TIpSocksServerInfo* socks);
+  ~TIpDataSocket() override;
+
+  // How received bytes are handed on. Read and changed on the owner's thread.
+  uint32_t FixedLineLength = 80;  // record length with ltNone
+  uint32_t IdleTimeout = 0;       // ms; 0 = none
+  char LineTermChar = '\n';       // the terminator of ltOther
+  TIpLineTerminator LineTerminator = ltCRLF;
+  TIpLogOptionSet LogOptions = LogOption(loHighData) | LogOption(loTelnet);
+  TIpReceiveMode ReceiveMode = rmLine;
+  bool StripLineTerminator = false;
+
+  // Where rmStream writes; not owned (the caller keeps it alive while it is set).
+  TStream* ReceiveStream() const { return FReceiveStream; }
+  void SetReceiveStream(TStream* stream);
+  // Windows that get a copy of every received piece (IPM_DATA_COPY); the receiver frees it.
+  void AddListenerWindow(THandle wnd);
+  void RemoveListenerWindow(THandle wnd);
+
+  // The socket's buffer sizes: tried with SO_RCVBUF / SO_SNDBUF and halved while the system
+  // refuses them, down to 1460 bytes; 1460 or less keeps the system's default.
+  void SetReceiveBufferSize(int size);
+  void SetSendBufferSize(int size);
+
+  // State, for the owner and for tests.
+  uint32_t IdleCount() const { return FIdleCount; }
+  bool Writable() const { return FWritable; }
+  uint32_t Consumed() const { return FConsumed; }
+  uint32_t Filled() const { return FFilled; }
+  const String& PartialLine() const { return FPartialLine; }
+  size_t QueuedItems() const { return FSendQueue.size(); }
+
+  // The virtual operations added to those of the base socket, in slot order.
+  // OnIdleTimeout; a handler that sets Reset starts the idle time again.
+  virtual void IdleTimedOut();
+  // The one way to send. Queues `len` bytes of `data`, or the content of `stream` (taken over
+  // and read chunk by chunk as it goes out); `closeAfter` closes the socket once the item is
+  // sent and has the owner free the object (IPM_SOCKET_FREE); `protocol` bytes are not counted
+  // as data nor logged as written data; `raw` bytes get no telnet doubling. Returns the item's
+  // id, or 0 when it went out at once.
+  virtual int QueueData(const void* data, int len, std::unique_ptr<TStream> stream, bool closeAfter, bool protocol,
+                        bool raw);
+  virtual void HandleSubnegotiation(const String&) {}
+  virtual bool HandleTelnetCommand(uint8_t, uint8_t) { return false; }
+
+  void HandleClose() override;
+  void HandleRead() override;
+  void HandleTimer(uint32_t elapsed) override;
+  void HandleWrite() override;
+  // Orderly close: Shutdown, read what is still on its way, deliver what is buffered (the
+  // partial line in front) as a last piece, then close the handle, whatever raised before.
+  void Close() override;
+  void Connect(const TSockAddrIn& addr, const String& addressText) override;
+
+  // Ends sending: drops what is still queued and shuts the send side down.
+  void Shutdown();
+  // Reads once from the socket into the buffer and filters it; returns the bytes added. With
+  // `force` it reads also when not connected, and a failing recv ends it quietly.
+  int ReadSocket(bool force);
+  // Delivers at most one piece from the buffer; true when it did.
+  bool ProcessBuffer();
+  // One line, record or (with `any`) all that is buffered, through the owner's DoReadLine.
+  bool ExtractLine(bool any);
+  // Sends from the head of the queue; true when the caller should call again.
+  bool FlushQueue();
+
+ protected:
+  // The receive filters' hooks, each rewriting the `len` bytes at `data` and returning the new
+  // count: the SOCKS reply while the handshake runs (SocksState 1..4), and telnet commands in
+  // telnet mode. The SOCKS handshake and the telnet handling fill them in.
+  virtual int ProcessSocksReply(uint8_t* /*data*/, int len) { return len; }
+  virtual int TelnetFilter(uint8_t* /*data*/, int len) { return len; }
+
+ private:
+  struct TSendItem {
+    int Id = 0;
+    bool CloseAfter = false;
+    bool Protocol = false;
+    std::unique_ptr<TStream> Stream;  // more to read from it
+    String Buf;                       // bytes as they go on the wire
+    uint32_t Sent = 0;
+    uint32_t DataLen = 0;  // user bytes Buf stands for, before telnet doubling
+  };
+  // Sends what the item has left; true when the item is finished.
+  bool SendItem(TSendItem& item);
+  void LoadStreamChunk(TSendItem& item);
+  // Closes after a CloseAfter item and has the owner free the object.
+  void CloseAndRequestFree();
+  void ClearQueue();
+  void ResetIdle() { FIdleCount = 0; }
+  void AddIdle(uint32_t elapsed);
+  void PostDataCopies(const uint8_t* data, int len);
+  void CountRead(uint32_t raw, uint32_t data);
+  void CountWritten(uint32_t raw, uint32_t data);
+  void Log(uint32_t kind, const void* data, uint32_t len);
+  void SetBufferSize(int option, int size);
+
+  uint8_t FBuffer[BufferCapacity];
+  uint32_t FConsumed = 0;
+  uint32_t FFilled = 0;
+  String FPartialLine;
+  int FItemCounter = 0;
+  std::deque<std::unique_ptr<TSendItem>> FSendQueue;
+  bool FDataMoved = false;
+  bool FWritable = false;
+  uint32_t FIdleCount = 0;
+  TStream* FReceiveStream = nullptr;
+  std::vector<THandle> FListenerWindows;
+};
