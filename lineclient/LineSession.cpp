@@ -13,6 +13,33 @@ constexpr uint32_t kCloseNow = 0x8002;    // close the connection and finish
 constexpr uint8_t kStatusConnected = 0;
 constexpr uint8_t kStatusClosed = 1;
 
+constexpr int kConnectionReset = 10054;  // WSAECONNRESET
+
+// A client that tells a reset connection from an orderly close. WinSock reports a reset with
+// an error in its FD_CLOSE event; Wine's WinSock reports it as a plain FD_CLOSE, but refuses a
+// send on the socket afterwards with the reset's error. So an FD_CLOSE that came without an
+// error is checked with a send of no bytes (which puts nothing on the wire) before the socket
+// closes, and a refusal is reported as the reset it stands for.
+class TResetAwareClient final : public TIpCustomClient {
+ public:
+  using TIpCustomClient::TIpCustomClient;
+
+  void NotifyError(TSocket socket, int errCode, const String& errStr) override {
+    if (socket == SocketHandle() && errCode != 0 && errCode != TIpDataSocket::LineTooLongError) FErrorReported = true;
+    TIpCustomClient::NotifyError(socket, errCode, errStr);
+  }
+
+  void NotifyClose(TSocket socket) override {
+    if (socket == SocketHandle() && Connected() && !FErrorReported && WinSockAccess &&
+        WinSockAccess->Send()(socket, "", 0, 0) != 0 && WinSockAccess->WSAGetLastError()() == kConnectionReset)
+      NotifyError(socket, kConnectionReset, EIpWinSockError(kConnectionReset, EventName(fdClose)).Message());
+    TIpCustomClient::NotifyClose(socket);
+  }
+
+ private:
+  bool FErrorReported = false;  // a WinSock error came for the client's socket
+};
+
 }  // namespace
 
 std::vector<String> TLineSplitter::Feed(const char* bytes, size_t count) {
@@ -76,7 +103,7 @@ void TLineInput::Wake() {
 }
 
 TLineSession::TLineSession(const TLineClientOptions& options, TLineOutput& output)
-    : FOptions(options), FOutput(output), FClient(std::make_unique<TIpCustomClient>(nullptr)) {
+    : FOptions(options), FOutput(output), FClient(std::make_unique<TResetAwareClient>(nullptr)) {
   FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { OnWindowMessage(m); });
 }
 
