@@ -88,8 +88,14 @@ void TIpCustomClient::NotifyClose(TSocket socket) {
   TBusy busy(*this);
   auto* s = static_cast<TIpDataSocket*>(FindSocket(socket, false));
   if (!s) return;
+  // The object goes also when closing raised; a handler that reconnected meanwhile made a new
+  // one, which stays.
+  struct Free {
+    TIpCustomClient& Client;
+    TIpDataSocket* Socket;
+    ~Free() { Client.Retire(Socket); }
+  } free{*this, s};
   s->HandleClose();
-  Retire(s);
 }
 
 void TIpCustomClient::TimerElapsed(uint32_t elapsed) {
@@ -122,8 +128,12 @@ void TIpCustomClient::Disconnect(TSocket socket) {
   TBusy busy(*this);
   auto* s = static_cast<TIpDataSocket*>(FindSocket(socket, false));
   if (!s) return;
+  struct Free {
+    TIpCustomClient& Client;
+    TIpDataSocket* Socket;
+    ~Free() { Client.Retire(Socket); }
+  } free{*this, s};
   s->Close();
-  Retire(s);
 }
 
 TSocket TIpCustomClient::ConnectTo(const String& address) {
@@ -134,7 +144,8 @@ TSocket TIpCustomClient::ConnectTo(const String& address) {
   // the SOCKS handshake's (from the socket's AddressText).
   const bool proxyResolves = !FSocksServer->Address.empty() && FSocksServer->SocksVersion == svSocks4a;
   ResolveSockAddr(address, addr, DefaultPort, proxyResolves ? nrByProxy : nrLocal);
-  if (!FDataSocket) CreateSocket();
+  // A socket object that closed, or that tried to connect once, is not used again.
+  if (!FDataSocket || FDataSocket->Closed() || FDataSocket->ConnectStarted()) CreateSocket();
   TIpDataSocket& s = *FDataSocket;
   s.Connect(addr, address);
   return s.Handle();

@@ -155,7 +155,7 @@ bool TIpDataSocket::ProcessBuffer() {
       // A full buffer without a line end in it: its start moves to the partial line, except the
       // last two bytes, so a CR LF pair is never split. Only then: after a line, the rest may
       // hold more lines.
-      if (FFilled == BufferCapacity && FFilled - FConsumed > 2) {
+      if (!delivered && FFilled == BufferCapacity && FFilled - FConsumed > 2) {
         const uint32_t count = FFilled - 2 - FConsumed;
         FPartialLine.append(reinterpret_cast<const char*>(FBuffer + FConsumed), count);
         FConsumed += count;
@@ -183,12 +183,12 @@ bool TIpDataSocket::ExtractLine(bool any) {
   const char* start = reinterpret_cast<const char*>(FBuffer + FConsumed);
   String piece;
   if (any) {
-    const uint32_t size = avail;
-    if (size == 0 || size > avail + FPartialLine.size()) return false;
-    const uint32_t take = size - static_cast<uint32_t>(FPartialLine.size());
+    // Everything: the partial line, then every buffered byte (after a close mid-line the
+    // partial line may be longer than what is left in the buffer).
+    if (avail == 0 && FPartialLine.empty()) return false;
     piece = std::move(FPartialLine);
-    piece.append(start, take);
-    FConsumed += take;
+    piece.append(start, avail);
+    FConsumed += avail;
   } else if (avail == 0) {
     return false;
   } else if (LineTerminator == ltNone) {
@@ -323,9 +323,16 @@ bool TIpDataSocket::FlushQueue() {
 }
 
 void TIpDataSocket::CloseAndRequestFree() {
-  // The owner frees the object from a posted message, not from inside its own send loop.
+  // The owner frees the object from a posted message, not from inside its own send loop; the
+  // request goes also when closing raised.
+  struct Request {
+    TIpDataSocket& Socket;
+    ~Request() {
+      WindowSystem().Post(Socket.Owner()->WindowHandle(), IPM_SOCKET_FREE, static_cast<uintptr_t>(Socket.LastHandle()),
+                          0);
+    }
+  } request{*this};
   Close();
-  WindowSystem().Post(Owner()->WindowHandle(), IPM_SOCKET_FREE, static_cast<uintptr_t>(LastHandle()), 0);
 }
 
 void TIpDataSocket::ClearQueue() {

@@ -234,8 +234,11 @@ uint32_t TIpSockControl::HostToAddress(const String& host) {
 }
 
 uint32_t TIpSockControl::TextToAddress(const String& text) {
+  // No dotted address is longer than 15 characters; cutting a longer text to 15 could make one
+  // ("192.168.100.1000" would become 192.168.100.100).
+  if (text.size() > 15) return 0xFFFFFFFFu;
   char buffer[16] = {};
-  std::memcpy(buffer, text.data(), text.size() < 15 ? text.size() : 15);
+  std::memcpy(buffer, text.data(), text.size());
   return WinSockAccess->InetAddr()(buffer);
 }
 
@@ -258,6 +261,9 @@ void TIpSockControl::ResolveSockAddr(const String& text, TSockAddrIn& addr, uint
   const String& host = rec.Authority;
   uint16_t port = defaultPort;
   if (!rec.Port.empty()) {
+    // Digits only (the parser stops at anything else); beyond 65535 the port would wrap.
+    if (rec.Port.size() > 5 || std::stoul(rec.Port) > 0xFFFF)
+      throw EConvertError("'" + rec.Port + "' is not a valid port");
     port = static_cast<uint16_t>(std::stoul(rec.Port));
   }
   addr.sin_port = HostToNetShort(port);
@@ -274,8 +280,7 @@ void TIpSockControl::ResolveSockAddr(const String& text, TSockAddrIn& addr, uint
     addr.sin_addr = dotted != 0xFFFFFFFFu ? dotted : 0;
     return;
   }
-  const uint32_t dotted = TextToAddress(host);
-  addr.sin_addr = dotted != 0xFFFFFFFFu ? dotted : HostToAddress(host);
+  addr.sin_addr = ResolveHost(host);
 }
 
 void TIpSockControl::CloseSocketHandle(TSocket socket) {
@@ -452,7 +457,13 @@ void TIpSockControl::NotifyAccept(TSocket) {}
 
 void TIpSockControl::NotifyClose(TSocket socket) {
   if (TIpSocket* s = FindSocket(socket, false)) {
-    s->HandleClose();
+    // The object goes also when closing raised (a handler, a log that cannot be written).
+    try {
+      s->HandleClose();
+    } catch (...) {
+      FreeSocket(socket);
+      throw;
+    }
     FreeSocket(socket);
   }
 }
@@ -543,6 +554,10 @@ void TIpSockControl::SocketEvent(TMessage& message) {
   const uint32_t lparam = static_cast<uint32_t>(message.LParam);
   const int error = static_cast<int>(lparam >> 16);
   const uint32_t event = lparam & 0xFFFF;
+  message.Result = 0;
+  // Posted before the handle was closed: it belongs to the closed socket, not to a new one
+  // that the platform may have given the same number since.
+  if (IsClosedHandle(socket)) return;
   try {
     if (error != 0) {
       NotifyError(socket, error, Format(SWinSockErrorFormat, {error, ErrorText(error), EventName(event)}));

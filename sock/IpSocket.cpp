@@ -64,23 +64,17 @@ void TIpBaseSocket::CreateAndBind(const TSockAddrIn& localAddress, const TIpBase
   FSockType = FOwner->SocketType();
   const TSocket socket = ws.Socket()(afInet, FSockType, ipprotoIp);
   if (socket == InvalidSocket) RaiseLastError("Socket");
+  // From here on the handle is the object's: should anything below raise, the member closes it
+  // as the constructor unwinds.
   FHandle.Assign(FOwner, socket);
   FLastHandle = socket;
-  try {
-    SelectEvents();
-    if (inits) SetSocketOptions(inits->SocketOptions);
-    if (IsDefaultLocal(localAddress)) {
-      FLocalSockAddr = localAddress;
-    } else {
-      FLocalSockAddr = localAddress;
-      if (ws.Bind()(socket, reinterpret_cast<const TSockAddr*>(&FLocalSockAddr), sizeof FLocalSockAddr) ==
-          SocketCallFailed)
-        RaiseLastError("Bind");
-    }
-  } catch (...) {
-    FHandle.Release();
-    throw;
-  }
+  SelectEvents();
+  if (inits) SetSocketOptions(inits->SocketOptions);
+  FLocalSockAddr = localAddress;
+  // The default local address (any address, any port) needs no bind.
+  if (!IsDefaultLocal(localAddress) &&
+      ws.Bind()(socket, reinterpret_cast<const TSockAddr*>(&FLocalSockAddr), sizeof FLocalSockAddr) == SocketCallFailed)
+    RaiseLastError("Bind");
 }
 
 void TIpBaseSocket::Adopt(TSocket existing, const TIpBaseInits* inits) {

@@ -15,7 +15,15 @@ TFakeWinSock::TFakeWinSock() {
 
 TFakeWinSock::~TFakeWinSock() { Current = nullptr; }
 
-TFakeWinSock::SocketState& TFakeWinSock::LastSocket() { return Sockets.at(NextSocket - 1); }
+TFakeWinSock::SocketState& TFakeWinSock::LastSocket() {
+  return Sockets.at(LastMade != InvalidSocket ? LastMade : NextSocket - 1);
+}
+
+void TFakeWinSock::PostEvent(TSocket s, uint32_t event, int error) {
+  const SocketState& st = Sockets.at(s);
+  WindowSystem().Post(st.SelectWindow, st.SelectMessage, static_cast<uintptr_t>(s),
+                      static_cast<intptr_t>(event | (static_cast<uint32_t>(error) << 16)));
+}
 
 uintptr_t TFakeWinSock::Load(const String& fileName) {
   if (!ExistingFiles.count(fileName) || UnloadableFiles.count(fileName)) return 0;
@@ -28,6 +36,7 @@ uintptr_t TFakeWinSock::Load(const String& fileName) {
 void TFakeWinSock::Free(uintptr_t library) { Freed.push_back(FHandles[library]); }
 
 struct FakeWinSockEntries {
+  static constexpr int kNotSocket = 10038;  // WSAENOTSOCK
   static TFakeWinSock& F() { return *TFakeWinSock::Current; }
 
   static int IP_WINAPI Startup(uint16_t version, TWSAData* data) {
@@ -82,18 +91,135 @@ struct FakeWinSockEntries {
       f.WsaLastError = f.SocketError;
       return InvalidSocket;
     }
-    TSocket s = f.NextSocket++;
+    TSocket s = InvalidSocket;
+    if (f.ReuseClosedNumbers)
+      for (auto& [number, st] : f.Sockets)
+        if (st.Closed) {
+          s = number;
+          f.ReusedSockets.emplace_back(number, std::move(st));
+          break;
+        }
+    if (s == InvalidSocket) s = f.NextSocket++;
+    f.Sockets[s] = TFakeWinSock::SocketState{};
     f.Sockets[s].Type = type;
+    f.LastMade = s;
     return s;
+  }
+  // The open socket of a number; nullptr (and WSAENOTSOCK) for a closed or unknown one.
+  static TFakeWinSock::SocketState* Open(TSocket s) {
+    auto it = F().Sockets.find(s);
+    if (it == F().Sockets.end() || it->second.Closed) {
+      F().WsaLastError = kNotSocket;
+      return nullptr;
+    }
+    return &it->second;
+  }
+  static int Fail(int code) {
+    F().WsaLastError = code;
+    return SocketCallFailed;
   }
   static int IP_WINAPI CloseSocket(TSocket s) {
     ++F().CloseCalls;
     auto it = F().Sockets.find(s);
-    if (it == F().Sockets.end()) return SocketCallFailed;
+    if (it == F().Sockets.end()) return Fail(kNotSocket);
+    ++it->second.Closes;
+    if (it->second.Closed) return Fail(kNotSocket);
     it->second.Closed = true;
     return 0;
   }
+  static int IP_WINAPI Bind(TSocket s, const TSockAddr* addr, int len) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    if (len != 16) return Fail(10014);
+    st->Binds.push_back(*reinterpret_cast<const TSockAddrIn*>(addr));
+    if (F().BindError) return Fail(F().BindError);
+    st->LocalName = st->Binds.back();
+    return 0;
+  }
+  static int IP_WINAPI Connect(TSocket s, const TSockAddr* addr, int len) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    if (len != 16) return Fail(10014);
+    st->Connects.push_back(*reinterpret_cast<const TSockAddrIn*>(addr));
+    st->PeerName = st->Connects.back();
+    if (st->LocalName.sin_port == 0) {
+      // An ephemeral port of its own on the loopback address.
+      st->LocalName.sin_family = afInet;
+      st->LocalName.sin_addr = 0x0100007Fu;
+      st->LocalName.sin_port = __builtin_bswap16(static_cast<uint16_t>(40000 + s));
+    }
+    return F().ConnectError ? Fail(F().ConnectError) : 0;
+  }
+  static int IP_WINAPI GetSockName(TSocket s, TSockAddr* addr, int* len) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    std::memcpy(addr, &st->LocalName, 16);
+    *len = 16;
+    return 0;
+  }
+  static int IP_WINAPI GetPeerName(TSocket s, TSockAddr* addr, int* len) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    std::memcpy(addr, &st->PeerName, 16);
+    *len = 16;
+    return 0;
+  }
+  static int IP_WINAPI GetSockOpt(TSocket s, int level, int name, char* value, int* len) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    if (F().GetSockOptError) return Fail(F().GetSockOptError);
+    if (level != solSocket || name != optType || *len < 4) return Fail(10042);
+    const int32_t type = st->Type;
+    std::memcpy(value, &type, 4);
+    *len = 4;
+    return 0;
+  }
+  static int IP_WINAPI SetSockOpt(TSocket s, int level, int name, const char* value, int len) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    TFakeWinSock::Option o{level, name, 0};
+    std::memcpy(&o.Value, value, len < 4 ? static_cast<size_t>(len) : 4);
+    st->Options.push_back(o);
+    if (F().SetSockOptError && (F().SetSockOptFailName == 0 || F().SetSockOptFailName == name))
+      return Fail(F().SetSockOptError);
+    return 0;
+  }
+  static int IP_WINAPI Shutdown(TSocket s, int how) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    st->Shutdowns.push_back(how);
+    return 0;
+  }
+  static int IP_WINAPI Send(TSocket s, const char* buf, int len, int) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    st->SendCalls.push_back(len);
+    if (st->SendError) return Fail(st->SendError);
+    int n = len;
+    if (st->SendRoom >= 0) {
+      if (st->SendRoom == 0 && len > 0) return Fail(wsaeWouldBlock);
+      n = static_cast<int>(std::min<int64_t>(len, st->SendRoom));
+      st->SendRoom -= n;
+    }
+    st->Output.append(buf, static_cast<size_t>(n));
+    return n;
+  }
+  static int IP_WINAPI Recv(TSocket s, char* buf, int len, int) {
+    auto* st = Open(s);
+    if (!st) return SocketCallFailed;
+    st->RecvCalls.push_back(len);
+    if (st->RecvError) return Fail(st->RecvError);
+    if (st->Input.empty()) return st->PeerClosed ? 0 : Fail(wsaeWouldBlock);
+    size_t n = std::min(st->Input.size(), static_cast<size_t>(len));
+    if (st->RecvChunk) n = std::min(n, st->RecvChunk);
+    std::memcpy(buf, st->Input.data(), n);
+    st->Input.erase(0, n);
+    return static_cast<int>(n);
+  }
   static int IP_WINAPI AsyncSelect(TSocket s, uintptr_t wnd, uint32_t msg, int32_t events) {
+    auto found = F().Sockets.find(s);
+    if (found != F().Sockets.end() && found->second.Closed) return Fail(kNotSocket);
+    if (F().SelectError) return Fail(F().SelectError);
     auto& st = F().Sockets[s];
     st.SelectWindow = wnd;
     st.SelectMessage = msg;
@@ -208,6 +334,15 @@ void* TFakeWinSock::GetProc(uintptr_t library, const char* name) {
       {"WSAAsyncSelect", reinterpret_cast<void*>(&E::AsyncSelect)},
       {"sendto", reinterpret_cast<void*>(&E::SendTo)},
       {"recvfrom", reinterpret_cast<void*>(&E::RecvFrom)},
+      {"bind", reinterpret_cast<void*>(&E::Bind)},
+      {"connect", reinterpret_cast<void*>(&E::Connect)},
+      {"getsockname", reinterpret_cast<void*>(&E::GetSockName)},
+      {"getpeername", reinterpret_cast<void*>(&E::GetPeerName)},
+      {"getsockopt", reinterpret_cast<void*>(&E::GetSockOpt)},
+      {"setsockopt", reinterpret_cast<void*>(&E::SetSockOpt)},
+      {"shutdown", reinterpret_cast<void*>(&E::Shutdown)},
+      {"send", reinterpret_cast<void*>(&E::Send)},
+      {"recv", reinterpret_cast<void*>(&E::Recv)},
       {"WSACancelAsyncRequest", reinterpret_cast<void*>(&E::CancelAsync)},
       {"WSAAsyncGetHostByName", reinterpret_cast<void*>(&E::GetHostByNameAsync)},
       {"WSAAsyncGetHostByAddr", reinterpret_cast<void*>(&E::GetHostByAddrAsync)},

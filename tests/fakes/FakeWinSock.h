@@ -34,17 +34,55 @@ class TFakeWinSock final : public TLibraryLoader {
     uint32_t FromAddress = 0;  // network order
     uint16_t FromPort = 0;     // host order
   };
+  // One setsockopt call.
+  struct Option {
+    int Level = 0;
+    int Name = 0;
+    int32_t Value = 0;
+    bool operator==(const Option&) const = default;
+  };
   struct SocketState {
     int Type = 0;
     bool Closed = false;
+    int Closes = 0;  // closesocket calls on this socket, the failing ones after the first included
     uintptr_t SelectWindow = 0;
     uint32_t SelectMessage = 0;
     int32_t SelectEvents = 0;
     std::vector<Datagram> Sent;  // with the destination in From*
     std::deque<Datagram> Incoming;
+    // Stream sockets.
+    std::vector<TSockAddrIn> Binds;     // bind's addresses
+    std::vector<TSockAddrIn> Connects;  // connect's addresses
+    TSockAddrIn LocalName{};            // what getsockname answers (set by connect, bind)
+    TSockAddrIn PeerName{};             // what getpeername answers (set by connect)
+    std::vector<Option> Options;        // setsockopt calls in order
+    std::vector<int> Shutdowns;         // shutdown's `how`
+    String Output;                      // bytes send accepted, in order
+    std::vector<int> SendCalls;         // the length of each send call
+    int64_t SendRoom = -1;              // bytes send still accepts before it blocks; -1 no limit
+    int SendError = 0;                  // send fails with this code when not 0
+    String Input;                       // bytes waiting for recv
+    size_t RecvChunk = 0;               // at most this many bytes per recv; 0 no limit
+    bool PeerClosed = false;            // recv answers 0 once Input is empty
+    int RecvError = 0;                  // recv fails with this code when not 0
+    std::vector<int> RecvCalls;         // the length each recv call asked for
   };
   std::map<TSocket, SocketState> Sockets;
   TSocket NextSocket = 100;
+  // Like the platform: socket() hands out the lowest number of a closed socket again. The
+  // closed socket's record then moves to ReusedSockets.
+  bool ReuseClosedNumbers = false;
+  std::vector<std::pair<TSocket, SocketState>> ReusedSockets;
+  TSocket LastMade = InvalidSocket;  // the socket most recently made
+  // Failures of the stream calls, each with its WinSock code when not 0.
+  int BindError = 0;
+  int SelectError = 0;
+  int ConnectError = wsaeWouldBlock;  // a socket that does not block answers so
+  int SetSockOptError = 0;
+  int SetSockOptFailName = 0;  // with SetSockOptError: only this option fails (0: every one)
+  int GetSockOptError = 0;
+  // Posts a socket event for `s` to the window and message it registered, as WinSock does.
+  void PostEvent(TSocket s, uint32_t event, int error = 0);
   int WsaLastError = 0;
   int SocketError = 0;                    // socket() fails with this code when not 0
   int RecvFromError = 0;                  // recvfrom fails with this code when not 0
