@@ -520,16 +520,4 @@ TEST_F(Client, DataQueuedWhileConnectingGoesOutOnceWritable) {
   EXPECT_EQ(Fake.Sockets.at(s).Output, String("HELO\r\n\x00\xFFQUIT\r\n", 14));
 }
 
-TEST_F(Client, TheTimerDrivesTheDataSocket) {
-  C.DataInits().IdleTimeout = 1000;
-  int idle = 0;
-  C.OnIdleTimeout = [&](TObject*, TSocket, bool&) { ++idle; };
-  ConnectUp("10.1.2.3:80");
-  Platform.Advance(1500);
-  EXPECT_EQ(idle, 1);
-  C.Disconnect(C.SocketHandle());
-  Platform.Advance(1500);
-  EXPECT_EQ(idle, 1);
-}
-
 }  // namespace
