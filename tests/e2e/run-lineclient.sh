@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# Black-box test of LineClient.exe, the socket library's example program, under Wine against
+# the native line-peer on loopback addresses 127.0.0.91 to 127.0.0.98 (127.0.0.93 has nothing
+# listening), port 7023.
+#   run-lineclient.sh LINECLIENT.exe LINE-PEER
+# Needs the CTest fixture "wine". Each run of the program goes through a batch file under
+# cmd.exe, so that its standard input, output and error are files of their own. Every check
+# prints what it looked at; any failed check makes the script end with status 1. Peers and
+# folders started or made here are removed on exit whatever happens.
+set -uo pipefail
+exe=$(realpath "${1:?usage: run-lineclient.sh LINECLIENT.exe LINE-PEER}")
+peer=$(realpath "${2:?usage: run-lineclient.sh LINECLIENT.exe LINE-PEER}")
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+wine_run=$here/../../tools/wine-run
+prefix=${KAIROTSU_WINEPREFIX:-$here/../../build/win32/wineprefix}
+port=7023
+
+work=$(mktemp -d /tmp/kairotsu-lineclient.XXXXXX)
+pids=()
+failures=0
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+pass() { echo "  ok   $*"; }
+fail() {
+  echo "  FAIL $*" >&2
+  failures=$((failures + 1))
+}
+# expect DESCRIPTION COMMAND...: passes when the command succeeds.
+expect() {
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+show() { sed 's/\r$//; s/^/       | /' "$1"; }
+now_ms() { date +%s%3N; }
+# The Windows name of a file on this machine (Wine's drive Z: is the root).
+winpath() { echo "Z:${1//\//\\}"; }
+# same FILE TEXT: the file holds exactly TEXT.
+same() { [[ "$(cat "$1"; echo .)" == "$2." ]]; }
+
+if [[ ! -f "$prefix.display" ]]; then
+  echo "run-lineclient.sh: no display in $prefix.display; run under the CTest fixture wine" >&2
+  exit 1
+fi
+export DISPLAY=$(cat "$prefix.display")
+export KAIROTSU_WINEPREFIX=$prefix
+
+# peer NAME ADDRESS STEP...: starts line-peer on ADDRESS:$port with the script, recording in
+# $work/NAME.record; its pid is in $peer_pid.
+peer() {
+  local name=$1 address=$2
+  shift 2
+  "$peer" --listen "$address:$port" --record "$work/$name.record" --lifetime 60 "$@" >"$work/$name.peer" 2>&1 &
+  peer_pid=$!
+  pids+=("$peer_pid")
+  for _ in $(seq 50); do
+    grep -q ready "$work/$name.peer" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "line-peer on $address started"
+  show "$work/$name.peer"
+}
+# peer_done: waits for the peer and passes when it reports every step done.
+peer_done() {
+  local rc=0
+  wait "$peer_pid" || rc=$?
+  expect "the peer did every step of its script (status $rc)" test "$rc" -eq 0
+  show "$work/$name.peer"
+}
+# lc NAME ARGS...: runs LineClient.exe with ARGS, its standard input from $work/NAME.in when
+# that exists; leaves $work/NAME.out, $work/NAME.err, the status in $status and the time it
+# took in $took_ms.
+lc() {
+  name=$1
+  shift
+  local bat=$work/$name.bat input=$work/$name.in line
+  [[ -f $input ]] || : >"$input"
+  line="\"$(winpath "$exe")\""
+  for a in "$@"; do line+=" \"$a\""; done
+  line+=" <\"$(winpath "$input")\" >\"$(winpath "$work/$name.out")\" 2>\"$(winpath "$work/$name.err")\""
+  printf '@echo off\r\n%s\r\nexit /b %%errorlevel%%\r\n' "$line" >"$bat"
+  local start
+  start=$(now_ms)
+  status=0
+  timeout 60 "$wine_run" cmd /c "$(winpath "$bat")" >"$work/$name.wine" 2>&1 || status=$?
+  took_ms=$(($(now_ms) - start))
+  echo "  LineClient.exe $* -> status $status in $took_ms ms; output, then errors:"
+  show "$work/$name.out"
+  show "$work/$name.err"
+}
+
+echo "== 1. Lines both ways; the peer closes; both logs"
+peer both 127.0.0.91 expect hello expect "two words" send first send second close
+printf 'an older line\r\n' >"$work/event.log"
+lc both 127.0.0.91:$port -s hello --send "two words" --event-log "$(winpath "$work/event.log")" \
+  --debug-log "$(winpath "$work/debug.log")"
+expect "status 0 after the peer's orderly close (got $status)" test "$status" -eq 0
+expect "the peer's lines are printed in order, without their line ends" same "$work/both.out" $'first\r\nsecond\r\n'
+expect "nothing on standard error" test ! -s "$work/both.err"
+expect "the peer received the --send texts in order" same "$work/both.record" $'hello\ntwo words\n'
+peer_done
+show "$work/event.log"
+stamp='[0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}'
+ends="Loc: 127\.0\.0\.[0-9]+:[0-9]+ Rem: 127\.0\.0\.91:$port"$'\r'
+expect "the event log keeps its older line first" test "$(head -n 1 "$work/event.log")" = $'an older line\r'
+expect "then a Connect line" grep -Eqx "$stamp Connect: $ends" <(sed -n 2p "$work/event.log")
+expect "then a Close line, three blanks after \"Close:\"" grep -Eqx "$stamp Close:   $ends" <(sed -n 3p "$work/event.log")
+expect "and nothing else" test "$(wc -l <"$work/event.log")" -eq 3
+sed 's/\r$//; s/^/       | /' "$work/debug.log" 2>/dev/null | head -n 24
+expect "the debug log starts with its header" grep -q '^Kairotsu IP Components ' <(head -n 1 "$work/debug.log")
+expect "it has a Write entry for \"hello\" and CR LF" grep -q ' : Write - 7 bytes written to socket ' "$work/debug.log"
+expect "and a Read entry" grep -q ' : Read - [0-9]* bytes read from socket ' "$work/debug.log"
+expect "and the raw calls (all log options on)" grep -q 'Send API: 7 bytes written' "$work/debug.log"
+
+echo "== 2. --lines 3 of a burst of 10"
+peer lines 127.0.0.92 burst 10
+lc lines 127.0.0.92:$port -n 3
+expect "status 0 once three lines arrived (got $status)" test "$status" -eq 0
+expect "exactly three lines are printed" same "$work/lines.out" $'line 1\r\nline 2\r\nline 3\r\n'
+expect "nothing on standard error" test ! -s "$work/lines.err"
+peer_done
+expect "the client closed the connection" grep -q 'the client closed' "$work/lines.peer"
+
+echo "== 3. Nothing listening"
+lc refused 127.0.0.93:$port
+expect "status 2 (got $status)" test "$status" -eq 2
+expect "the library's text for 10061 on standard error" \
+  same "$work/refused.err" "WinSock Error (10061): Connection refused, on API 'Fd_Connect'"$'\r\n'
+expect "nothing on standard output" test ! -s "$work/refused.out"
+
+echo "== 4. Reset by the peer"
+peer reset 127.0.0.94 send hi wait 500 reset
+lc reset 127.0.0.94:$port
+expect "status 2 (got $status)" test "$status" -eq 2
+expect "the line before the reset is printed" same "$work/reset.out" $'hi\r\n'
+expect "a WinSock error 10054 (connection reset) on standard error" \
+  grep -Eq "^WinSock Error \(10054\): Connection reset by peer, on API '[A-Za-z_]+'"$'\r$' "$work/reset.err"
+peer_done
+
+echo "== 5. Idle for 1 s with a silent peer"
+peer idle 127.0.0.95 silent
+lc idle 127.0.0.95:$port -t 1
+expect "status 4 (got $status)" test "$status" -eq 4
+expect "nothing on standard output" test ! -s "$work/idle.out"
+peer_done
+expect "the client closed the connection" grep -q 'the client closed' "$work/idle.peer"
+
+echo "== 6. Bad ports"
+for args in "127.0.0.96:70000" "-p 0 127.0.0.96" "127.0.0.96:x"; do
+  # shellcheck disable=SC2086 # the words of $args are the arguments
+  lc badport $args
+  expect "\"$args\": status 1 (got $status)" test "$status" -eq 1
+  expect "\"$args\": the reason, then the usage line" \
+    grep -Eq "^LineClient: bad port '[^']*' \(1-65535\)"$'\r$' <(head -n 1 "$work/badport.err")
+  expect "\"$args\": the usage line" grep -q '^usage: LineClient.exe \[options\] HOST\[:PORT\]' "$work/badport.err"
+  expect "\"$args\": nothing on standard output" test ! -s "$work/badport.out"
+done
+
+echo "== 7. Standard input: its lines follow the --send text, its end closes the connection"
+peer stdin 127.0.0.97 expect first expect alpha expect "beta gamma" expect last
+printf 'alpha\r\nbeta gamma\nlast' >"$work/stdin.in"
+lc stdin 127.0.0.97:$port -s first -i
+expect "status 0 (got $status)" test "$status" -eq 0
+expect "the peer received the --send text, then every line of the input" \
+  same "$work/stdin.record" $'first\nalpha\nbeta gamma\nlast\n'
+expect "nothing on standard error" test ! -s "$work/stdin.err"
+peer_done
+expect "the client closed the connection" grep -q 'the client closed' "$work/stdin.peer"
+
+echo "== 8. --port when HOST names none"
+peer port 127.0.0.98 send x close
+lc port -p $port 127.0.0.98
+expect "status 0 (got $status)" test "$status" -eq 0
+expect "the peer's line is printed" same "$work/port.out" $'x\r\n'
+peer_done
+
+if ((failures > 0)); then
+  echo "run-lineclient.sh: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "run-lineclient.sh: all checks passed"
