@@ -86,16 +86,7 @@ void TIpCustomClient::DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& c
 
 void TIpCustomClient::NotifyClose(TSocket socket) {
   TBusy busy(*this);
-  auto* s = static_cast<TIpDataSocket*>(FindSocket(socket, false));
-  if (!s) return;
-  // The object goes also when closing raised; a handler that reconnected meanwhile made a new
-  // one, which stays.
-  struct Free {
-    TIpCustomClient& Client;
-    TIpDataSocket* Socket;
-    ~Free() { Client.Retire(Socket); }
-  } free{*this, s};
-  s->HandleClose();
+  CloseAndRetire(socket, &TIpDataSocket::HandleClose);
 }
 
 void TIpCustomClient::TimerElapsed(uint32_t elapsed) {
@@ -126,14 +117,20 @@ void TIpCustomClient::AttachWindow(THandle wnd) {
 
 void TIpCustomClient::Disconnect(TSocket socket) {
   TBusy busy(*this);
+  CloseAndRetire(socket, &TIpDataSocket::Close);
+}
+
+void TIpCustomClient::CloseAndRetire(TSocket socket, void (TIpDataSocket::*close)()) {
   auto* s = static_cast<TIpDataSocket*>(FindSocket(socket, false));
   if (!s) return;
+  // The object goes also when closing raised; a handler that reconnected meanwhile made a new
+  // one, which stays.
   struct Free {
     TIpCustomClient& Client;
     TIpDataSocket* Socket;
     ~Free() { Client.Retire(Socket); }
   } free{*this, s};
-  s->Close();
+  (s->*close)();
 }
 
 TSocket TIpCustomClient::ConnectTo(const String& address) {

@@ -96,6 +96,9 @@ class TIpCustomClient : public TIpSockControl {
   TIpDataSocket& SendingSocket();
   // Takes a socket object out of service; it is freed once no call into the client runs.
   void Retire(TIpDataSocket* socket);
+  // Closes the client's socket object of `socket` (if it is one) with `close`, then retires it,
+  // also when closing raises.
+  void CloseAndRetire(TSocket socket, void (TIpDataSocket::*close)());
   void FreeRetired();
   // The socket object that closed with this number and waits to be freed; nullptr if none.
   TIpDataSocket* ClosedSocket(TSocket number) const;
