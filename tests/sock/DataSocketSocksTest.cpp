@@ -192,4 +192,59 @@ TEST_F(ProxiedSocket, ARefusalIsAnErrorAndNothingAfterItIsData) {
   }
 }
 
+TEST_F(ProxiedSocket, TelnetModeAnswersNegotiationFromTheReceivePathAndLogsIt) {
+  C.SocksServer().Address = "";
+  C.DataInits().SocketOptions = SockOption(soTelnet);
+  C.DebugLog().SetEnabled(true);
+  Connect("10.1.2.3:23");
+  D().SetTelnetTerminal({"vt100", 80, 24});
+  C.DebugLog().ClearBuffer();
+  struct Row {
+    String In;
+    String Out;  // what goes on the wire in answer
+    std::vector<String> Lines;
+  };
+  const Row rows[] = {
+      {Bytes({255, 253, 24}), Bytes({255, 251, 24}), {}},
+      {Bytes({255, 250, 24, 1, 255, 240}), Bytes({255, 250, 24, 0, 'v', 't', '1', '0', '0', 255, 240}), {}},
+      {Bytes({255, 253, 31}), Bytes({255, 251, 31, 255, 250, 31, 0, 80, 0, 24, 255, 240}), {}},
+      {Bytes({'h', 'i', 255, 255, '\r', '\n'}), "", {Bytes({'h', 'i', 255, '\r', '\n'})}},
+  };
+  for (const Row& row : rows) {
+    for (size_t split = 0; split <= row.In.size(); ++split) {
+      SCOPED_TRACE(testing::PrintToString(row.In) + " split at " + std::to_string(split));
+      Sock().Output.clear();
+      Lines.clear();
+      Receive(row.In.substr(0, split));
+      Receive(row.In.substr(split));
+      EXPECT_EQ(Sock().Output, row.Out);
+      EXPECT_EQ(Lines, row.Lines);
+      // The negotiation of each later split is new to the peer only once.
+      if (!row.Out.empty()) break;
+    }
+  }
+  // The user's 0xFF is doubled; the window size goes out again when the control asks for it.
+  Sock().Output.clear();
+  C.SendText(Bytes({'x', 255}));
+  EXPECT_EQ(Sock().Output, Bytes({'x', 255, 255}));
+  D().SetTelnetTerminal({"vt100", 100, 40});
+  Sock().Output.clear();
+  WindowSystem().Post(C.WindowHandle(), IPM_SEND_WINDOW_SIZE, static_cast<uintptr_t>(S), 0);
+  Pump();
+  EXPECT_EQ(Sock().Output, Bytes({255, 250, 31, 0, 100, 0, 40, 255, 240}));
+  // Each command received and sent, as deTelnet entries: direction, command * 256 + option.
+  std::vector<std::pair<uintptr_t, uint32_t>> logged;
+  TIpLogEntry e;
+  while (C.DebugLog().GetLogEntry(e))
+    if (e.Kind == deTelnet) logged.emplace_back(reinterpret_cast<uintptr_t>(e.Data), e.Length);
+  EXPECT_EQ(logged, (std::vector<std::pair<uintptr_t, uint32_t>>{
+                        {1, 253 * 256 + 24}, {2, 251 * 256 + 24}, {1, 253 * 256 + 31}, {2, 251 * 256 + 31}}));
+  // Without loTelnet nothing is logged.
+  D().LogOptions = 0;
+  C.DebugLog().ClearBuffer();
+  Receive(Bytes({255, 253, 3}));
+  EXPECT_EQ(Sock().Output.substr(Sock().Output.size() - 3), Bytes({255, 251, 3}));
+  EXPECT_FALSE(C.DebugLog().GetLogEntry(e));
+}
+
 }  // namespace
