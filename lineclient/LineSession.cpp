@@ -125,6 +125,15 @@ void TLineSession::Start() {
   inits.StripLineTerminator = true;
   inits.IdleTimeout = FOptions.IdleSeconds * 1000;
   c.DefaultPort = FOptions.Port;
+  if (!FOptions.SocksHost.empty()) {
+    TIpSocksServerInfo& socks = c.SocksServer();
+    socks.Address = FOptions.SocksHost;
+    socks.Port = FOptions.SocksPort;
+    socks.SocksVersion = FOptions.SocksVersion;
+    socks.UserCode = FOptions.SocksUser;
+    socks.Password = FOptions.SocksPassword;
+  }
+  if (FOptions.Telnet) inits.SocketOptions |= SockOption(soTelnet);
   // Lines reach ReadLine while the socket reads them, so those still buffered when the
   // connection closes are printed before the close is handled.
   c.DirectLineEvents = true;
@@ -147,6 +156,10 @@ void TLineSession::Start() {
   if (FInput) FInput->Attach(FWindow->Handle(), kInputReady);
   try {
     c.ConnectTo(FOptions.Host);
+    // Without a type or a window size nothing is attached: the type is then "dumb" and no
+    // window size is reported.
+    if (FOptions.Telnet && (!FOptions.TerminalType.empty() || FOptions.WindowCols != 0))
+      c.DataSocket()->SetTelnetTerminal({FOptions.TerminalType, FOptions.WindowCols, FOptions.WindowRows});
   } catch (const std::exception& e) {
     FOutput.Error(ExceptionMessage(e));
     FFailed = true;
@@ -226,6 +239,10 @@ void TLineSession::Error(int code, const String& text) {
     return;
   }
   if (FFinished) return;
+  // The handshake's own codes (the proxy's 0 to 255, or a reply it could not read) come while
+  // the handshake runs; WinSock's codes are 10000 and up.
+  const TIpDataSocket* socket = FClient->DataSocket();
+  if (socket && socket->SocksState() >= 1 && socket->SocksState() <= 4 && code < 10000) FProxyRefused = true;
   FFailed = true;
   RequestClose();
 }
@@ -262,7 +279,9 @@ void TLineSession::Finish() {
   if (FFinished) return;
   FFinished = true;
   FConnected = false;
-  if (FFailed)
+  if (FProxyRefused)
+    FStatus = lcsProxyRefused;
+  else if (FFailed)
     FStatus = lcsNoConnection;
   else if (FIdle)
     FStatus = lcsIdle;

@@ -109,10 +109,11 @@ class TLineSession {
   bool FConnected = false;
   bool FFinished = false;
   bool FCloseRequested = false;
-  bool FFailed = false;       // a WinSock error ended or refused the connection
-  bool FIdle = false;         // the idle time ran out
-  bool FLogFailed = false;    // a log line could not be written
-  bool FInputClosed = false;  // the end of the input has been handed to the client
+  bool FFailed = false;        // a WinSock error ended or refused the connection
+  bool FIdle = false;          // the idle time ran out
+  bool FLogFailed = false;     // a log line could not be written
+  bool FProxyRefused = false;  // the SOCKS proxy refused the connection
+  bool FInputClosed = false;   // the end of the input has been handed to the client
   uint32_t FLinesSeen = 0;
   int FStatus = lcsClosed;
 };

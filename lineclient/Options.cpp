@@ -28,7 +28,39 @@ bool ParsePort(const String& text, uint16_t& port) {
   return true;
 }
 
-enum TOptionKind { okPort, okSend, okStdin, okLines, okIdle, okDebugLog, okEventLog, okHelp };
+enum TOptionKind {
+  okPort,
+  okSend,
+  okStdin,
+  okLines,
+  okIdle,
+  okDebugLog,
+  okEventLog,
+  okHelp,
+  okSocks4,
+  okSocks4a,
+  okSocks5,
+  okUser,
+  okPassword,
+  okTelnet,
+  okTerminalType,
+  okWindow
+};
+
+// ADDR:PORT of a proxy; both parts required.
+bool ParseProxy(const String& text, String& host, uint16_t& port) {
+  const size_t colon = text.rfind(':');
+  if (colon == String::npos || colon == 0) return false;
+  host = text.substr(0, colon);
+  return ParsePort(text.substr(colon + 1), port);
+}
+
+// COLSxROWS, each 1 to 65535.
+bool ParseWindow(const String& text, uint16_t& cols, uint16_t& rows) {
+  const size_t x = text.find('x');
+  if (x == String::npos) return false;
+  return ParsePort(text.substr(0, x), cols) && ParsePort(text.substr(x + 1), rows);
+}
 
 struct TOptionName {
   const char* Short;  // nullptr when there is no short form
@@ -46,6 +78,14 @@ constexpr TOptionName kOptions[] = {
     {nullptr, "--debug-log", okDebugLog, true},
     {nullptr, "--event-log", okEventLog, true},
     {"-h", "--help", okHelp, false},
+    {nullptr, "--socks4", okSocks4, true},
+    {nullptr, "--socks4a", okSocks4a, true},
+    {nullptr, "--socks5", okSocks5, true},
+    {nullptr, "--user", okUser, true},
+    {nullptr, "--password", okPassword, true},
+    {nullptr, "--telnet", okTelnet, false},
+    {nullptr, "--terminal-type", okTerminalType, true},
+    {nullptr, "--window", okWindow, true},
 };
 
 TLineClientArgs Refuse(const String& why) {
@@ -117,6 +157,24 @@ TLineClientArgs ParseLineClientArgs(const std::vector<String>& args) {
         o.EventLogFile = value;
         break;
       case okHelp: o.Help = true; break;
+      case okSocks4:
+      case okSocks4a:
+      case okSocks5:
+        if (!o.SocksHost.empty()) return Refuse("more than one proxy given");
+        if (!ParseProxy(value, o.SocksHost, o.SocksPort)) return Refuse("bad proxy '" + value + "' (ADDR:PORT)");
+        o.SocksVersion = option->Kind == okSocks4 ? svSocks4 : option->Kind == okSocks4a ? svSocks4a : svSocks5;
+        break;
+      case okUser: o.SocksUser = value; break;
+      case okPassword: o.SocksPassword = value; break;
+      case okTelnet: o.Telnet = true; break;
+      case okTerminalType:
+        if (value.empty()) return Refuse("empty terminal type");
+        o.TerminalType = value;
+        break;
+      case okWindow:
+        if (!ParseWindow(value, o.WindowCols, o.WindowRows))
+          return Refuse("bad window size '" + value + "' (COLSxROWS)");
+        break;
     }
   }
   if (o.Help) {
@@ -146,7 +204,12 @@ String LineClientUsage() {
          "  -t, --idle S       close when nothing arrives for S seconds (default 30; 0: never)\r\n"
          "  --debug-log FILE   write the debug log (all log options on) there when the program ends\r\n"
          "  --event-log FILE   append the Connect and Close lines there\r\n"
+         "  --socks4 ADDR:PORT | --socks4a ADDR:PORT | --socks5 ADDR:PORT   connect through a proxy\r\n"
+         "  --user NAME        SOCKS4 user id, or SOCKS5 user name (with --password)\r\n"
+         "  --password TEXT    SOCKS5 password\r\n"
+         "  --telnet           answer telnet negotiation (terminal type \"dumb\", or --terminal-type T)\r\n"
+         "  --window COLSxROWS window size to report when the server asks (NAWS)\r\n"
          "  -h, --help         show this text\r\n"
          "exit status: 0 closed or --lines reached, 1 bad arguments, 2 no connection or reset,\r\n"
-         "             3 a log file could not be written, 4 idle timeout\r\n";
+         "             3 refused by the proxy, 4 idle timeout, 5 a log file could not be written\r\n";
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sock/IpSocks.h"
 #include "toolkit/SysUtils.h"
 
 // Exit statuses of the program.
@@ -13,8 +14,9 @@ enum TLineClientStatus : int {
   lcsClosed = 0,        // closed in order by either side, or the --lines count was reached
   lcsBadArguments = 1,  // the command line could not be used (usage printed)
   lcsNoConnection = 2,  // the connection could not be made, or it was reset or broke
-  lcsLogFailed = 3,     // the session ended, but a log file could not be written
+  lcsProxyRefused = 3,  // the SOCKS proxy refused the connection
   lcsIdle = 4,          // nothing arrived for the --idle time
+  lcsLogFailed = 5,     // the session ended, but a log file could not be written
 };
 
 struct TLineClientOptions {
@@ -27,6 +29,15 @@ struct TLineClientOptions {
   String DebugLogFile;        // empty: no debug log
   String EventLogFile;        // empty: no event log
   bool Help = false;          // --help: print the usage and do nothing else
+  String SocksHost;           // --socks4, --socks4a, --socks5 ADDR; empty: no proxy
+  uint16_t SocksPort = 1080;
+  TIpSocksVersion SocksVersion = svSocks4;
+  String SocksUser;         // SOCKS4 user id or SOCKS5 user name
+  String SocksPassword;     // SOCKS5 password
+  bool Telnet = false;      // answer telnet negotiation
+  String TerminalType;      // empty: "dumb"
+  uint16_t WindowCols = 0;  // --window COLSxROWS; 0: none given
+  uint16_t WindowRows = 0;
 };
 
 struct TLineClientArgs {

@@ -1,10 +1,12 @@
 #include "sock/IpDataSocket.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
+#include "base/IpUrl.h"
+#include "log/IpLog.h"
 #include "sock/IpConst.h"
-#include "sock/IpTelnet.h"
 
 namespace {
 // The debug log's data kinds of a socket object (rendered by TIpSockControl::FormatDataEntry).
@@ -243,6 +245,12 @@ int TIpDataSocket::QueueData(const void* data, int len, std::unique_ptr<TStream>
     item->Buf = TelnetMode() && !raw ? TIpTelnet::TelnetEscape(bytes) : bytes;
     item->DataLen = static_cast<uint32_t>(bytes.size());
   }
+  if (!protocol && FSocksState >= 1 && FSocksState <= 4) {
+    // The proxy reads the handshake first: the user's bytes wait for the grant.
+    item->Id = ++FItemCounter;
+    FHeldItems.push_back(std::move(owned));
+    return item->Id;
+  }
   FSendQueue.push_back(std::move(owned));
   if (FSendQueue.size() == 1) {
     while (FWritable) {
@@ -338,6 +346,94 @@ void TIpDataSocket::CloseAndRequestFree() {
 void TIpDataSocket::ClearQueue() {
   std::lock_guard guard(FLock);
   while (!FSendQueue.empty()) FSendQueue.pop_back();
+  FHeldItems.clear();
+}
+
+void TIpDataSocket::SendSocksRequest() {
+  std::lock_guard guard(FLock);
+  const TIpSocksServerInfo& info = SocksInfo();
+  // SOCKS 4a hands the host as the user wrote it to the proxy; the address is then 0 (the
+  // client resolved it with the proxy in mind).
+  String name;
+  if (info.SocksVersion == svSocks4a) {
+    TIpAddrRec rec;
+    ParseURL(AddressText(), rec);
+    name = rec.Authority;
+  }
+  FSocks = std::make_unique<TIpSocksHandshake>(info.SocksVersion, info.UserCode, info.Password,
+                                               FRemoteSockAddr.sin_addr, FRemoteSockAddr.sin_port, name);
+  const String request = FSocks->Start();
+  FSocksState = FSocks->State();
+  QueueData(request.data(), static_cast<int>(request.size()), nullptr, false, true, true);
+}
+
+int TIpDataSocket::ProcessSocksReply(uint8_t* data, int len) {
+  std::lock_guard guard(FLock);
+  if (!FSocks) return len;
+  TIpSocksStep step = FSocks->Receive(String(reinterpret_cast<const char*>(data), static_cast<size_t>(len)));
+  if (!step.Send.empty()) QueueData(step.Send.data(), static_cast<int>(step.Send.size()), nullptr, false, true, true);
+  if (!FSocks->Refused()) FSocksState = FSocks->State();
+  // The data after the reply is never longer than what was read: it goes to the buffer's front.
+  const size_t n = std::min(step.Data.size(), static_cast<size_t>(len));
+  std::memcpy(data, step.Data.data(), n);
+  if (step.Finished) SocksFinished();
+  return static_cast<int>(n);
+}
+
+void TIpDataSocket::SocksFinished() {
+  if (FSocks->Refused()) {
+    FHeldItems.clear();
+    Owner()->NotifyError(Handle(), FSocks->RefusalCode(), FSocks->RefusalText());
+    return;
+  }
+  // A proxy that reports 0.0.0.0:0 tells nothing new: the target stays the remote end.
+  if (FSocks->BoundAddress() != 0 || FSocks->BoundPort() != 0) {
+    FRemoteSockAddr.sin_addr = FSocks->BoundAddress();
+    FRemoteSockAddr.sin_port = FSocks->BoundPort();
+  }
+  FSocksState = TIpSocksHandshake::Connected;
+  TIpBaseSocket::HandleConnect();
+  // The held items, in order, behind whatever the handshake still has queued.
+  while (!FHeldItems.empty()) {
+    FSendQueue.push_back(std::move(FHeldItems.front()));
+    FHeldItems.pop_front();
+  }
+  while (FlushQueue()) {
+  }
+}
+
+TIpTelnet& TIpDataSocket::Telnet() {
+  if (!FTelnet) {
+    FTelnet = std::make_unique<TIpTelnet>();
+    FTelnet->OnSend = [this](const String& bytes) {
+      QueueData(bytes.data(), static_cast<int>(bytes.size()), nullptr, false, true, true);
+    };
+    FTelnet->OnLog = [this](uint8_t direction, uint8_t cmd, uint8_t opt) {
+      if (!(LogOptions & LogOption(loTelnet))) return;
+      Owner()->DebugLog().AddLogEntry(nullptr, static_cast<int32_t>(LastHandle()), deTelnet,
+                                      reinterpret_cast<const void*>(static_cast<uintptr_t>(direction)),
+                                      static_cast<uint32_t>(cmd) * 256 + opt);
+    };
+  }
+  return *FTelnet;
+}
+
+int TIpDataSocket::TelnetFilter(uint8_t* data, int len) {
+  std::lock_guard guard(FLock);
+  const String out = Telnet().Filter(String(reinterpret_cast<const char*>(data), static_cast<size_t>(len)));
+  const size_t n = std::min(out.size(), static_cast<size_t>(len));
+  std::memcpy(data, out.data(), n);
+  return static_cast<int>(n);
+}
+
+void TIpDataSocket::SetTelnetTerminal(const TIpTelnetTerminal& terminal) {
+  std::lock_guard guard(FLock);
+  Telnet().Terminal = terminal;
+}
+
+void TIpDataSocket::SendWindowSize() {
+  std::lock_guard guard(FLock);
+  if (TelnetMode() && Handle() != InvalidSocket) Telnet().SendWindowSize();
 }
 
 void TIpDataSocket::HandleTimer(uint32_t elapsed) {

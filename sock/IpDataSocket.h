@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "sock/IpSocket.h"
+#include "sock/IpSocks.h"
+#include "sock/IpTelnet.h"
 #include "toolkit/Streams.h"
 
 // Received bytes that a data socket posts to a listener window (IPM_DATA_COPY, WParam): the
@@ -84,6 +86,14 @@ class TIpDataSocket : public TIpBaseSocket {
   void Close() override;
   void Connect(const TSockAddrIn& addr, const String& addressText) override;
 
+  // The terminal the telnet peer learns about (type name, width and height); used in telnet
+  // mode only.
+  void SetTelnetTerminal(const TIpTelnetTerminal& terminal);
+  // Reports the terminal's window size to the telnet peer, when it agreed to hear it.
+  void SendWindowSize() override;
+  // Starts the SOCKS handshake once the proxy connection is up.
+  void SendSocksRequest() override;
+
   // Ends sending: drops what is still queued and shuts the send side down.
   void Shutdown();
   // Reads once from the socket into the buffer and filters it; returns the bytes added. With
@@ -100,8 +110,8 @@ class TIpDataSocket : public TIpBaseSocket {
   // The receive filters' hooks, each rewriting the `len` bytes at `data` and returning the new
   // count: the SOCKS reply while the handshake runs (SocksState 1..4), and telnet commands in
   // telnet mode. The SOCKS handshake and the telnet handling fill them in.
-  virtual int ProcessSocksReply(uint8_t* /*data*/, int len) { return len; }
-  virtual int TelnetFilter(uint8_t* /*data*/, int len) { return len; }
+  virtual int ProcessSocksReply(uint8_t* data, int len);
+  virtual int TelnetFilter(uint8_t* data, int len);
 
  private:
   struct TSendItem {
@@ -126,6 +136,10 @@ class TIpDataSocket : public TIpBaseSocket {
   void CountWritten(uint32_t raw, uint32_t data);
   void Log(uint32_t kind, const void* data, uint32_t len);
   void SetBufferSize(int option, int size);
+  // The telnet logic, made on first use, its output wired to the send queue and the log.
+  TIpTelnet& Telnet();
+  // The SOCKS handshake ended: reports the connection or the refusal.
+  void SocksFinished();
 
   uint8_t FBuffer[BufferCapacity];
   uint32_t FConsumed = 0;
@@ -133,6 +147,10 @@ class TIpDataSocket : public TIpBaseSocket {
   String FPartialLine;
   int FItemCounter = 0;
   std::deque<std::unique_ptr<TSendItem>> FSendQueue;
+  // The user's items queued while the SOCKS handshake runs: they go out after the grant.
+  std::deque<std::unique_ptr<TSendItem>> FHeldItems;
+  std::unique_ptr<TIpSocksHandshake> FSocks;
+  std::unique_ptr<TIpTelnet> FTelnet;
   bool FDataMoved = false;
   bool FWritable = false;
   uint32_t FIdleCount = 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Black-box test of LineClient.exe, the socket library's example program, under Wine against
 # the native line-peer on loopback addresses 127.0.0.91 to 127.0.0.98 (127.0.0.93 has nothing
-# listening), port 7023.
+# listening), port 7023, and through dante SOCKS servers on 127.0.0.99 (ports 1080 and 1081).
 #   run-lineclient.sh LINECLIENT.exe LINE-PEER
 # Needs the CTest fixture "wine". Each run of the program goes through a batch file under
 # cmd.exe, so that its standard input, output and error are files of their own. Every check
@@ -18,7 +18,9 @@ port=7023
 work=$(mktemp -d /tmp/kairotsu-lineclient.XXXXXX)
 pids=()
 failures=0
+dante_dirs=()
 cleanup() {
+  for d in "${dante_dirs[@]}"; do "$here/../peers/dante.sh" stop "$d" >/dev/null 2>&1; done
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
   rm -rf "$work"
@@ -178,6 +180,28 @@ lc port -p $port 127.0.0.98
 expect "status 0 (got $status)" test "$status" -eq 0
 expect "the peer's line is printed" same "$work/port.out" $'x\r\n'
 peer_done
+
+echo "== 9. Through a SOCKS proxy (dante on 127.0.0.99): SOCKS4 and SOCKS5 lines both ways"
+dante_dirs+=("$work/dante")
+"$here/../peers/dante.sh" start "$work/dante" none 127.0.0.99 1080 || fail "dante on 127.0.0.99 started"
+for version in socks4 socks5; do
+  peer "$version" 127.0.0.91 expect hello send back close
+  lc "$version" "--$version" 127.0.0.99:1080 -s hello 127.0.0.91:$port
+  expect "$version: status 0 (got $status)" test "$status" -eq 0
+  expect "$version: the peer got the --send text" same "$work/$version.record" $'hello\n'
+  expect "$version: the peer's line is printed" same "$work/$version.out" $'back\r\n'
+  peer_done
+done
+
+echo "== 10. A proxy that refuses: status 3 and the library's text"
+dante_dirs+=("$work/dante-block")
+"$here/../peers/dante.sh" start "$work/dante-block" block 127.0.0.99 1081 || fail "blocking dante started"
+for row in "socks4 91" "socks5 2"; do
+  set -- $row
+  lc "refused-$1" "--$1" 127.0.0.99:1081 127.0.0.91:$port
+  expect "$1: status 3 (got $status)" test "$status" -eq 3
+  expect "$1: the refusal's text" grep -q "SOCKS request refused - $2" "$work/refused-$1.err"
+done
 
 if ((failures > 0)); then
   echo "run-lineclient.sh: $failures check(s) failed" >&2

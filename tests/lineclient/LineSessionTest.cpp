@@ -137,7 +137,7 @@ TEST(LineSession, RunsToTheStatusItShould) {
        {"too long"},
        lcsClosed,
        ""},
-      {"a log line that could not be written: the session goes on, and ends with 3",
+      {"a log line that could not be written: the session goes on, and ends with 5",
        {"10.1.2.3"},
        [](World& w) {
          w.Up();
@@ -149,6 +149,59 @@ TEST(LineSession, RunsToTheStatusItShould) {
        {"cannot write event.log"},
        lcsLogFailed,
        ""},
+      {"refused by the SOCKS4 proxy: its text, status 3",
+       {"--socks4", "127.0.0.5:1080", "-s", "x", "10.1.2.3:7"},
+       [](World& w) {
+         w.Up();
+         w.Arrive(String("\0\x5B\0\0\0\0\0\0", 8));
+       },
+       {},
+       {"SOCKS request refused - 91"},
+       lcsProxyRefused,
+       String("\x04\x01\0\x07\x0A\x01\x02\x03\0", 9)},
+      {"the proxy itself refuses the connection: no connection, status 2",
+       {"--socks5", "127.0.0.5:1080", "10.1.2.3"},
+       [](World& w) { w.Event(fdConnect, 10061); },
+       {},
+       {"WinSock Error (10061): Connection refused, on API 'Fd_Connect'"},
+       lcsNoConnection,
+       ""},
+      {"through a SOCKS5 proxy with user name and password, the --send text after the grant",
+       {"--socks5", "127.0.0.5:1080", "--user", "u", "--password", "pw", "-s", "x", "10.1.2.3:7"},
+       [](World& w) {
+         w.Up();
+         w.Arrive(String("\x05\x02", 2));
+         w.Arrive(String("\x01\x00", 2));
+         w.Arrive(String("\x05\0\0\x01\0\0\0\0\0\0", 10) + "hi\r\n");
+         w.PeerCloses();
+       },
+       {"hi"},
+       {},
+       lcsClosed,
+       String("\x05\x02\0\x02\x01\x01u\x02pw\x05\x01\0\x01\x0A\x01\x02\x03\0\x07x\r\n", 23)},
+      {"--telnet: the terminal type dumb when asked, the prompt as a line",
+       {"--telnet", "10.1.2.3"},
+       [](World& w) {
+         w.Up();
+         w.Arrive("\xFF\xFD\x18");
+         w.Arrive("\xFF\xFA\x18\x01\xFF\xF0login: \r\n");
+         w.PeerCloses();
+       },
+       {"login: "},
+       {},
+       lcsClosed,
+       String("\xFF\xFB\x18\xFF\xFA\x18\0dumb\xFF\xF0", 13)},
+      {"--telnet --window: the window size after WILL NAWS",
+       {"--telnet", "--window", "80x24", "10.1.2.3"},
+       [](World& w) {
+         w.Up();
+         w.Arrive("\xFF\xFD\x1F");
+         w.PeerCloses();
+       },
+       {},
+       {},
+       lcsClosed,
+       String("\xFF\xFB\x1F\xFF\xFA\x1F\0\x50\0\x18\xFF\xF0", 12)},
       {"a send that fails breaks the connection",
        {"-s", "x", "10.1.2.3"},
        [](World& w) {

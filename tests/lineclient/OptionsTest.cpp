@@ -88,6 +88,15 @@ TEST(LineClientOptions, RefusedCommandLines) {
       {{"-p", "0", "h.example"}, "bad port '0' (1-65535)"},
       {{"--port=x", "h.example"}, "bad port 'x' (1-65535)"},
       {{":23"}, "empty HOST in ':23'"},
+      {{"--socks5", "127.0.0.5", "h"}, "bad proxy '127.0.0.5' (ADDR:PORT)"},
+      {{"--socks5", ":1080", "h"}, "bad proxy ':1080' (ADDR:PORT)"},
+      {{"--socks4", "a:0", "h"}, "bad proxy 'a:0' (ADDR:PORT)"},
+      {{"--socks4", "a:1", "--socks5", "a:2", "h"}, "more than one proxy given"},
+      {{"--window", "80", "h"}, "bad window size '80' (COLSxROWS)"},
+      {{"--window", "0x24", "h"}, "bad window size '0x24' (COLSxROWS)"},
+      {{"--window", "80x", "h"}, "bad window size '80x' (COLSxROWS)"},
+      {{"--terminal-type=", "h"}, "empty terminal type"},
+      {{"--telnet=1", "h"}, "option '--telnet' takes no value"},
       {{""}, "empty HOST"},
       {{"a.example", "b.example"}, "more than one HOST: 'a.example' and 'b.example'"},
       {{"-n", "0", "h.example"}, "bad line count '0' (1 or more)"},
@@ -120,8 +129,63 @@ TEST(LineClientOptions, HelpNeedsNoHostAndTheUsageNamesEveryOption) {
   EXPECT_TRUE(r.Options.Help);
   const String usage = LineClientUsage();
   EXPECT_EQ(usage.rfind("usage: LineClient.exe [options] HOST[:PORT]\r\n", 0), 0u);
-  for (const char* option : {"--port", "--send", "--stdin", "--lines", "--idle", "--debug-log", "--event-log"})
+  for (const char* option :
+       {"--port", "--send", "--stdin", "--lines", "--idle", "--debug-log", "--event-log", "--socks4 ", "--socks4a",
+        "--socks5", "--user", "--password", "--telnet", "--terminal-type", "--window"})
     EXPECT_NE(usage.find(option), String::npos) << option;
+}
+
+TEST(LineClientOptions, ProxyAndTelnetOptions) {
+  struct Case {
+    Args Arguments;
+    String SocksHost;
+    uint16_t SocksPort;
+    TIpSocksVersion Version;
+    String User, Password;
+    bool Telnet;
+    String TerminalType;
+    uint16_t Cols, Rows;
+  };
+  const Case cases[] = {
+      {{"h"}, "", 1080, svSocks4, "", "", false, "", 0, 0},
+      {{"--socks4", "127.0.0.5:1081", "--user", "abc", "h"}, "127.0.0.5", 1081, svSocks4, "abc", "", false, "", 0, 0},
+      {{"--socks4a=p.example:9", "h"}, "p.example", 9, svSocks4a, "", "", false, "", 0, 0},
+      {{"--socks5", "127.0.0.5:1080", "--user=u", "--password", "p w", "h"},
+       "127.0.0.5",
+       1080,
+       svSocks5,
+       "u",
+       "p w",
+       false,
+       "",
+       0,
+       0},
+      {{"--telnet", "--terminal-type", "vt100", "--window", "80x24", "h"},
+       "",
+       1080,
+       svSocks4,
+       "",
+       "",
+       true,
+       "vt100",
+       80,
+       24},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.Arguments));
+    const TLineClientArgs r = ParseLineClientArgs(c.Arguments);
+    ASSERT_TRUE(r.Ok) << r.Error;
+    const TLineClientOptions& o = r.Options;
+    EXPECT_EQ(o.SocksHost, c.SocksHost);
+    EXPECT_EQ(o.SocksPort, c.SocksPort);
+    EXPECT_EQ(o.SocksVersion, c.Version);
+    EXPECT_EQ(o.SocksUser, c.User);
+    EXPECT_EQ(o.SocksPassword, c.Password);
+    EXPECT_EQ(o.Telnet, c.Telnet);
+    EXPECT_EQ(o.TerminalType, c.TerminalType);
+    EXPECT_EQ(o.WindowCols, c.Cols);
+    EXPECT_EQ(o.WindowRows, c.Rows);
+  }
 }
 
 }  // namespace
