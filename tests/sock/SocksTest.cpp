@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fakes/ByteText.h"
 #include "sock/IpSocks.h"
 
 namespace {
@@ -21,18 +22,6 @@ String H(const char* notation) {
       out += static_cast<char>(std::stoi(String(p, 2), nullptr, 16));
       p += 2;
     }
-  }
-  return out;
-}
-
-String Hex(const String& s) {
-  static const char digits[] = "0123456789ABCDEF";
-  String out;
-  for (char ch : s) {
-    auto b = static_cast<uint8_t>(ch);
-    if (!out.empty()) out += ' ';
-    out += digits[b >> 4];
-    out += digits[b & 15];
   }
   return out;
 }

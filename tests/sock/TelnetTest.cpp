@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "fakes/ByteText.h"
 #include "sock/IpTelnet.h"
 
 namespace {
@@ -12,18 +13,6 @@ String B(std::initializer_list<int> bytes) {
   String s;
   for (int b : bytes) s += static_cast<char>(b);
   return s;
-}
-
-String Hex(const String& s) {
-  static const char digits[] = "0123456789ABCDEF";
-  String out;
-  for (char ch : s) {
-    auto b = static_cast<uint8_t>(ch);
-    if (!out.empty()) out += ' ';
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out;
 }
 
 std::vector<int> Members(const TIpTelnetOptionSet& set) {
