@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Black-box test of LineClient.exe, the socket library's example program, under Wine against
 # the native line-peer on loopback addresses 127.0.0.91 to 127.0.0.98 (127.0.0.93 has nothing
-# listening), port 7023, and through dante SOCKS servers on 127.0.0.99 (ports 1080 and 1081).
+# listening), port 7023; through dante SOCKS servers on 127.0.0.99 (ports 1080 to 1082) and
+# OpenSSH's dynamic forwarding (127.0.0.99:1090, its sshd on 1091); and against busybox and
+# inetutils telnet servers (127.0.0.99:2323), each in turn.
 #   run-lineclient.sh LINECLIENT.exe LINE-PEER
 # Needs the CTest fixture "wine". Each run of the program goes through a batch file under
 # cmd.exe, so that its standard input, output and error are files of their own. Every check
@@ -18,9 +20,10 @@ port=7023
 work=$(mktemp -d /tmp/kairotsu-lineclient.XXXXXX)
 pids=()
 failures=0
-dante_dirs=()
+peer_dirs=()
 cleanup() {
-  for d in "${dante_dirs[@]}"; do "$here/../peers/dante.sh" stop "$d" >/dev/null 2>&1; done
+  # Every peer script stops its peer the same way, whatever kind it is.
+  for d in "${peer_dirs[@]}"; do "$here/../peers/dante.sh" stop "$d" >/dev/null 2>&1; done
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
   rm -rf "$work"
@@ -182,7 +185,7 @@ expect "the peer's line is printed" same "$work/port.out" $'x\r\n'
 peer_done
 
 echo "== 9. Through a SOCKS proxy (dante on 127.0.0.99): SOCKS4 and SOCKS5 lines both ways"
-dante_dirs+=("$work/dante")
+peer_dirs+=("$work/dante")
 "$here/../peers/dante.sh" start "$work/dante" none 127.0.0.99 1080 || fail "dante on 127.0.0.99 started"
 for version in socks4 socks5; do
   peer "$version" 127.0.0.91 expect hello send back close
@@ -194,7 +197,7 @@ for version in socks4 socks5; do
 done
 
 echo "== 10. A proxy that refuses: status 3 and the library's text"
-dante_dirs+=("$work/dante-block")
+peer_dirs+=("$work/dante-block")
 "$here/../peers/dante.sh" start "$work/dante-block" block 127.0.0.99 1081 || fail "blocking dante started"
 for row in "socks4 91" "socks5 2"; do
   set -- $row
@@ -202,6 +205,68 @@ for row in "socks4 91" "socks5 2"; do
   expect "$1: status 3 (got $status)" test "$status" -eq 3
   expect "$1: the refusal's text" grep -q "SOCKS request refused - $2" "$work/refused-$1.err"
 done
+
+echo "== 11. SOCKS5 with a user name and password (dante checking its own test account)"
+peer_dirs+=("$work/dante-user")
+KAIROTSU_PEER_USER=kairotsu KAIROTSU_PEER_PASSWORD=socks-pass \
+  "$here/../peers/dante.sh" start "$work/dante-user" username 127.0.0.99 1082 || fail "dante with accounts started"
+peer userpass 127.0.0.92 expect hello send back close
+lc userpass --socks5 127.0.0.99:1082 --user kairotsu --password socks-pass -s hello 127.0.0.92:$port
+expect "right password: status 0 (got $status)" test "$status" -eq 0
+expect "right password: the peer got the --send text" same "$work/userpass.record" $'hello\n'
+expect "right password: the peer's line is printed" same "$work/userpass.out" $'back\r\n'
+peer_done
+lc wrongpass --socks5 127.0.0.99:1082 --user kairotsu --password wrong 127.0.0.92:$port
+expect "wrong password: status 3 (got $status)" test "$status" -eq 3
+expect "wrong password: refused with the proxy's status 1" grep -q "SOCKS request refused - 1"$'\r$' "$work/wrongpass.err"
+
+echo "== 12. SOCKS 4a: a name only the proxy knows (OpenSSH's dynamic forwarding on 127.0.0.99:1090)"
+ssh_dir=$work/ssh-socks
+peer_dirs+=("$ssh_dir")
+KAIROTSU_PEER_HOSTS="target.kairotsu.test=127.0.0.94" "$here/../peers/ssh-socks.sh" start "$ssh_dir" 127.0.0.99 1090 ||
+  fail "ssh -D on 127.0.0.99:1090 started"
+peer socks4a 127.0.0.94 expect "by name" send granted close
+lc socks4a --socks4a 127.0.0.99:1090 -s "by name" target.kairotsu.test:$port
+expect "status 0 (got $status)" test "$status" -eq 0
+expect "the peer behind the name got the --send text" same "$work/socks4a.record" $'by name\n'
+expect "its line is printed" same "$work/socks4a.out" $'granted\r\n'
+peer_done
+"$here/../peers/ssh-socks.sh" stop "$ssh_dir"
+
+# telnet_session NAME KIND ARGS...: a session with KIND telnetd on 127.0.0.99:2323 that asks
+# for the terminal type and the window size, then quits; debug log in $work/NAME.debug.
+telnet_session() {
+  local name=$1 kind=$2
+  shift 2
+  telnet_dir=$work/telnetd-$kind
+  peer_dirs+=("$telnet_dir")
+  "$here/../peers/telnetd.sh" start "$telnet_dir" "$kind" 127.0.0.99 2323 || fail "$kind telnetd started"
+  lc "$name" --telnet "$@" -s term -s size -s "some words" -s quit \
+    --debug-log "$(winpath "$work/$name.debug")" -t 15 127.0.0.99:2323
+  "$here/../peers/telnetd.sh" stop "$telnet_dir"
+}
+
+echo "== 13. inetutils telnetd: it asks for the terminal type; LineClient answers \"dumb\""
+telnet_session inetutils inetutils
+expect "status 0 once the server closed (got $status)" test "$status" -eq 0
+expect "the login's greeting arrives as a line of its own" grep -qx $'Kairotsu telnet test\r' "$work/inetutils.out"
+expect "the server learned the terminal type \"dumb\"" grep -q '^> term=dumb'$'\r$' "$work/inetutils.out"
+expect "lines reach the login and come back" grep -q '^> echo: some words'$'\r$' "$work/inetutils.out"
+expect "no telnet bytes among the lines" bash -c "! LC_ALL=C grep -q \$'\\xff' \"$work/inetutils.out\""
+expect "the debug log shows the server's DO TERMINAL-TYPE" grep -q 'Telnet DO terminal type received\.' "$work/inetutils.debug"
+expect "and our WILL TERMINAL-TYPE" grep -q 'Telnet WILL terminal type sent\.' "$work/inetutils.debug"
+expect "nothing on standard error" test ! -s "$work/inetutils.err"
+
+echo "== 14. busybox telnetd: the window size reported after WILL NAWS, lines echoed"
+telnet_session busybox busybox --window 100x40
+expect "status 0 once the server closed (got $status)" test "$status" -eq 0
+expect "the login's greeting arrives as a line" grep -q $'Kairotsu telnet test\r$' "$work/busybox.out"
+expect "the server learned the window size: 40 rows of 100 columns" grep -q '^> size=40 100'$'\r$' "$work/busybox.out"
+expect "lines reach the login and come back" grep -q '^> echo: some words'$'\r$' "$work/busybox.out"
+expect "no telnet bytes among the lines" bash -c "! LC_ALL=C grep -q \$'\\xff' \"$work/busybox.out\""
+expect "the debug log shows the server's DO NAWS" grep -q 'Telnet DO negotiate about window size received\.' "$work/busybox.debug"
+expect "and our WILL NAWS" grep -q 'Telnet WILL negotiate about window size sent\.' "$work/busybox.debug"
+expect "nothing on standard error" test ! -s "$work/busybox.err"
 
 if ((failures > 0)); then
   echo "run-lineclient.sh: $failures check(s) failed" >&2
