@@ -3,7 +3,8 @@
 # the native line-peer on loopback addresses 127.0.0.91 to 127.0.0.98 (127.0.0.93 has nothing
 # listening), port 7023; through dante SOCKS servers on 127.0.0.99 (ports 1080 to 1082) and
 # OpenSSH's dynamic forwarding (127.0.0.99:1090, its sshd on 1091); and against busybox and
-# inetutils telnet servers (127.0.0.99:2323), each in turn.
+# inetutils telnet servers (127.0.0.99:2323), each in turn; and with line-peer scripted as a
+# proxy or telnet server that does what real ones will not (127.0.0.96).
 #   run-lineclient.sh LINECLIENT.exe LINE-PEER
 # Needs the CTest fixture "wine". Each run of the program goes through a batch file under
 # cmd.exe, so that its standard input, output and error are files of their own. Every check
@@ -267,6 +268,32 @@ expect "no telnet bytes among the lines" bash -c "! LC_ALL=C grep -q \$'\\xff' \
 expect "the debug log shows the server's DO NAWS" grep -q 'Telnet DO negotiate about window size received\.' "$work/busybox.debug"
 expect "and our WILL NAWS" grep -q 'Telnet WILL negotiate about window size sent\.' "$work/busybox.debug"
 expect "nothing on standard error" test ! -s "$work/busybox.err"
+
+echo "== 15. What real servers will not do, from the scripted peer (127.0.0.96) as the proxy or server"
+hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
+target=7f00005f1b6f  # 127.0.0.95:7023, which only the scripted proxy sees
+peer dribble 127.0.0.96 take 05020002 dribble 0500 take "05010001$target" \
+  dribble "0500000309$(hex localhost)1b6f" send "after the grant" expect hello close
+lc dribble --socks5 127.0.0.96:$port -s hello 127.0.0.95:$port
+expect "SOCKS5 replies a byte at a time, bound to a name: status 0 (got $status)" test "$status" -eq 0
+expect "the first line after the grant is printed" same "$work/dribble.out" $'after the grant\r\n'
+expect "the --send text went out after the grant" same "$work/dribble.record" $'hello\n'
+peer_done
+peer joined 127.0.0.96 take "04011b6f7f00005f00" bytes "005a000000000000$(hex $'first line\r\n')" expect hello close
+lc joined --socks4 127.0.0.96:$port -s hello 127.0.0.95:$port
+expect "a SOCKS4 grant and the first line in one write: status 0 (got $status)" test "$status" -eq 0
+expect "the line behind the grant is printed whole" same "$work/joined.out" $'first line\r\n'
+peer_done
+peer bytes4a 127.0.0.96 take "04011b6f0000000100$(hex target.kairotsu.test)00" bytes 005a000000000000 send named close
+lc bytes4a --socks4a 127.0.0.96:$port target.kairotsu.test:$port
+expect "SOCKS 4a sends 0.0.0.1 and the name after the empty user id: status 0 (got $status)" test "$status" -eq 0
+expect "the line is printed" same "$work/bytes4a.out" $'named\r\n'
+peer_done
+peer endless 127.0.0.96 bytes "fffa$(printf '78%.0s' $(seq 4096))$(hex $'after cap\r\n')" send "still talking" close
+lc endless --telnet 127.0.0.96:$port
+expect "a subnegotiation that never ends: status 0 (got $status)" test "$status" -eq 0
+expect "its first 4096 bytes are dropped, and the lines after them printed" same "$work/endless.out" $'after cap\r\nstill talking\r\n'
+peer_done
 
 if ((failures > 0)); then
   echo "run-lineclient.sh: $failures check(s) failed" >&2

@@ -12,6 +12,10 @@
 //   close         an orderly close: stop sending (FIN), read until the client closes, close
 //   reset         close at once with an RST (SO_LINGER 0)
 //   silent        send nothing and read until the client closes
+//   bytes HEX     send the bytes written in hex (two digits a byte) in one write
+//   dribble HEX   send the bytes one at a time, 20 ms apart, each in a segment of its own
+//   take HEX      wait for exactly as many bytes as HEX has, taken as they come, not as lines,
+//                 and compare them with HEX (a proxy's view of a handshake)
 // After the last step the peer reads until the client closes, as for `silent`.
 //
 // A received line ends at LF; a CR before it is dropped. The record file gets each line and,
@@ -21,6 +25,7 @@
 // listen.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -83,6 +88,19 @@ class Connection {
     return true;
   }
 
+  // The client's next `count` bytes as they came; false when the client closed or the
+  // lifetime ended first.
+  bool NextBytes(size_t count, std::string& bytes) {
+    FRawWanted = count;
+    while (FRaw.size() < FRawWanted) {
+      if (FClosed || !ReadUntil(FEnd, false)) break;
+    }
+    FRawWanted = 0;
+    bytes.swap(FRaw);
+    FRaw.clear();
+    return bytes.size() == count;
+  }
+
   // The client's next line; false when the client closed or the lifetime ended first.
   bool NextLine(std::string& line) {
     while (FLines.empty()) {
@@ -117,7 +135,9 @@ class Connection {
         return false;
       }
       const size_t before = FLines.size();
-      for (ssize_t i = 0; i < n; ++i) {
+      ssize_t i = 0;
+      for (; i < n && FRaw.size() < FRawWanted; ++i) FRaw += buf[i];
+      for (; i < n; ++i) {
         if (buf[i] != '\n') {
           FPending += buf[i];
           continue;
@@ -128,6 +148,7 @@ class Connection {
         FPending.clear();
       }
       if (stopAtLine && FLines.size() > before) return true;
+      if (FRawWanted != 0 && FRaw.size() == FRawWanted) return true;
     }
     return false;
   }
@@ -149,6 +170,8 @@ class Connection {
   FILE* FRecord;
   Clock::time_point FEnd;
   bool FClosed = false;
+  size_t FRawWanted = 0;  // while a `take` waits: bytes go to FRaw, not into lines
+  std::string FRaw;
   std::string FPending;
   std::deque<std::string> FLines;
 };
@@ -180,15 +203,35 @@ bool ParseListen(const std::string& text, std::string& address, uint16_t& port) 
   return true;
 }
 
+// The bytes that `text` writes in hex, two digits each; false when it is not such a text.
+bool FromHex(const std::string& text, std::string& bytes) {
+  bytes.clear();
+  if (text.empty() || text.size() % 2 != 0) return false;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    char* end = nullptr;
+    const std::string pair = text.substr(i, 2);
+    const long b = std::strtol(pair.c_str(), &end, 16);
+    if (end != pair.c_str() + 2) return false;
+    bytes += static_cast<char>(b);
+  }
+  return true;
+}
+
 bool ParseSteps(int argc, char** argv, int first, std::vector<Step>& steps) {
   for (int i = first; i < argc; ++i) {
     const std::string verb = argv[i];
-    if (verb == "send" || verb == "expect" || verb == "burst" || verb == "wait") {
+    const bool hex = verb == "bytes" || verb == "dribble" || verb == "take";
+    if (verb == "send" || verb == "expect" || verb == "burst" || verb == "wait" || hex) {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "line-peer: step %s needs an argument\n", verb.c_str());
         return false;
       }
       steps.push_back({verb, argv[++i]});
+      std::string bytes;
+      if (hex && !FromHex(steps.back().Argument, bytes)) {
+        std::fprintf(stderr, "line-peer: step %s needs hex bytes, not %s\n", verb.c_str(), argv[i]);
+        return false;
+      }
     } else if (verb == "close" || verb == "reset" || verb == "silent") {
       steps.push_back({verb, ""});
     } else {
@@ -211,6 +254,34 @@ bool RunScript(SocketGuard& client, Connection& c, const std::vector<Step>& step
       const long n = std::atol(s.Argument.c_str());
       for (long i = 1; i <= n; ++i) all += "line " + std::to_string(i) + "\r\n";
       if (!c.Send(all)) return false;
+    } else if (s.Verb == "bytes" || s.Verb == "dribble") {
+      std::string bytes;
+      FromHex(s.Argument, bytes);
+      if (s.Verb == "bytes") {
+        if (!c.Send(bytes)) return false;
+        continue;
+      }
+      const int one = 1;
+      setsockopt(client.S, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      for (char b : bytes) {
+        if (!c.Send(std::string(1, b))) return false;
+        // Nothing is read meanwhile: what the client answers stays for the next step.
+        usleep(20000);
+      }
+    } else if (s.Verb == "take") {
+      std::string wanted, got;
+      FromHex(s.Argument, wanted);
+      if (!c.NextBytes(wanted.size(), got)) {
+        std::printf("line-peer: expected %zu bytes, but %s after %zu\n", wanted.size(),
+                    c.Closed() ? "the client closed" : "nothing more came", got.size());
+        return false;
+      }
+      if (got != wanted) {
+        std::string hex;
+        for (unsigned char b : got) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+        std::printf("line-peer: expected bytes %s, got %s\n", s.Argument.c_str(), hex.c_str());
+        ok = false;
+      }
     } else if (s.Verb == "expect") {
       std::string line;
       if (!c.NextLine(line)) {
