@@ -7,6 +7,10 @@
 //                                 types TEXT into the shown Setup dialog's spin edit EDIT
 //                                 (OffsetSec, OffsetMin or UpdateTime) with the keyboard, then
 //                                 presses Escape; prints the edit's text after each step
+//   e2e-driver start-to-icon EXE  starts EXE, waits for its first tray icon, closes it again;
+//                                 prints "start MS REFERENCE_MS": the time from the start to the
+//                                 icon, and the time this driver takes to start and end
+//   e2e-driver noop               does nothing (the reference start)
 // Exit status 0 when the command could be carried out, 1 otherwise (2 for a usage error).
 #include "app/resource.h"
 
@@ -134,6 +138,61 @@ int TypeThenEscape(const std::string& name, const std::string& text) {
   return 0;
 }
 
+// Starts `command` and returns its process, or nullptr.
+HANDLE Start(std::string command) {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+  CloseHandle(pi.hThread);
+  return pi.hProcess;
+}
+
+double MsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return double(now.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+int StartToIcon(const std::string& exe) {
+  if (!Icons().empty()) {
+    std::printf("a program's icon is there already\n");
+    return 1;
+  }
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  std::string quoted = "\"";
+  quoted.append(exe).append("\"");
+  HANDLE program = Start(quoted);
+  if (!program) return 1;
+  bool shown = false;
+  for (int i = 0; i < 30000 && !(shown = !Icons().empty()); ++i) Sleep(1);
+  const double toIcon = MsSince(start);
+  // Closed as a user's logoff would: WM_CLOSE to its windows, then, if need be, ended.
+  for (int i = 0; i < 500 && WaitForSingleObject(program, 10) == WAIT_TIMEOUT; ++i)
+    for (auto [wnd, id] : Icons()) PostMessageA(wnd, WM_CLOSE, 0, 0);
+  if (WaitForSingleObject(program, 0) == WAIT_TIMEOUT) TerminateProcess(program, 1);
+  CloseHandle(program);
+
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  QueryPerformanceCounter(&start);
+  std::string command = "\"";
+  command.append(self).append("\" noop");
+  HANDLE noop = Start(command);
+  if (!noop) return 1;
+  WaitForSingleObject(noop, 30000);
+  CloseHandle(noop);
+  const double reference = MsSince(start);
+  if (!shown) {
+    std::printf("no icon within 30 s\n");
+    return 1;
+  }
+  std::printf("start %.1f %.1f\n", toIcon, reference);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,8 +206,13 @@ int main(int argc, char** argv) {
     status = BroadcastTaskbarCreated();
   else if (command == "type-escape" && argc == 4)
     status = TypeThenEscape(argv[2], argv[3]);
+  else if (command == "start-to-icon" && argc == 3)
+    status = StartToIcon(argv[2]);
+  else if (command == "noop")
+    status = 0;
   else
-    std::fprintf(stderr, "usage: e2e-driver icons|forget|taskbar-created|type-escape EDIT TEXT\n");
+    std::fprintf(stderr,
+                 "usage: e2e-driver icons|forget|taskbar-created|type-escape EDIT TEXT|start-to-icon EXE|noop\n");
   std::fflush(stdout);
   return status;
 }
