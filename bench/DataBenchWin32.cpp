@@ -13,6 +13,7 @@
 #include "sock/IpDataSocket.h"
 #include "toolkit/Platform.h"
 #include "toolkit/Streams.h"
+#include "win32/LoopbackWin32.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -29,15 +30,7 @@ double MsSince(Clock::time_point start) {
 class Sender {
  public:
   Sender(const std::string& payload, size_t repeat) {
-    FListener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FListener, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    int len = sizeof local;
-    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&local), &len);
-    Port = ntohs(local.sin_port);
-    ::listen(FListener, 1);
+    FListener = ListenOnLoopback(Port, 1);
     FThread = std::thread([this, payload, repeat] {
       SOCKET s = ::accept(FListener, nullptr, nullptr);
       if (s == INVALID_SOCKET) return;

@@ -21,6 +21,7 @@ port=7023
 work=$(mktemp -d /tmp/kairotsu-lineclient.XXXXXX)
 pids=()
 failures=0
+runs=0
 peer_dirs=()
 cleanup() {
   # Every peer script stops its peer the same way, whatever kind it is.
@@ -84,8 +85,10 @@ peer_done() {
 lc() {
   name=$1
   shift
-  local bat=$work/$name.bat input=$work/$name.in line
+  runs=$((runs + 1))
+  local bat=$work/$name.$runs.bat input=$work/$name.in line  # a batch file is never rewritten
   [[ -f $input ]] || : >"$input"
+  rm -f "$work/$name.out" "$work/$name.err"  # a run that never starts must not pass on old output
   line="\"$(winpath "$exe")\""
   for a in "$@"; do line+=" \"$a\""; done
   line+=" <\"$(winpath "$input")\" >\"$(winpath "$work/$name.out")\" 2>\"$(winpath "$work/$name.err")\""
@@ -234,40 +237,35 @@ expect "its line is printed" same "$work/socks4a.out" $'granted\r\n'
 peer_done
 "$here/../peers/ssh-socks.sh" stop "$ssh_dir"
 
-# telnet_session NAME KIND ARGS...: a session with KIND telnetd on 127.0.0.99:2323 that asks
-# for the terminal type and the window size, then quits; debug log in $work/NAME.debug.
+# telnet_session KIND OPTION SENT ARGS...: a session with KIND telnetd on 127.0.0.99:2323 that
+# asks for the terminal type and the window size, says some words, then quits. Checks what every
+# session must show, and that the debug log records the server's DO OPTION and our WILL OPTION
+# (OPTION as the log names it); its output is in $work/KIND.out.
 telnet_session() {
-  local name=$1 kind=$2
+  local kind=$1 option=$2
   shift 2
   telnet_dir=$work/telnetd-$kind
   peer_dirs+=("$telnet_dir")
   "$here/../peers/telnetd.sh" start "$telnet_dir" "$kind" 127.0.0.99 2323 || fail "$kind telnetd started"
-  lc "$name" --telnet "$@" -s term -s size -s "some words" -s quit \
-    --debug-log "$(winpath "$work/$name.debug")" -t 15 127.0.0.99:2323
+  lc "$kind" --telnet "$@" -s term -s size -s "some words" -s quit \
+    --debug-log "$(winpath "$work/$kind.debug")" -t 15 127.0.0.99:2323
   "$here/../peers/telnetd.sh" stop "$telnet_dir"
+  expect "status 0 once the server closed (got $status)" test "$status" -eq 0
+  expect "the login's greeting arrives as a line" grep -q $'^Kairotsu telnet test\r$' "$work/$kind.out"
+  expect "lines reach the login and come back" grep -q '^> echo: some words'$'\r$' "$work/$kind.out"
+  expect "no telnet bytes among the lines" bash -c "! LC_ALL=C grep -q \$'\\xff' \"$work/$kind.out\""
+  expect "nothing on standard error" test ! -s "$work/$kind.err"
+  expect "the debug log shows the server's DO $option" grep -q "Telnet DO $option received\." "$work/$kind.debug"
+  expect "and our WILL $option" grep -q "Telnet WILL $option sent\." "$work/$kind.debug"
 }
 
 echo "== 13. inetutils telnetd: it asks for the terminal type; LineClient answers \"dumb\""
-telnet_session inetutils inetutils
-expect "status 0 once the server closed (got $status)" test "$status" -eq 0
-expect "the login's greeting arrives as a line of its own" grep -qx $'Kairotsu telnet test\r' "$work/inetutils.out"
+telnet_session inetutils "terminal type"
 expect "the server learned the terminal type \"dumb\"" grep -q '^> term=dumb'$'\r$' "$work/inetutils.out"
-expect "lines reach the login and come back" grep -q '^> echo: some words'$'\r$' "$work/inetutils.out"
-expect "no telnet bytes among the lines" bash -c "! LC_ALL=C grep -q \$'\\xff' \"$work/inetutils.out\""
-expect "the debug log shows the server's DO TERMINAL-TYPE" grep -q 'Telnet DO terminal type received\.' "$work/inetutils.debug"
-expect "and our WILL TERMINAL-TYPE" grep -q 'Telnet WILL terminal type sent\.' "$work/inetutils.debug"
-expect "nothing on standard error" test ! -s "$work/inetutils.err"
 
 echo "== 14. busybox telnetd: the window size reported after WILL NAWS, lines echoed"
-telnet_session busybox busybox --window 100x40
-expect "status 0 once the server closed (got $status)" test "$status" -eq 0
-expect "the login's greeting arrives as a line" grep -q $'Kairotsu telnet test\r$' "$work/busybox.out"
+telnet_session busybox "negotiate about window size" --window 100x40
 expect "the server learned the window size: 40 rows of 100 columns" grep -q '^> size=40 100'$'\r$' "$work/busybox.out"
-expect "lines reach the login and come back" grep -q '^> echo: some words'$'\r$' "$work/busybox.out"
-expect "no telnet bytes among the lines" bash -c "! LC_ALL=C grep -q \$'\\xff' \"$work/busybox.out\""
-expect "the debug log shows the server's DO NAWS" grep -q 'Telnet DO negotiate about window size received\.' "$work/busybox.debug"
-expect "and our WILL NAWS" grep -q 'Telnet WILL negotiate about window size sent\.' "$work/busybox.debug"
-expect "nothing on standard error" test ! -s "$work/busybox.err"
 
 echo "== 15. What real servers will not do, from the scripted peer (127.0.0.96) as the proxy or server"
 hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }

@@ -9,6 +9,7 @@
 #include "sock/IpClient.h"
 #include "sock/IpDataSocket.h"
 #include "toolkit/Platform.h"
+#include "win32/LoopbackWin32.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -20,15 +21,7 @@ class Peer {
  public:
   using Script = std::function<void(SOCKET s, int index)>;
   Peer(Script script, int connections) : FScript(std::move(script)) {
-    FListener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FListener, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    int len = sizeof local;
-    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&local), &len);
-    Port = ntohs(local.sin_port);
-    ::listen(FListener, 4);
+    FListener = ListenOnLoopback(Port, 4);
     FThread = std::thread([this, connections] {
       for (int i = 0; i < connections; ++i) {
         // Nobody comes within ten seconds: the test has failed already.
