@@ -181,6 +181,8 @@ class WeekTest : public ::testing::Test {
     }
     std::vector<TSystemTime>().swap(Platform.LocalTimesSet);
     for (auto& [s, st] : WinSock.Fake.Sockets) Seen.Requests += st.Sent.size(), st.Sent.clear();
+    for (auto& [s, st] : WinSock.Fake.ReusedSockets) Seen.Requests += st.Sent.size();
+    decltype(WinSock.Fake.ReusedSockets)().swap(WinSock.Fake.ReusedSockets);
   }
 
   // The program between events: one check timer pending, due when the rules say, at idle
@@ -190,6 +192,13 @@ class WeekTest : public ::testing::Test {
     Harvest();
     EXPECT_EQ(Seen, Expected);
     EXPECT_NEAR(LastSet, LastExpectedSet, 2.0 / 86400000.0);
+    ExpectArmed();
+    EXPECT_EQ(WinSock.Fake.OpenSockets(), Form->SNTPC->RequestSocket() == InvalidSocket ? 0u : 1u);
+    EXPECT_EQ(Platform.QueuedCount(), 0u);
+    EXPECT_TRUE(Platform.ForeignPosts.empty());
+    EXPECT_EQ(Form->Visible(), DialogOpen);
+  }
+  void ExpectArmed() {
     const THandle socketWindow = Form->SNTPC->WindowHandle();
     int checkTimers = 0;
     for (auto& t : Platform.PendingTimers()) {
@@ -201,22 +210,46 @@ class WeekTest : public ::testing::Test {
     EXPECT_EQ(checkTimers, 1);
     EXPECT_TRUE(Form->CheckTimer->Enabled());
     EXPECT_EQ(Platform.PriorityClasses.back(), pcIdle);
-    EXPECT_EQ(WinSock.Fake.OpenSockets(), Form->SNTPC->RequestSocket() == InvalidSocket ? 0u : 1u);
-    EXPECT_EQ(Platform.QueuedCount(), 0u);
-    EXPECT_TRUE(Platform.ForeignPosts.empty());
-    EXPECT_EQ(Form->Visible(), DialogOpen);
+  }
+
+  // The local minute when the clock stands at `at` on the timer scale.
+  int MinuteAt(uint64_t at) {
+    return DateTimeToSystemTime(Platform.UtcNow + Platform.LocalOffsetHours / 24.0 +
+                                static_cast<double>(at - Now()) / 86400000.0)
+        .wMinute;
+  }
+  // The rules for the cycle due next, before it fires: held back for five minutes in a guarded
+  // minute, else a request (when `sends`) and the interval again. Returns whether it is held.
+  bool ExpectCycle(bool sends) {
+    const uint64_t at = Due;
+    const bool held = UiGuard && Guarded(MinuteAt(at));
+    ++Cycles;
+    if (held)
+      ++Expected.HeldBack;
+    else if (sends)
+      ++Expected.Requests;
+    Interval = held ? 300000u : static_cast<uint32_t>(UiInterval) * kMinuteMs;
+    Due = at + Interval;
+    return held;
   }
 
   // A box must come: while it is open the schedule is already armed again and the program idle.
-  // It stays open for up to a minute; `during` runs while it is.
-  void ExpectBox(const String& part, std::function<void()> during = nullptr) {
+  // `during` runs while it is open. Nobody may be there to press OK for hours: the box's message
+  // loop runs the cycles meanwhile (`sends`: the failure that raised it lasts until it closes),
+  // and what they fail with is not stacked on top of it.
+  void ExpectBox(const String& part, bool sends, std::function<void()> during = nullptr) {
     ++Expected.Boxes;
-    Platform.DuringMessageBox = [this, part, during] {
+    Platform.DuringMessageBox = [this, part, sends, during] {
       EXPECT_NE(Platform.MessageBoxes.back().Text.find(part), String::npos) << Platform.MessageBoxes.back().Text;
-      EXPECT_TRUE(Form->CheckTimer->Enabled());
-      EXPECT_EQ(Platform.PriorityClasses.back(), pcIdle);
-      Platform.Advance(Pick(kMinuteMs));
+      ExpectArmed();
       if (during) during();
+      const uint64_t until = Now() + (Pick(4) ? Pick(kMinuteMs) : Pick(180) * kMinuteMs);
+      while (Due <= until) {
+        const uint64_t wait = Due - Now();
+        ExpectCycle(sends);
+        Platform.Advance(static_cast<uint32_t>(wait));
+      }
+      Platform.Advance(static_cast<uint32_t>(until - Now()));
     };
   }
 
@@ -302,41 +335,30 @@ class WeekTest : public ::testing::Test {
       case Answer::NoSocket: WinSock.Fake.SocketError = 10024; break;
       default: break;
     }
-    const bool boxInCycle = answer == Answer::LookupFails || answer == Answer::NoSocket;
-    // The minute of the cycle: the local clock when the timer fires.
-    const int minute = DateTimeToSystemTime(Platform.UtcNow + Platform.LocalOffsetHours / 24.0 +
-                                            static_cast<double>(Due - Now()) / 86400000.0)
-                           .wMinute;
-    const bool held = UiGuard && Guarded(minute);
-    if (boxInCycle && !held) {
+    const bool sends = answer != Answer::SendFails && answer != Answer::LookupFails && answer != Answer::NoSocket;
+    const uint64_t at = Due;
+    const bool held = ExpectCycle(sends);
+    if (!held && !sends && answer != Answer::SendFails) {
       if (answer == Answer::NoSocket) {
-        ExpectBox("invalid udp socket");
+        ExpectBox("invalid udp socket", false);
       } else {
         // A second failure while the box is open (a double click on the icon) is not stacked.
         // (Not when the guard would hold it back: that restarts the timer.)
         const bool clickInBox = Pick(2);
-        ExpectBox("(11001)", [this, clickInBox] {
+        ExpectBox("(11001)", false, [this, clickInBox] {
           if (clickInBox && !(UiGuard && Guarded(LocalMinute()))) Form->TrayIcon->OnDblClick(Form->TrayIcon);
         });
       }
     }
-    const uint64_t at = Due;
-    Platform.Advance(static_cast<uint32_t>(Due - Now()));
-    ++Cycles;
+    Platform.Advance(static_cast<uint32_t>(at - Now()));
     WinSock.Fake.Hosts["ntp.test"] = {kServerAddress};
     WinSock.Fake.SendToError = WinSock.Fake.SelectError = WinSock.Fake.SocketError = 0;
     Platform.DuringMessageBox = nullptr;
     EXPECT_EQ(Platform.PriorityClasses.end()[-2], pcNormal);
     if (held) {
-      ++Expected.HeldBack;
-      Interval = 300000;
-      Due = at + Interval;
       ExpectIdle("held back");
       return;
     }
-    Interval = static_cast<uint32_t>(UiInterval) * kMinuteMs;
-    Due = at + Interval;
-    if (answer != Answer::SendFails && answer != Answer::LookupFails && answer != Answer::NoSocket) ++Expected.Requests;
 
     const double offsetMs = (static_cast<double>(Pick(180001)) - 90000.0) + Pick(1000) / 1000.0;
     const uint32_t latency = 1 + Pick(300);
@@ -376,7 +398,7 @@ class WeekTest : public ::testing::Test {
         break;
       case Answer::EventError:
         Platform.Advance(latency);
-        ExpectBox("WinSock Error (10054)");
+        ExpectBox("WinSock Error (10054)", true);
         WinSock.Fake.PostEvent(Form->SNTPC->RequestSocket(), fdRead, 10054);
         Platform.ProcessMessages();
         Platform.DuringMessageBox = nullptr;
@@ -399,7 +421,6 @@ class WeekTest : public ::testing::Test {
       it = it->second.Closed ? WinSock.Fake.Sockets.erase(it) : std::next(it);
     std::vector<String>().swap(WinSock.Fake.HostLookups);
     std::vector<String>().swap(WinSock.Fake.AddressTexts);
-    decltype(WinSock.Fake.ReusedSockets)().swap(WinSock.Fake.ReusedSockets);
   }
 
   struct DayEnd {
