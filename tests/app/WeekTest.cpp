@@ -128,6 +128,8 @@ class WeekTest : public ::testing::Test {
     Platform.UtcNow = EncodeDate(2024, 1, 1) + EncodeTime(0, 10, 0, 0);  // 09:10 in Japan
     Platform.Tick = 0u - 2 * static_cast<uint32_t>(kDayMs);              // wraps on day three
     WinSock.Fake.ReuseClosedNumbers = true;                              // as the platform does
+    // The server is in the list already: OK adds nothing to it.
+    WriteBytes(Temp.Path() / "NTP.lst", "ntp.test\r\nntp2.test\r\n");
     WriteBytes(Temp.Path() / "Kairotsu.ini",
                "[taro]\r\nUseNTPServer=ntp.test\r\nUpdateTime=10\r\nCheckTiming=1\r\n"
                "OffsetSec=" +
@@ -276,6 +278,29 @@ class WeekTest : public ::testing::Test {
     Platform.ProcessMessages();
   }
 
+  // A good answer sets the clock once: to the server's time when it arrives (its transmit time
+  // plus the way back), in Japan, plus the user's offset.
+  void AnswerGood(double offsetMs, uint32_t latency, int copies = 1) {
+    Deliver(Answered(offsetMs, latency), kServerAddress, copies);
+    ++Expected.ClockSets;
+    LastExpectedSet = Platform.UtcNow + (offsetMs / 1000.0 + 9 * 3600 + kOffsetMin * 60 + kOffsetSec) / 86400.0;
+  }
+  double PickOffsetMs() { return static_cast<double>(Pick(180001)) - 90000.0 + Pick(1000) / 1000.0; }
+
+  // A double click on the icon synchronises at once, outside the schedule; in a guarded minute
+  // it restarts the running timer with five minutes instead.
+  void DoubleClick() {
+    const bool held = UiGuard && Guarded(LocalMinute());
+    Form->TrayIcon->OnDblClick(Form->TrayIcon);
+    if (held) {
+      ++Expected.HeldBack;
+      TimerInterval(300000);
+      return;
+    }
+    ++Expected.Requests;
+    AnswerGood(PickOffsetMs(), 1 + Pick(300));
+  }
+
   void Suspend() {
     TMessage m{wmPowerBroadcast, 4, 0, 0};  // suspending: nothing to do
     Form->Dispatch(m);
@@ -360,16 +385,13 @@ class WeekTest : public ::testing::Test {
       return;
     }
 
-    const double offsetMs = (static_cast<double>(Pick(180001)) - 90000.0) + Pick(1000) / 1000.0;
+    const double offsetMs = PickOffsetMs();
     const uint32_t latency = 1 + Pick(300);
     switch (answer) {
       case Answer::Good:
       case Answer::Twice: {
-        const auto reply = Answered(offsetMs, latency);
         // A duplicate arriving with it is read and dropped.
-        Deliver(reply, kServerAddress, answer == Answer::Twice ? 2 : 1);
-        ++Expected.ClockSets;
-        LastExpectedSet = Platform.UtcNow + (offsetMs / 1000.0 + 9 * 3600 + kOffsetMin * 60 + kOffsetSec) / 86400.0;
+        AnswerGood(offsetMs, latency, answer == Answer::Twice ? 2 : 1);
         break;
       }
       case Answer::Invalid: {
@@ -445,18 +467,21 @@ TEST_F(WeekTest, AWeekOfCyclesKeepsTheScheduleAndGrowsNothing) {
   std::vector<DayEnd> days;
   days.reserve(kDays);
   while (days.size() < kDays && !HasFailure()) {
-    // Something may happen before this cycle, at a random moment of the interval: a suspend,
-    // or a visit to the settings (left open for a cycle or two).
+    // Something may happen before this cycle, at a random moment of the interval: a suspend, a
+    // double click on the icon, or a visit to the settings (left open for a cycle or two).
+    // (A double click leaves room before the cycle for its answer to come back.)
     const uint32_t roll = Pick(100);
-    const bool suspend = roll < 6;
-    const bool dialog = !suspend && roll < (DialogOpen ? 50u : Changed() ? 40u : 10u);
-    if (suspend || dialog) {
-      Platform.Advance(static_cast<uint32_t>(Pick(static_cast<uint32_t>(Due - Now()))));
+    const bool suspend = roll < 6, click = roll >= 96 && Due - Now() > 1000;
+    const bool dialog = !suspend && !click && roll < (DialogOpen ? 50u : Changed() ? 40u : 10u);
+    if (suspend || dialog || click) {
+      Platform.Advance(static_cast<uint32_t>(Pick(static_cast<uint32_t>(Due - Now() - (click ? 1000 : 0)))));
       if (suspend)
         Suspend();
+      else if (click)
+        DoubleClick();
       else
         UseDialog();
-      ExpectIdle(suspend ? "resumed" : "dialog");
+      ExpectIdle(suspend ? "resumed" : click ? "double click" : "dialog");
     }
     Cycle(PickAnswer());
     // A day ends at the first quiet moment after midnight: no request out, the dialog closed.
