@@ -446,16 +446,17 @@ class WeekTest : public ::testing::Test {
   }
 
   struct DayEnd {
-    size_t Heap, Windows, Timers, OpenSockets;
+    size_t Heap, Windows, Timers, OpenSockets, Queued;
     bool operator==(const DayEnd&) const = default;
     friend std::ostream& operator<<(std::ostream& out, const DayEnd& d) {
       return out << "heap " << d.Heap << " bytes, " << d.Windows << " windows, " << d.Timers << " timers, "
-                 << d.OpenSockets << " open sockets";
+                 << d.OpenSockets << " open sockets, " << d.Queued << " messages queued";
     }
   };
   DayEnd Measure() {
     ForgetRecords();
-    return {LiveHeapBytes(), Platform.Windows().size(), Platform.PendingTimers().size(), WinSock.Fake.OpenSockets()};
+    return {LiveHeapBytes(), Platform.Windows().size(), Platform.PendingTimers().size(), WinSock.Fake.OpenSockets(),
+            Platform.QueuedCount() + Platform.ForeignPosts.size()};
   }
 };
 
