@@ -99,10 +99,14 @@ void TFakePlatform::Advance(uint32_t ms) {
     FWindows[dueWnd].Timers[dueId].Due = dueAt + FWindows[dueWnd].Timers[dueId].Period;
     Send(dueWnd, wmTimer, dueId, 0);
   }
-  uint64_t step = end - FNow;
-  FNow = end;
-  Tick += static_cast<uint32_t>(step);
-  UtcNow += static_cast<double>(step) / 86400000.0;
+  // A modal loop run by a handler (a message box waiting for its OK) may have moved the clock
+  // past the end already.
+  if (end > FNow) {
+    uint64_t step = end - FNow;
+    FNow = end;
+    Tick += static_cast<uint32_t>(step);
+    UtcNow += static_cast<double>(step) / 86400000.0;
+  }
   ProcessMessages();
 }
 
@@ -168,4 +172,11 @@ bool TFakePlatform::SetLocalTime(const TSystemTime& local) {
 String TFakePlatform::SystemErrorText(uint32_t code) {
   if (code == 1314) return "A required privilege is not held by the client";
   return "Fake system text " + std::to_string(code);
+}
+
+std::vector<TFakePlatform::PendingTimer> TFakePlatform::PendingTimers() const {
+  std::vector<PendingTimer> out;
+  for (auto& [wnd, state] : FWindows)
+    for (auto& [id, t] : state.Timers) out.push_back({wnd, id, t.Period, t.Due - FNow});
+  return out;
 }

@@ -20,6 +20,8 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   double LocalOffsetHours = 9.0;  // local time = UTC + this
   // Moves the clock forward, firing due timers in time order and pumping their messages.
   void Advance(uint32_t ms);
+  // Virtual milliseconds since the fake started: the scale that timers are due on.
+  uint64_t Elapsed() const { return FNow; }
   // Dispatches everything posted so far (and whatever that posts in turn).
   void ProcessMessages() override;
 
@@ -40,6 +42,8 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   size_t PostQuota = 10000;
   // Messages of this number posted and not yet dispatched.
   size_t Queued(uint32_t msg) const;
+  // All messages posted and not yet dispatched.
+  size_t QueuedCount() const { return FQueue.size(); }
   int QuitCode = -1;  // PostQuitMessage's code, -1 before it
   // Messages posted to windows that are not fake message windows (e.g. attached windows).
   struct Posted {
@@ -59,6 +63,14 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   // Timer state of a window: period by id.
   std::map<uint32_t, uint32_t> TimersOf(THandle wnd) const;
   int TimerStarts = 0;  // SetTimer calls that succeeded
+  // Every window timer that is set now, and how long until it is next due.
+  struct PendingTimer {
+    THandle Wnd;
+    uint32_t Id;
+    uint32_t Period;
+    uint64_t DueInMs;
+  };
+  std::vector<PendingTimer> PendingTimers() const;
 
   // --- TWindowSystem ---
   std::unique_ptr<TMessageWindow> CreateMessageWindow(TWndMethod handler) override;

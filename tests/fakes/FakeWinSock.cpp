@@ -19,6 +19,11 @@ TFakeWinSock::SocketState& TFakeWinSock::LastSocket() {
   return Sockets.at(LastMade != InvalidSocket ? LastMade : NextSocket - 1);
 }
 
+size_t TFakeWinSock::OpenSockets() const {
+  return static_cast<size_t>(
+      std::count_if(Sockets.begin(), Sockets.end(), [](const auto& entry) { return !entry.second.Closed; }));
+}
+
 void TFakeWinSock::PostEvent(TSocket s, uint32_t event, int error) {
   const SocketState& st = Sockets.at(s);
   WindowSystem().Post(st.SelectWindow, st.SelectMessage, static_cast<uintptr_t>(s),
@@ -227,6 +232,7 @@ struct FakeWinSockEntries {
     return 0;
   }
   static int IP_WINAPI SendTo(TSocket s, const char* buf, int len, int, const TSockAddr* to, int) {
+    if (F().SendToError) return Fail(F().SendToError);
     TFakeWinSock::Datagram d;
     d.Bytes.assign(buf, buf + len);
     auto* in = reinterpret_cast<const TSockAddrIn*>(to);

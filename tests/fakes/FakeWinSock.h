@@ -86,6 +86,7 @@ class TFakeWinSock final : public TLibraryLoader {
   int WsaLastError = 0;
   int SocketError = 0;                    // socket() fails with this code when not 0
   int RecvFromError = 0;                  // recvfrom fails with this code when not 0
+  int SendToError = 0;                    // sendto fails with this code when not 0 (nothing is sent)
   int HostLookupError = wsahostNotFound;  // WSAGetLastError after a failed gethostbyname (0 = no code)
   std::vector<String> HostLookups;
   std::vector<String> AddressTexts;  // what inet_addr was given
@@ -121,6 +122,8 @@ class TFakeWinSock final : public TLibraryLoader {
 
   // The socket most recently created.
   SocketState& LastSocket();
+  // Sockets made and not closed yet.
+  size_t OpenSockets() const;
 
   // --- TLibraryLoader ---
   uintptr_t Load(const String& fileName) override;
