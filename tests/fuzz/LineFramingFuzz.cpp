@@ -1,0 +1,120 @@
+// Line framing of a connected client's data socket (rmLine), through its public API over the
+// fake WinSock: the same bytes received in one piece or split anywhere (and read by recv in
+// chunks of any size) must give the same lines, and those a plain model of the terminator
+// finds. Inputs longer than the 8192-byte receive buffer reach the partial-line path.
+#include "FuzzCheck.h"
+#include "Splits.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/FakeWinSock.h"
+#include "sock/IpClient.h"
+#include "sock/IpDataSocket.h"
+
+namespace {
+
+struct Framing {
+  TIpLineTerminator Terminator;
+  bool Strip;
+  char Other;
+  uint32_t Fixed;
+  size_t RecvChunk;
+};
+
+// Complete lines of the stream as the terminator cuts them; the rest is left in `rest`.
+std::vector<String> ModelLines(const Framing& f, const String& s, String& rest) {
+  std::vector<String> lines;
+  size_t start = 0;
+  if (f.Terminator == ltNone) {
+    while (f.Fixed != 0 && s.size() - start >= f.Fixed) {
+      lines.push_back(s.substr(start, f.Fixed));
+      start += f.Fixed;
+    }
+  } else {
+    const char term = f.Terminator == ltCR ? '\r' : f.Terminator == ltOther ? f.Other : '\n';
+    for (size_t i = 0; i < s.size(); ++i) {
+      if (s[i] != term) continue;
+      // CR LF: the LF ends a line only after a CR of the same line.
+      if (f.Terminator == ltCRLF && !(i > start && s[i - 1] == '\r')) continue;
+      const size_t termLen = !f.Strip ? 0 : f.Terminator == ltCRLF ? 2 : 1;
+      lines.push_back(s.substr(start, i + 1 - start - termLen));
+      start = i + 1;
+    }
+  }
+  rest = s.substr(start);
+  return lines;
+}
+
+std::vector<String> Run(const Framing& f, const std::vector<String>& reads) {
+  TFakePlatform platform;
+  TFakeWinSockModule winsock;
+  TFakeWinSock& fake = winsock.Fake;
+  TIpCustomClient client{nullptr};
+  std::vector<String> lines;
+  TSocket s = InvalidSocket;
+  client.OnReadLine = [&](TObject*, TSocket, const String& line) { lines.push_back(line); };
+  client.OnError = [&](TObject*, uint32_t, int code, const String& text) {
+    FUZZ_CHECK(false, "error %d: %s", code, text.c_str());
+  };
+  client.DataInits().LineTerminator = f.Terminator;
+  client.DataInits().StripLineTerminator = f.Strip;
+  client.DataInits().LineTermChar = f.Other;
+  client.DataInits().FixedLineLength = f.Fixed;
+  s = client.ConnectTo("10.1.2.3:23");
+  auto event = [&](uint32_t e) {
+    fake.PostEvent(s, e, 0);
+    platform.ProcessMessages();
+  };
+  event(fdConnect);
+  event(fdWrite);
+  fake.Sockets.at(s).RecvChunk = f.RecvChunk;
+  for (const String& r : reads) {
+    fake.Sockets.at(s).Input += r;
+    event(fdRead);
+  }
+  FUZZ_CHECK(fake.Sockets.at(s).Input.empty(), "%zu bytes left unread", fake.Sockets.at(s).Input.size());
+  // What is buffered and not yet a line is still there: it must be what follows the last line.
+  const TIpDataSocket& d = *client.DataSocket();
+  lines.push_back(d.PartialLine() + "|" + std::to_string(d.Filled() - d.Consumed()));
+  return lines;
+}
+
+String Describe(const std::vector<String>& lines) {
+  String out;
+  for (const String& l : lines) out += "[" + FuzzHex(l.substr(0, 64)) + (l.size() > 64 ? "..." : "") + "] ";
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  Framing f;
+  const TIpLineTerminator terminators[] = {ltCRLF, ltLF, ltCR, ltOther, ltNone};
+  f.Terminator = terminators[in.ConsumeIntegralInRange<int>(0, 4)];
+  f.Strip = in.ConsumeBool();
+  f.Other = in.ConsumeIntegral<char>();
+  f.Fixed = in.ConsumeIntegralInRange<uint32_t>(0, 300);
+  const size_t chunks[] = {0, 1, 7, 1460};
+  f.RecvChunk = chunks[in.ConsumeIntegralInRange<int>(0, 3)];
+  const TSplitPlan plan = TSplitPlan::From(in);
+  const String stream = in.ConsumeRemainingBytesAsString();
+  // Each read scans the buffered bytes again for a line end: one byte (or a few) a read over a
+  // long stream costs the square of its length. Tiny reads only for short streams.
+  if (plan.EveryByte && stream.size() > 512) return 0;
+  if (f.RecvChunk != 0 && f.RecvChunk < 1460 && stream.size() > 512) f.RecvChunk = 0;
+
+  String rest;
+  const std::vector<String> model = ModelLines(f, stream, rest);
+  const std::vector<String> whole = Run(f, {stream});
+  const std::vector<String> split = Run(f, plan.Apply(stream));
+  FUZZ_CHECK(split == whole, "split %s\n  whole %s", Describe(split).c_str(), Describe(whole).c_str());
+  // The lines, then the partial line and the buffered bytes, which together are the rest.
+  FUZZ_CHECK(whole.size() == model.size() + 1, "%zu lines, model %zu", whole.size() - 1, model.size());
+  for (size_t i = 0; i < model.size(); ++i)
+    FUZZ_CHECK(whole[i] == model[i], "line %zu [%s], model [%s]", i, FuzzHex(whole[i]).c_str(),
+               FuzzHex(model[i]).c_str());
+  const String& tail = whole.back();
+  const size_t bar = tail.rfind('|');
+  FUZZ_CHECK(bar + std::stoul(tail.substr(bar + 1)) == rest.size() && rest.starts_with(tail.substr(0, bar)),
+             "rest of %zu bytes, partial line [%s]", rest.size(), tail.c_str());
+  return 0;
+}
