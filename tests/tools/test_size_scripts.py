@@ -2,19 +2,20 @@
 """Tests of the two scripts that read linker maps: cmake/gc-link (which unwind entries the
 second pass keeps, and the check of a finished link) and tools/exe-size (bytes per member)."""
 
-import importlib.machinery
-import importlib.util
 import os
+import types
 import unittest
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 
 
 def load(name, path):
-    loader = importlib.machinery.SourceFileLoader(name, os.path.join(ROOT, path))
-    spec = importlib.util.spec_from_loader(name, loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
+    """The script at `path` (no .py ending) as a module named `name`."""
+    full = os.path.join(ROOT, path)
+    module = types.ModuleType(name)
+    module.__file__ = full
+    with open(full, encoding="utf-8") as f:
+        exec(compile(f.read(), full, "exec"), module.__dict__)
     return module
 
 
