@@ -11,7 +11,9 @@
 # The login program, in DIR/login, talks over the session's terminal (echo off):
 #   at start    "Kairotsu telnet test" and a line "> "-prompted commands follow
 #   "term"      prints "term=$TERM" (the terminal type the server learned, or what it set)
-#   "size"      prints "size=ROWS COLUMNS" (the window size the client sent, 0 0 for none)
+#   "size"      prints "size=ROWS COLUMNS", the window size the client sent; a client may send
+#               its lines before it answers the server's DO NAWS, so it waits up to 3 s for a
+#               size to arrive and prints 0 0 if none does
 #   "quit"      prints "bye" and ends the session a second later (busybox telnetd -K closes
 #               the connection when the login ends, dropping output it has not yet passed on)
 #   other text  prints "echo: " and the line
@@ -41,7 +43,12 @@ echo "Kairotsu telnet test"
 while printf '> ' && IFS= read -r line; do
   case $line in
     term) echo "term=${TERM:-}" ;;
-    size) echo "size=$(stty size 2>/dev/null)" ;;
+    size)
+      size=$(stty size 2>/dev/null) tries=0
+      while [ "$size" = "0 0" ] && [ $tries -lt 30 ]; do
+        sleep 0.1; tries=$((tries + 1)); size=$(stty size 2>/dev/null)
+      done
+      echo "size=$size" ;;
     quit) echo "bye"; sleep 1; exit 0 ;;
     *) echo "echo: $line" ;;
   esac
