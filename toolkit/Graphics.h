@@ -61,8 +61,8 @@ class TIcon : public TPersistent {
   std::shared_ptr<TIconImage> FImage;
 };
 
-// Icons from the running module's resources (by name or by number). Raise EReadError when the
-// icon does not exist. The native build has no resources: it gives a stand-in image whose
+// Icons from the running module's resources (by name or by number), at the small-icon size of
+// the notification area and menus. Raise EReadError when the icon does not exist. The native build has no resources: it gives a stand-in image whose
 // handle is the resource number, so that code using icons runs in tests.
 std::shared_ptr<TIconImage> LoadIconResource(const String& name);
 std::shared_ptr<TIconImage> LoadIconResource(uint16_t id);

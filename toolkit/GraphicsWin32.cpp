@@ -23,18 +23,21 @@ std::shared_ptr<TIconImage> Loaded(HICON icon, bool owned, const char* what) {
   return std::make_shared<Win32IconImage>(icon, owned);
 }
 
+// Loads at the small-icon size: the notification area and the menus show nothing bigger, and
+// picking the image made for that size keeps it crisp where scaling a larger one would blur it.
+HICON LoadSmallIcon(const char* name) {
+  return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                       GetSystemMetrics(SM_CYSMICON), 0));
+}
+
 }  // namespace
 
 std::shared_ptr<TIconImage> LoadIconResource(const String& name) {
-  HICON icon =
-      static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), name.c_str(), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-  return Loaded(icon, true, name.c_str());
+  return Loaded(LoadSmallIcon(name.c_str()), true, name.c_str());
 }
 
 std::shared_ptr<TIconImage> LoadIconResource(uint16_t id) {
-  HICON icon =
-      static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-  return Loaded(icon, true, "resource");
+  return Loaded(LoadSmallIcon(MAKEINTRESOURCEA(id)), true, "resource");
 }
 
 std::shared_ptr<TIconImage> LoadStockIcon(uint16_t id) {

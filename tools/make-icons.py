@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the program's icon and its five menu images as .ico files (32-bit BGRA, 16x16 and
-32x32), so that the pictures are ours and reproducible: python3 tools/make-icons.py app/res"""
+"""Draws the program's icon (16x16 and 32x32) and its five menu images (16x16) as .ico files
+(32-bit BGRA), so that the pictures are ours and reproducible: python3 tools/make-icons.py app/res"""
 import math
 import struct
 import sys
@@ -104,7 +104,10 @@ def main(out):
     for name, painter in [('Kairotsu', clock), ('exit', exit_img), ('about', about), ('web', web),
                           ('help', help_img), ('settings', settings)]:
         with open(f'{out}/{name}.ico', 'wb') as f:
-            f.write(ico([draw(16, painter), draw(32, painter)]))
+            # The menus show their images at 16x16 only; the program's icon also has 32x32
+            # for Explorer and the task switcher.
+            sizes = [16, 32] if name == 'Kairotsu' else [16]
+            f.write(ico([draw(size, painter) for size in sizes]))
 
 
 if __name__ == '__main__':
