@@ -251,8 +251,10 @@ telnet_session() {
     --debug-log "$(winpath "$work/$kind.debug")" -t 15 127.0.0.99:2323
   "$here/../peers/telnetd.sh" stop "$telnet_dir"
   expect "status 0 once the server closed (got $status)" test "$status" -eq 0
-  expect "the login's greeting arrives as a line" grep -q $'^Kairotsu telnet test\r$' "$work/$kind.out"
-  expect "lines reach the login and come back" grep -q '^> echo: some words'$'\r$' "$work/$kind.out"
+  # The session's terminal echoes what arrives before the login turns echo off, and that can
+  # leave a bare carriage return at the start of a line (seen with busybox).
+  expect "the login's greeting arrives as a line" grep -q $'^\r*Kairotsu telnet test\r$' "$work/$kind.out"
+  expect "lines reach the login and come back" grep -q $'^\r*> echo: some words\r$' "$work/$kind.out"
   expect "no telnet bytes among the lines" bash -c "! LC_ALL=C grep -q \$'\\xff' \"$work/$kind.out\""
   expect "nothing on standard error" test ! -s "$work/$kind.err"
   expect "the debug log shows the server's DO $option" grep -q "Telnet DO $option received\." "$work/$kind.debug"
@@ -261,11 +263,11 @@ telnet_session() {
 
 echo "== 13. inetutils telnetd: it asks for the terminal type; LineClient answers \"dumb\""
 telnet_session inetutils "terminal type"
-expect "the server learned the terminal type \"dumb\"" grep -q '^> term=dumb'$'\r$' "$work/inetutils.out"
+expect "the server learned the terminal type \"dumb\"" grep -q $'^\r*> term=dumb\r$' "$work/inetutils.out"
 
 echo "== 14. busybox telnetd: the window size reported after WILL NAWS, lines echoed"
 telnet_session busybox "negotiate about window size" --window 100x40
-expect "the server learned the window size: 40 rows of 100 columns" grep -q '^> size=40 100'$'\r$' "$work/busybox.out"
+expect "the server learned the window size: 40 rows of 100 columns" grep -q $'^\r*> size=40 100\r$' "$work/busybox.out"
 
 echo "== 15. What real servers will not do, from the scripted peer (127.0.0.96) as the proxy or server"
 hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
