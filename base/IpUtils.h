@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "toolkit/Classes.h"
+#include "toolkit/SyncObjs.h"
 
 // The component set's version text ("v1.15").
 inline constexpr const char SVersionFormat[] = "v%.2f";
@@ -38,7 +39,7 @@ class TIpBaseAccess : public TObject {
   uintptr_t LibraryHandle = 0;
 
  private:
-  std::recursive_mutex FLock;
+  TCriticalSection FLock;
 };
 
 // A persistent object with a re-entrant lock.
@@ -49,7 +50,7 @@ class TIpBasePersistent : public TPersistent {
   void Unlock() { FLock.unlock(); }
 
  private:
-  std::recursive_mutex FLock;
+  TCriticalSection FLock;
 };
 
 // Renders one debug-log entry of the given kind as text (a class-level operation).

@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "sock/IpClient.h"
 #include "sock/IpDataSocket.h"
 #include "toolkit/Platform.h"
 #include "toolkit/Streams.h"
+#include "toolkit/ThreadWin32.h"
 #include "win32/LoopbackWin32.h"
 
 #include <winsock2.h>
@@ -31,7 +31,7 @@ class Sender {
  public:
   Sender(const std::string& payload, size_t repeat) {
     FListener = ListenOnLoopback(Port, 1);
-    FThread = std::thread([this, payload, repeat] {
+    FThread = std::make_unique<TSystemThread>([this, payload, repeat] {
       SOCKET s = ::accept(FListener, nullptr, nullptr);
       if (s == INVALID_SOCKET) return;
       for (size_t i = 0; i < repeat; ++i) {
@@ -50,14 +50,14 @@ class Sender {
     });
   }
   ~Sender() {
-    if (FThread.joinable()) FThread.join();
+    FThread.reset();
     ::closesocket(FListener);
   }
   uint16_t Port = 0;
 
  private:
   SOCKET FListener;
-  std::thread FThread;
+  std::unique_ptr<TSystemThread> FThread;
 };
 
 // The reference: connect, then a blocking receive loop; counts bytes and, when asked, lines.

@@ -1,17 +1,18 @@
 // The Windows entry point of LineClient.exe, a console program: the command line, standard
 // output and error, the thread that reads standard input, and the message loop that drives the
 // session.
+#include <winsock2.h>
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
 #include <memory>
-#include <thread>
 
 #include "lineclient/LineSession.h"
 #include "sock/IpWinSock.h"
 #include "toolkit/Application.h"
+#include "toolkit/ThreadWin32.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ int Run(const TLineClientOptions& options, TConsoleOutput& output) {
     auto input = std::make_shared<TLineInput>();
     session.SetInput(input);
     // A blocked console read cannot be cancelled: the thread is left to end with the process.
-    std::thread(ReadStandardInput, input).detach();
+    TSystemThread([input] { ReadStandardInput(input); }).Detach();
   }
   session.Start();
   while (!session.Finished()) WindowSystem().PumpUntil([&session] { return session.Finished(); }, 1000);

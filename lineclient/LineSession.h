@@ -14,6 +14,7 @@
 #include "lineclient/Options.h"
 #include "sock/IpClient.h"
 #include "toolkit/Platform.h"
+#include "toolkit/SyncObjs.h"
 
 // Where the session's texts go, each without a line end.
 class TLineOutput {
@@ -51,7 +52,7 @@ class TLineInput {
  private:
   void Wake();  // under the lock
 
-  std::mutex FLock;
+  TCriticalSection FLock;
   std::deque<String> FLines;
   bool FEnded = false;
   bool FWakePending = false;  // one wake-up is on its way; Take clears it

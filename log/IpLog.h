@@ -11,6 +11,7 @@
 #include "base/IpUtils.h"
 #include "toolkit/Classes.h"
 #include "toolkit/Platform.h"
+#include "toolkit/SyncObjs.h"
 
 // What a log asks of the socket control that owns it: the texts of WinSock start-up, which
 // head the debug log's file. The control implements it; a log may also have no owner.
@@ -32,7 +33,7 @@ class TIpBaseLog : public TPersistent {
   TIpLogOwner* Owner() const { return FOwner; }
 
  protected:
-  mutable std::recursive_mutex FLock;
+  mutable TCriticalSection FLock;
 
  private:
   bool FEnabled = false;

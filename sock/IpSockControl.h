@@ -24,6 +24,7 @@
 #include "log/IpLog.h"
 #include "sock/IpWinSock.h"
 #include "toolkit/Platform.h"
+#include "toolkit/SyncObjs.h"
 
 enum TIpSockOptions {
   soBroadcast,
@@ -114,7 +115,7 @@ class TIpSocket : public TObject {
   void Unlock() { FLock.unlock(); }
 
  protected:
-  std::recursive_mutex FLock;
+  TCriticalSection FLock;
   TIpSockStatRec FStatistics{};
 };
 
@@ -155,7 +156,7 @@ class TIpPendingLookups {
   std::vector<uintptr_t> Handles() const;  // in the order the lookups started
 
  private:
-  mutable std::recursive_mutex FLock;
+  mutable TCriticalSection FLock;
   std::vector<std::unique_ptr<TIpLookupRecord>> FRecords;
 };
 
@@ -337,7 +338,7 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   uint32_t FLastTick = 0;
   // Lines waiting for OnReadLine, oldest first, with at most one IPM_LINE_READY outstanding:
   // one message per line would outrun the system's quota of posted messages.
-  std::mutex FLinesLock;
+  TCriticalSection FLinesLock;
   std::deque<TQueuedLine> FLines;
   bool FLineWakeup = false;  // a wake-up is posted, or its delivery is running
   // Closed handle numbers, each with the number of IPM_SOCKET_CLOSED barriers still on their way.

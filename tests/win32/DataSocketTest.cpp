@@ -4,11 +4,11 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 
 #include "sock/IpClient.h"
 #include "sock/IpDataSocket.h"
 #include "toolkit/Platform.h"
+#include "toolkit/ThreadWin32.h"
 #include "win32/LoopbackWin32.h"
 
 #include <winsock2.h>
@@ -22,7 +22,7 @@ class Peer {
   using Script = std::function<void(SOCKET s, int index)>;
   Peer(Script script, int connections) : FScript(std::move(script)) {
     FListener = ListenOnLoopback(Port, 4);
-    FThread = std::thread([this, connections] {
+    FThread = std::make_unique<TSystemThread>([this, connections] {
       for (int i = 0; i < connections; ++i) {
         // Nobody comes within ten seconds: the test has failed already.
         fd_set ready;
@@ -44,14 +44,14 @@ class Peer {
   }
   // Waits until the scripts have run.
   void Join() {
-    if (FThread.joinable()) FThread.join();
+    if (FThread) FThread->Join();
   }
   uint16_t Port = 0;
 
  private:
   Script FScript;
   SOCKET FListener;
-  std::thread FThread;
+  std::unique_ptr<TSystemThread> FThread;
 };
 
 // Receives until `want` has arrived at the end, the peer closes, or the timeout passes.

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <map>
 #include <memory>
-#include <thread>
 
 #include "sock/IpSockControl.h"
 #include "toolkit/Application.h"
 #include "toolkit/Platform.h"
+#include "toolkit/ThreadWin32.h"
 #include "toolkit/Timer.h"
 
 #include <winsock2.h>
@@ -315,7 +315,7 @@ TEST_F(SockControlWine, TwentyThousandLinesInOneBurstAllArriveInOrder) {
     burst += line;
   }
   // The peer sends everything with one call, then closes.
-  std::thread peer([&] {
+  TSystemThread peer([&] {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (::connect(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0)
       ::send(s, burst.data(), static_cast<int>(burst.size()), 0);
@@ -328,7 +328,7 @@ TEST_F(SockControlWine, TwentyThousandLinesInOneBurstAllArriveInOrder) {
   ASSERT_EQ(ws.WSAAsyncSelect()(accepted, control.WindowHandle(), IPM_SOCKET_EVENT, FD_READ | FD_CLOSE), 0);
 
   EXPECT_TRUE(WindowSystem().PumpUntil([&] { return lines.size() >= kLines; }, 30000)) << lines.size();
-  peer.join();
+  peer.Join();
   ASSERT_EQ(lines.size(), static_cast<size_t>(kLines));
   for (int i = 0; i < kLines; ++i) {
     char want[32];
