@@ -23,11 +23,8 @@ void TIpEventLog::WriteEventString(const String& text) {
 
 namespace {
 
-String Digits(unsigned value, int width) {
-  char text[12];
-  std::snprintf(text, sizeof text, "%0*u", width, value);
-  return text;
-}
+// value in decimal, zero-padded to width digits.
+String Digits(unsigned value, int width) { return Format("%." + std::to_string(width) + "u", {value}); }
 
 }  // namespace
 

@@ -1,7 +1,8 @@
 #include "toolkit/SysUtils.h"
 
 #include <cmath>
-#include <cstdio>
+
+#include "toolkit/FloatFormat.h"
 
 namespace {
 
@@ -91,11 +92,7 @@ String Format(const String& fmt, const std::vector<TFormatArg>& args) {
       case 'g': {
         if (arg.ArgKind() == TFormatArg::Kind::Str)
           throw Exception("Format '" + fmt + "' invalid or incompatible with argument");
-        char directive[16];
-        std::snprintf(directive, sizeof directive, "%%.%d%c", precision < 0 ? (conv == 'g' ? 15 : 2) : precision, conv);
-        char buf[512];
-        std::snprintf(buf, sizeof buf, directive, arg.AsFloat());
-        body = buf;
+        body = FormatFloat(arg.AsFloat(), conv, precision < 0 ? (conv == 'g' ? 15 : 2) : precision);
         break;
       }
       default: throw Exception("Format '" + fmt + "' invalid or incompatible with argument");

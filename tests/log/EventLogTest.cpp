@@ -66,6 +66,9 @@ TEST(FormatLogTime, Patterns) {
       {"YYYY-MM-DD 'at' HH\"h\"", "2026-03-07 at 04h"},
   };
   for (auto [pattern, expected] : cases) EXPECT_EQ(FormatLogTime(pattern, t), expected) << pattern;
+  // A field wider than its pattern keeps every digit.
+  t.wMilliseconds = 123;
+  EXPECT_EQ(FormatLogTime("z|zzz", t), "123|123");
 }
 
 }  // namespace
