@@ -139,7 +139,7 @@ String TIpReplyVerdict::Reason() const {
   return String();
 }
 
-TIpCustomSNTPClient::TIpCustomSNTPClient(TComponent* owner) : TIpCustomClient(owner) {
+TIpCustomSNTPClient::TIpCustomSNTPClient(TComponent* owner) : TIpCustomClient(owner, nullptr) {
   DefaultPort = NtpPort;
   SetSocketKind(1);
   DataInits().LineTerminator = ltCRLF;

@@ -23,8 +23,8 @@ TIpCustomClient::TBusy::~TBusy() {
   if (--Client.FBusy == 0) Client.FreeRetired();
 }
 
-TIpCustomClient::TIpCustomClient(TComponent* owner)
-    : TIpSockControl(owner), FSocksServer(std::make_unique<TIpSocksServerInfo>()) {}
+TIpCustomClient::TIpCustomClient(TComponent* owner, TSocketMaker maker)
+    : TIpSockControl(owner), FMakeSocket(maker), FSocksServer(std::make_unique<TIpSocksServerInfo>()) {}
 
 TIpCustomClient::~TIpCustomClient() {
   FSocksServer.reset();
@@ -57,9 +57,10 @@ TIpDataSocket* TIpCustomClient::ClosedSocket(TSocket number) const {
 }
 
 TSocket TIpCustomClient::CreateSocket() {
+  if (!FMakeSocket) throw EIpWinSockError(String("This client makes no data socket"));
   TBusy busy(*this);
   Retire(FDataSocket.get());
-  FDataSocket = std::make_unique<TIpDataSocket>(this, InvalidSocket, LocalAddress, &DataInits(), FSocksServer.get());
+  FDataSocket = FMakeSocket(*this);
   return FDataSocket->Handle();
 }
 

@@ -34,7 +34,7 @@ class TIpDataSocket;
 
 class TIpCustomClient : public TIpSockControl {
  public:
-  explicit TIpCustomClient(TComponent* owner);
+  explicit TIpCustomClient(TComponent* owner) : TIpCustomClient(owner, &MakeDataSocket) {}
   ~TIpCustomClient() override;
 
   TIpSocksServerInfo& SocksServer() { return *FSocksServer; }
@@ -49,7 +49,8 @@ class TIpCustomClient : public TIpSockControl {
   // The data socket's handle; InvalidSocket without one.
   TSocket SocketHandle() const;
 
-  // Makes a new data socket (the one before, if any, is freed) and returns its handle.
+  // Makes a new data socket (the one before, if any, is freed) and returns its handle. A client
+  // made without a socket maker raises EIpWinSockError "This client makes no data socket".
   TSocket CreateSocket() override;
   // Frees the socket object that has, or had before it closed, this handle. Raises
   // EIpNoSocketError when there is none.
@@ -90,9 +91,19 @@ class TIpCustomClient : public TIpSockControl {
   int CloseAfterSent();
 
  protected:
+  using TSocketMaker = std::unique_ptr<TIpDataSocket> (*)(TIpCustomClient& client);
+  // For a client that drives sockets of its own and never makes a data socket (the SNTP
+  // client passes nullptr): the data socket, and with it the stream, SOCKS and telnet code,
+  // is then not linked into a program that uses only such clients.
+  TIpCustomClient(TComponent* owner, TSocketMaker maker);
+
   bool Dispatch(TMessage& message) override;
 
  private:
+  // The maker of the public constructor: a data socket with the client's settings. It is
+  // defined with the data socket (IpDataSocket.cpp), so that only a program that makes a
+  // client with it links that code.
+  static std::unique_ptr<TIpDataSocket> MakeDataSocket(TIpCustomClient& client);
   TIpDataSocket& SendingSocket();
   // Takes a socket object out of service; it is freed once no call into the client runs.
   void Retire(TIpDataSocket* socket);
@@ -111,6 +122,7 @@ class TIpCustomClient : public TIpSockControl {
     TIpCustomClient& Client;
   };
 
+  TSocketMaker FMakeSocket;
   std::unique_ptr<TIpSocksServerInfo> FSocksServer;
   std::unique_ptr<TIpDataSocket> FDataSocket;
   std::vector<std::unique_ptr<TIpDataSocket>> FRetired;

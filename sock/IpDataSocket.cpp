@@ -6,6 +6,7 @@
 
 #include "base/IpUrl.h"
 #include "log/IpLog.h"
+#include "sock/IpClient.h"
 #include "sock/IpConst.h"
 
 namespace {
@@ -498,4 +499,9 @@ void TIpDataSocket::Close() {
 
 void TIpDataSocket::HandleClose() {
   if (Connected()) Close();
+}
+
+std::unique_ptr<TIpDataSocket> TIpCustomClient::MakeDataSocket(TIpCustomClient& client) {
+  return std::make_unique<TIpDataSocket>(&client, InvalidSocket, client.LocalAddress, &client.DataInits(),
+                                         client.FSocksServer.get());
 }

@@ -111,6 +111,18 @@ TEST_F(SntpClient, IsAUdpClientOnPort123WithItsSettings) {
   EXPECT_EQ(Client.SocksServer().Port, 1081);
   EXPECT_EQ(Client.SocksServer().SocksVersion, svSocks5);
   EXPECT_EQ(Client.SocksServer().UserCode, "me");
+
+  // It drives its own datagram sockets and never makes a data socket, so connecting through
+  // the client base is refused and leaves no socket behind.
+  const size_t open = Fake().Sockets.size();
+  try {
+    Client.ConnectTo("127.0.0.1:123");
+    ADD_FAILURE() << "ConnectTo made a data socket";
+  } catch (const EIpWinSockError& e) {
+    EXPECT_STREQ(e.what(), "This client makes no data socket");
+  }
+  EXPECT_EQ(Client.DataSocket(), nullptr);
+  EXPECT_EQ(Fake().Sockets.size(), open);
 }
 
 TEST_F(SntpClient, RequestIsFortyEightBytesToPort123StampedWithUtcNow) {
