@@ -95,22 +95,29 @@ URLS = [
 ]
 write("url", {"url%02d" % i: u.encode() + b"\x00\x00" for i, u in enumerate(URLS)})
 
-# --- line framing: the stream, then the choices (split plan, chunk, record length, terminator) ---
+# --- line framing: the stream, then the choices, read from the end: terminator (0 CR LF, 1 LF,
+# 2 CR, 3 other, 4 none), strip, other character, record length, recv chunk (0 whole, 1, 7, 1460),
+# split plan, and where and how long a run of filler bytes goes ---
 
 
-def framing(stream, tail=b"\x00\x00\x01\x00\x00\x00\x00\x00\x00"):
+def framing(stream, terminator=0, strip=1, other=b"\0", fixed=0, chunk=0, cuts=(), filler=0, at=0):
+    tail = struct.pack("<HH", at, 0x8000 | filler if filler else 0)
+    tail += b"".join(struct.pack("<H", c) for c in reversed(cuts))
+    # A char is read as its lowest value plus the byte.
+    tail += bytes([len(cuts), 1, chunk]) + struct.pack("<H", fixed) + bytes([(other[0] + 128) % 256, strip, terminator])
     return stream + tail
 
 
-LINES = b"".join(b"line %d of the session\r\n" % i for i in range(400))
+LINES = b"".join(b"line %d of the session\r\n" % i for i in range(120))
 write("lineframing", {
-    "crlf": framing(b"AB\r\nCD\r\n"),
-    "lone-lf": framing(b"A\nB\r\nC"),
-    "other": framing(b"A;B;;C", b"\x03\x05\x00\x00;\x01\x03"),
-    "empty-lines": framing(b"\r\n\r\n\r\n"),
-    "records": framing(b"x" * 200, b"\x02\x04\x00\x00\x50\x00\x04"),
-    "long": framing(LINES),
-    "long-line": framing(b"y" * 9000 + b"\r\n" + b"z" * 10),
+    "crlf": framing(b"AB\r\nCD\r\n", cuts=[3]),
+    "lone-lf": framing(b"A\nB\r\nC", strip=0),
+    "other": framing(b"A;B;;C", terminator=3, other=b";", chunk=1),
+    "empty-lines": framing(b"\r\n\r\n\r\n", terminator=1, cuts=[1, 2]),
+    "records": framing(b"x" * 200, terminator=4, fixed=80, chunk=2),
+    "long": framing(LINES, filler=6000, cuts=[8191, 8192]),
+    "long-line": framing(b"\r\n" + b"z" * 10, filler=9000),
+    "long-line-between": framing(LINES[:200] + b"\r\n" + LINES[:200], filler=8190, at=200, cuts=[8390]),
 })
 
 # --- telnet: the stream, then the split plan and the setup byte ---
