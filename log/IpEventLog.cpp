@@ -1,8 +1,6 @@
 #include "log/IpLog.h"
 #include "log/LogFile.h"
 
-#include <cstdio>
-
 String TIpEventLog::DateTimeFormat() const {
   std::lock_guard guard(FLock);
   return FDateTimeFormat;
