@@ -126,15 +126,29 @@ bool Printable(const String& s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
 }
 
-void CheckAnsi(const String& text, const String& section, const String& key, const String& value) {
-  const std::vector<Block> before = Blocks(text);
-  std::vector<Key> keys;
-  for (const Block& b : before)
+// The keys read back before and after the write. Each lookup parses the whole file, so reading
+// every key costs the square of the file's size. Sections other than the written one must keep
+// their bytes (checked below); a key there can read differently only if its lookup strays across
+// the file, which the first and last keys of the file show. So: every key of a section named
+// like the written one, and of the others the first and last 4.
+std::vector<Key> KeysToRead(const std::vector<Block>& blocks, const String& section) {
+  std::vector<Key> all;
+  for (const Block& b : blocks)
     if (b.HasHeader)
       for (const Line& l : b.Lines) {
         String k, v;
-        if (KeyLine(l, k, v)) keys.push_back({b.Name, k});
+        if (KeyLine(l, k, v)) all.push_back({b.Name, k});
       }
+  constexpr size_t kEnds = 4;
+  std::vector<Key> keys;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (i < kEnds || i + kEnds >= all.size() || Same(all[i].Section, section)) keys.push_back(all[i]);
+  return keys;
+}
+
+void CheckAnsi(const String& text, const String& section, const String& key, const String& value) {
+  const std::vector<Block> before = Blocks(text);
+  const std::vector<Key> keys = KeysToRead(before, section);
   std::vector<std::pair<bool, String>> values;
   for (const Key& k : keys) {
     String v;
