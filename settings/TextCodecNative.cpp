@@ -25,6 +25,7 @@ class Converter {
   template <class Skip>
   String Run(String in, Skip skip) {
     String out;
+    ::iconv(FCd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
     char* src = in.data();
     size_t left = in.size();
     char buffer[256];
@@ -62,10 +63,22 @@ std::u16string FromUtf16LeBytes(const String& bytes) {
   return wide;
 }
 
+// Opening a converter costs many times a line's conversion (a list or INI file converts line by
+// line), so each thread keeps one for each direction.
+Converter& AnsiToUtf16() {
+  thread_local Converter cd("UTF-16LE", "CP932");
+  return cd;
+}
+
+Converter& Utf16ToAnsi() {
+  thread_local Converter cd("CP932", "UTF-16LE");
+  return cd;
+}
+
 }  // namespace
 
 std::u16string AnsiToWide(const String& ansi) {
-  Converter cd("UTF-16LE", "CP932");
+  Converter& cd = AnsiToUtf16();
   if (!cd.Valid()) {
     std::u16string wide;
     for (char c : ansi) wide += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'\uFFFD';
@@ -78,7 +91,7 @@ std::u16string AnsiToWide(const String& ansi) {
 }
 
 String WideToAnsi(const std::u16string& wide) {
-  Converter cd("CP932", "UTF-16LE");
+  Converter& cd = Utf16ToAnsi();
   if (!cd.Valid()) {
     String ansi;
     for (char16_t u : wide) ansi += u < 0x80 ? static_cast<char>(u) : '?';
