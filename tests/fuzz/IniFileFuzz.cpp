@@ -129,26 +129,34 @@ bool Printable(const String& s) {
 // The keys read back before and after the write. Each lookup parses the whole file, so reading
 // every key costs the square of the file's size. Sections other than the written one must keep
 // their bytes (checked below); a key there can read differently only if its lookup strays across
-// the file, which the first and last keys of the file show. So: every key of a section named
-// like the written one, and of the others the first and last 4.
-std::vector<Key> KeysToRead(const std::vector<Block>& blocks, const String& section) {
+// the file, which the first and last keys of the file show. So: every key of the written key's
+// name, the first and last keys of the written section, and the first and last of the file.
+std::vector<Key> KeysToRead(const std::vector<Block>& blocks, const String& section, const String& key) {
   std::vector<Key> all;
+  std::vector<size_t> inSection;
   for (const Block& b : blocks)
     if (b.HasHeader)
       for (const Line& l : b.Lines) {
         String k, v;
-        if (KeyLine(l, k, v)) all.push_back({b.Name, k});
+        if (!KeyLine(l, k, v)) continue;
+        if (Same(b.Name, section)) inSection.push_back(all.size());
+        all.push_back({b.Name, k});
       }
   constexpr size_t kEnds = 4;
+  std::vector<bool> read(all.size());
+  for (size_t i = 0; i < all.size(); ++i)
+    read[i] = i < kEnds || i + kEnds >= all.size() || Same(all[i].Name, key);
+  for (size_t j = 0; j < inSection.size(); ++j)
+    if (j < kEnds || j + kEnds >= inSection.size()) read[inSection[j]] = true;
   std::vector<Key> keys;
   for (size_t i = 0; i < all.size(); ++i)
-    if (i < kEnds || i + kEnds >= all.size() || Same(all[i].Section, section)) keys.push_back(all[i]);
+    if (read[i]) keys.push_back(all[i]);
   return keys;
 }
 
 void CheckAnsi(const String& text, const String& section, const String& key, const String& value) {
   const std::vector<Block> before = Blocks(text);
-  const std::vector<Key> keys = KeysToRead(before, section);
+  const std::vector<Key> keys = KeysToRead(before, section, key);
   std::vector<std::pair<bool, String>> values;
   for (const Key& k : keys) {
     String v;
