@@ -109,7 +109,7 @@ void TIpDataSocket::HandleRead() {
 int TIpDataSocket::ReadSocket(bool force) {
   std::lock_guard guard(FLock);
   if (Handle() == InvalidSocket || (!force && !FConnected)) return 0;
-  if (FConsumed >= FFilled) FConsumed = FFilled = 0;
+  if (FConsumed >= FFilled) FConsumed = FFilled = FScanned = 0;
   uint8_t* at = FBuffer + FFilled;
   TIpWinSockAccess& ws = *WinSockAccess;
   int n = ws.Recv()(Handle(), reinterpret_cast<char*>(at), static_cast<int>(BufferCapacity - FFilled), 0);
@@ -162,6 +162,7 @@ bool TIpDataSocket::ProcessBuffer() {
         const uint32_t count = FFilled - 2 - FConsumed;
         FPartialLine.append(reinterpret_cast<const char*>(FBuffer + FConsumed), count);
         FConsumed += count;
+        FScanned = FScanned > count ? FScanned - count : 0;
       }
       if (FConsumed > 0 && FFilled > kCompactAbove) {
         std::memmove(FBuffer, FBuffer + FConsumed, FFilled - FConsumed);
@@ -174,6 +175,7 @@ bool TIpDataSocket::ProcessBuffer() {
       if (!FReceiveStream) throw EIpProgrammerError();
       FReceiveStream->Write(FBuffer + FConsumed, FFilled - FConsumed);
       FConsumed = FFilled;
+      FScanned = 0;
       return false;
     case rmAny: return ExtractLine(true);
   }
@@ -215,16 +217,24 @@ bool TIpDataSocket::ExtractLine(bool any) {
       default: throw Exception("Bad terminator");
     }
     if (!StripLineTerminator) termLen = 0;
-    uint32_t i = 0;
+    const bool crlf = LineTerminator == ltCRLF;
+    // Bytes already searched for this same terminator are not searched again.
+    uint32_t i = FScanTerm == term && FScanCrLf == crlf && FScanned <= avail ? FScanned : 0;
     for (;; ++i) {
-      if (i == avail) return false;
-      if (start[i] == term && (LineTerminator != ltCRLF || (i > 0 && start[i - 1] == '\r'))) break;
+      if (i == avail) {
+        FScanned = avail;
+        FScanTerm = term;
+        FScanCrLf = crlf;
+        return false;
+      }
+      if (start[i] == term && (!crlf || (i > 0 && start[i - 1] == '\r'))) break;
     }
     piece = std::move(FPartialLine);
     piece.append(start, i + 1 - termLen);
     FConsumed += i + 1;
   }
   FPartialLine.clear();
+  FScanned = 0;
   // The buffer is up to date before the owner hears of the piece: its handler may read or
   // close this socket.
   Owner()->DoReadLine(LastHandle(), piece);
@@ -461,7 +471,7 @@ void TIpDataSocket::IdleTimedOut() {
 void TIpDataSocket::Connect(const TSockAddrIn& addr, const String& addressText) {
   {
     std::lock_guard guard(FLock);
-    FConsumed = FFilled = 0;
+    FConsumed = FFilled = FScanned = 0;
     FPartialLine.clear();
     FStatistics = {};
     FDataMoved = false;

@@ -144,6 +144,11 @@ class TIpDataSocket : public TIpBaseSocket {
   uint8_t FBuffer[BufferCapacity];
   uint32_t FConsumed = 0;
   uint32_t FFilled = 0;
+  // How many bytes from FConsumed on were searched for the terminator (FScanTerm, CR LF pairs
+  // only with FScanCrLf) and hold none: a line that arrives in many reads is searched once.
+  uint32_t FScanned = 0;
+  char FScanTerm = 0;
+  bool FScanCrLf = false;
   String FPartialLine;
   int FItemCounter = 0;
   std::deque<std::unique_ptr<TSendItem>> FSendQueue;

@@ -102,6 +102,51 @@ TEST_F(DataSocket, LinesAreFramedByTheirTerminatorWhereverTheReadsSplitThem) {
   EXPECT_EQ(Lines, (std::vector<String>{"one", "two"}));
 }
 
+struct SwitchRow {
+  TIpLineTerminator Before;
+  const char* First;
+  TIpLineTerminator After;
+  const char* Second;
+  std::vector<String> Lines;
+};
+
+TEST_F(DataSocket, ATerminatorChangedMidLineIsFoundInBytesReadBefore) {
+  // The bytes of the first read were searched for the old terminator; the new one must still
+  // be found among them.
+  const SwitchRow rows[] = {
+      {ltLF, "ab\rcd", ltCR, "e", {"ab\r"}},
+      {ltCR, "a\nb", ltLF, "c", {"a\n"}},
+      {ltCRLF, "a\nb", ltLF, "c", {"a\n"}},
+      {ltLF, "a\r", ltCRLF, "\nb", {"a\r\n"}},
+      {ltOther, "x\ny", ltLF, "z", {"x\n"}},
+      {ltCRLF, "x;y", ltOther, "z", {"x;"}},
+  };
+  C.DataInits().LineTermChar = ';';
+  for (const SwitchRow& row : rows) {
+    SCOPED_TRACE(String(row.First) + " then " + row.Second);
+    C.DataInits().LineTerminator = row.Before;
+    Connect();
+    Receive(row.First);
+    EXPECT_TRUE(Lines.empty());
+    D().LineTerminator = row.After;
+    Receive(row.Second);
+    EXPECT_EQ(Lines, row.Lines);
+  }
+  // A line that comes a byte a read and spills past the buffer is still found once it ends.
+  C.DataInits().LineTerminator = ltCRLF;
+  Connect();
+  for (int i = 0; i < 9000; ++i) Receive("q");
+  Receive("\r");
+  Receive("\nnext\r\n");
+  EXPECT_EQ(Lines, (std::vector<String>{String(9000, 'q') + "\r\n", "next\r\n"}));
+  // After a full buffer moved to the partial line, the next read fills the buffer again: its
+  // bytes are new and must be searched.
+  Lines.clear();
+  Receive(String(8192, 'a'));
+  Receive("b\r\n" + String(9000, 'c') + "\r\n");
+  EXPECT_EQ(Lines, (std::vector<String>{String(8192, 'a') + "b\r\n", String(9000, 'c') + "\r\n"}));
+}
+
 TEST_F(DataSocket, FixedLengthRecordsWithoutTerminator) {
   C.DataInits().LineTerminator = ltNone;
   Connect();
