@@ -49,20 +49,12 @@ int RunQuery(const String& serverArg) {
 
   TIpSNTPClient client(nullptr);
   client.SetServer(server);
-  bool answered = false, valid = false;
-  String reason;
-  double offset = 0, delay = 0;
-  int stratum = 0;
-  TDateTime stamp = 0;
+  bool answered = false;
+  TIpSntpReply reply;
   String error;
-  client.OnSNTPTime = [&](TObject*, TDateTime t, double o, double d, uint8_t s, bool) {
+  client.OnReply = [&](TObject*, const TIpSntpReply& r) {
     answered = true;
-    valid = client.ReplyValid();
-    reason = client.ReplyReason();
-    stamp = t;
-    offset = o;
-    delay = d;
-    stratum = s;
+    reply = r;
   };
   client.OnError = [&](TObject*, uint32_t, int, const String& text) { error = text; };
   try {
@@ -78,16 +70,16 @@ int RunQuery(const String& serverArg) {
     Show(text, false);
     return soNoReply;
   }
-  text += "Offset   : " + Milliseconds(offset) + "\r\n";
-  text += "Delay    : " + Milliseconds(delay) + "\r\n";
-  text += "Stratum  : " + IntToStr(stratum) + "\r\n";
-  if (!valid) {
-    text += "Result   : unusable reply: " + reason + "\r\n";
+  // A refused reply has no offset or delay: only why it was refused.
+  if (!reply.Usable()) {
+    text += "Result   : unusable reply: " + reply.Reason() + "\r\n";
     Show(text, false);
     return soInvalidReply;
   }
-  const TDateTime toSet =
-      LocalTimeToSet(stamp, delay, client.ReplyReadTick(), SystemApi().GetTickCount(), offsetSec, offsetMin);
+  text += "Offset   : " + Milliseconds(reply.OffsetMs) + "\r\n";
+  text += "Delay    : " + Milliseconds(reply.DelayMs) + "\r\n";
+  text += "Stratum  : " + IntToStr(reply.Stratum) + "\r\n";
+  const TDateTime toSet = LocalTimeToSet(reply, SystemApi().GetTickCount(), offsetSec, offsetMin);
   text += "Would set: " + FullDateTime(toSet) + " (UTC+9";
   text += Format(" plus %d min %d s)\r\n", {offsetMin, offsetSec});
   Show(text, true);

@@ -9,6 +9,7 @@
 #include "app/SetupDialog.h"
 #include "app/SyncRules.h"
 #include "app/resource.h"
+#include "log/IpLog.h"
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
 #include "toolkit/Strings.h"
@@ -22,15 +23,8 @@ namespace {
 const char kInformation[] = "Information";
 const char kWarningTitle[] = "設定警告";
 const char kNoServer[] = "NTPサーバーが指定されていません。";
-const char kDeferred[] = "同期は5分後に行なわれます。";
-const char kResume[] = "1分後に同期処理を行ないます。";
 const char kNotSynced[] = "同期はまだ行なわれていません。";
-const char kInvalidReply[] = "NTPサーバーの応答が正しくないため、時刻を設定しませんでした。";
-const char kSetRefused[] = "時刻を設定できませんでした: ";
 
-constexpr uint32_t kBootDelayMs = 10000;
-constexpr uint32_t kDeferMs = 300000;
-constexpr uint32_t kResumeDelayMs = 60000;
 constexpr uint8_t kBalloonSeconds = 10;
 
 // The caption of the program's message boxes.
@@ -38,14 +32,6 @@ String AppTitle() { return Application ? Application->Title() : String("Kairotsu
 
 // One line on the console the program was started from (if any).
 void ConsoleLine(const String& text) { AppSystem().ConsoleWrite("Kairotsu: " + text + "\r\n"); }
-
-String MessageOf(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    return ExceptionMessage(e);
-  }
-}
 
 }  // namespace
 
@@ -146,12 +132,15 @@ void TSetup::CreateComponents() {
   SNTPC->SetBroadcastMode(bmUnicast);
   SNTPC->SetPollInterval(0);
   SNTPC->SetSyncThreshold(0);
-  SNTPC->OnError = [this](TObject* s, uint32_t socket, int code, const String& text) {
-    SNTPCError(s, socket, code, text);
+  // Known before anything can fail: a one-shot run reports on the console from the start.
+  const bool oneShot = IsOneShot(ExecutableFileName(), SplitCommandLine(AppSystem().CommandLine()));
+  FCycle = std::make_unique<TSyncCycle>(*SNTPC, oneShot);
+  FCycle->OnReport = [this](const TSyncReport& r) { ShowReport(r); };
+  FCycle->OnFinished = [this] {
+    Hide();
+    Close();
   };
-  SNTPC->OnSNTPTime = [this](TObject* s, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
-    SNTPCSNTPTime(s, t, offset, delay, stratum, sync);
-  };
+  CheckTimer = &FCycle->Timer();
 
   AutoIni = Make<TAutoIni>();
   AutoIni->SetName("AutoIni");
@@ -160,12 +149,6 @@ void TSetup::CreateComponents() {
   AutoIni->SetCheckTag(false);
   AutoIni->SetEnableTag(0);
   AutoIni->SetMakeIniWinDir(false);
-
-  CheckTimer = Make<TTimer>();
-  CheckTimer->SetName("CheckTimer");
-  CheckTimer->SetEnabled(false);
-  CheckTimer->SetInterval(60000);
-  CheckTimer->OnTimer = [this](TObject* s) { CheckTimerTimer(s); };
 
   ImageList1 = Make<TImageList>();
   ImageList1->SetName("ImageList1");
@@ -225,7 +208,7 @@ void TSetup::CreateComponents() {
 
   OnCloseQuery = [this](TObject* s, bool& canClose) { FormCloseQuery(s, canClose); };
   OnClose = [this](TObject*) {
-    if (Application) Application->Terminate(FOneShot ? static_cast<int>(FOutcome) : 0);
+    if (Application) Application->Terminate(FCycle->OneShot() ? static_cast<int>(Outcome()) : 0);
   };
   OnMessage = [this](TMessage& m) {
     if (m.Msg != wmPowerBroadcast) return false;
@@ -242,13 +225,9 @@ void TSetup::PlaceControls() {
 
 void TSetup::FormCreate() {
   SystemApi().SetPriorityClass(pcIdle);
-  // Known before anything can fail: a one-shot run reports on the console from the start.
-  FOneShot = IsOneShot(ExecutableFileName(), SplitCommandLine(AppSystem().CommandLine()));
-  if (FOneShot) ReportToConsole();
+  if (FCycle->OneShot()) ReportToConsole();
   SetTop(0);
   SetLeft(0);
-  FLastSync = 0;
-  FDeferred = false;
   AutoIni->SetSection(GetWindowsUserName());
   AutoIni->LoadSettings();
   const String exe = ExecutableFileName();
@@ -266,13 +245,29 @@ void TSetup::FormCreate() {
   } catch (const EServerListError& e) {
     if (Application) Application->HandleException(this, e);
   }
-  CheckTimer->SetInterval(UpdateIntervalMs());
-  if (BootUpdateTime->Checked()) CheckTimer->SetInterval(kBootDelayMs);
-  CheckTimer->SetEnabled(true);
-  if (UseNTPServer->Text().empty()) {
+  FCycle->SetSettings(DialogSettings());
+  FCycle->Start();
+  // Someone who started the program is asked for a server; an unattended run shows no window.
+  if (FCycle->Settings().Server.empty() && !FCycle->OneShot()) {
     Show();
     TrayIcon->ShowBalloonHint(kWarningTitle, kNoServer, bikWarning, kBalloonSeconds);
   }
+}
+
+TSyncSettings TSetup::DialogSettings() const {
+  TSyncSettings s;
+  s.Server = UseNTPServer->Text();
+  s.OffsetSec = OffsetSec->RangedValue();
+  s.OffsetMin = OffsetMin->RangedValue();
+  s.UpdateTime = UpdateTime->RangedValue();
+  s.BootUpdateTime = BootUpdateTime->Checked();
+  s.CheckTiming = CheckTiming->Checked();
+  return s;
+}
+
+TSyncOutcome TSetup::Outcome() const {
+  const TSyncOutcome outcome = FCycle->Outcome();
+  return FNotSaved && outcome == soClockSet ? soNotSaved : outcome;
 }
 
 String TSetup::ServerListPath() const { return ExtractFilePath(ExecutableFileName()) + "NTP.lst"; }
@@ -288,123 +283,26 @@ void TSetup::RecordHistory(const String& text) {
   }
 }
 
-uint32_t TSetup::UpdateIntervalMs() const { return static_cast<uint32_t>(UpdateTime->RangedValue()) * 60000u; }
+void TSetup::ShowReport(const TSyncReport& report) {
+  if (!report.History.empty()) RecordHistory(report.History);
+  if (report.Notice != TNoticeKind::None)
+    TrayIcon->ShowBalloonHint(report.NoticeTitle, report.NoticeText,
+                              report.Notice == TNoticeKind::Warning ? bikWarning : bikInfo, kBalloonSeconds);
+  if (!report.Console.empty()) ReportOneShot(report.Console);
+  if (!report.ErrorText.empty()) ShowError(report.ErrorText);
+  if (report.Failure) ShowFailure(report.Failure);
+}
 
-void TSetup::CheckTimerTimer(TObject*) {
-  SystemApi().SetPriorityClass(pcNormal);
-  CheckTimer->SetEnabled(false);
-  CheckTimer->SetInterval(UpdateIntervalMs());
-  // Nothing that waits for a person may hold up the cycle: errors reported during it are kept
-  // until the timer is armed again and the priority is back to idle, so that the schedule goes
-  // on (and the next cycle tries again) whatever happened and however long a box stays open.
-  std::exception_ptr failure;
-  FInCycle = true;
+void TSetup::ShowFailure(const std::exception_ptr& failure) {
+  // As the toolkit's timer would have: the application's handler shows it, one box at a time.
+  if (FErrorBoxOpen) return;
+  FErrorBoxOpen = true;
   try {
-    SynchronizeNow();
+    std::rethrow_exception(failure);
   } catch (const std::exception& e) {
-    failure = std::current_exception();
-    FReplyPending = false;
-    FOutcome = soNoReply;
-    RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "no reply", ExceptionMessage(e)));
+    if (Application) Application->HandleException(this, e);
   }
-  FInCycle = false;
-  if (FOneShot) {
-    // A one-shot run must end whatever happens, so a failed request is its result.
-    if (failure) ReportOneShot(MessageOf(failure));
-    failure = nullptr;
-    if (!FDeferred) {
-      FinishOneShot();
-      return;
-    }
-  }
-  CheckTimer->SetEnabled(true);
-  SystemApi().SetPriorityClass(pcIdle);
-  String held = std::move(FHeldError);
-  FHeldError.clear();
-  if (!held.empty()) ShowError(held);
-  if (failure && !FErrorBoxOpen) {
-    // As the toolkit's timer would have: the application's handler shows it.
-    FErrorBoxOpen = true;
-    try {
-      std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-      if (Application) Application->HandleException(this, e);
-    }
-    FErrorBoxOpen = false;
-  }
-}
-
-void TSetup::SynchronizeNow() {
-  if (FReplyPending) RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "no reply", "request sent " + FRequestSent));
-  FReplyPending = false;
-  if (UseNTPServer->Text().empty()) {
-    FOutcome = soNoServer;
-    RecordHistory(TSyncHistory::Failed("(none)", "no server", ""));
-    return;
-  }
-  SNTPC->SetServer(UseNTPServer->Text());
-  if (CheckTiming->Checked()) {
-    TSystemTime now = SystemApi().GetLocalTime();
-    if (IsGuardedMinute(now.wMinute)) {
-      FDeferred = true;
-      TrayIcon->ShowBalloonHint(kInformation, kDeferred, bikInfo, kBalloonSeconds);
-      CheckTimer->SetInterval(kDeferMs);
-      return;
-    }
-  }
-  FOutcome = soNoReply;
-  FReplyPending = true;
-  FRequestSent = FormatLogTime("hh:nn:ss", SystemApi().GetLocalTime());
-  SNTPC->SendRequest();
-}
-
-void TSetup::SNTPCSNTPTime(TObject*, TDateTime TimeStamp, double, double RoundTripDelay, uint8_t, bool) {
-  FReplyPending = false;
-  // A reply that failed the client's checks carries no usable time: never set the clock from it.
-  if (!SNTPC->ReplyValid()) {
-    FOutcome = soInvalidReply;
-    RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "invalid reply", SNTPC->ReplyReason()));
-    const String text = kInvalidReply + (" (" + SNTPC->ReplyReason() + ")");
-    TrayIcon->ShowBalloonHint(kWarningTitle, text, bikWarning, kBalloonSeconds);
-    ReportOneShot(text);
-    return;
-  }
-  // The reply may have waited (idle priority, an open box): set the time it is now.
-  const TDateTime before = SystemTimeToDateTime(SystemApi().GetLocalTime());
-  TSystemTime st =
-      DateTimeToSystemTime(LocalTimeToSet(TimeStamp, RoundTripDelay, SNTPC->ReplyReadTick(), SystemApi().GetTickCount(),
-                                          OffsetSec->RangedValue(), OffsetMin->RangedValue()));
-  st.wDayOfWeek = 0;
-  if (!SystemApi().SetLocalTime(st)) {
-    RecordHistory(
-        TSyncHistory::Failed(SNTPC->Server(), "not set", SystemApi().SystemErrorText(SystemApi().GetLastError())));
-    // A standard user may not change the time: say why, and do not count it as a sync.
-    FOutcome = soSetRefused;
-    String text = kSetRefused + SystemApi().SystemErrorText(SystemApi().GetLastError());
-    TrayIcon->ShowBalloonHint(kWarningTitle, text, bikWarning, kBalloonSeconds);
-    ReportOneShot(text);
-    return;
-  }
-  FLastSync = SystemTimeToDateTime(SystemApi().GetLocalTime());
-  FOutcome = soClockSet;
-  RecordHistory(TSyncHistory::ClockSet(SNTPC->Server(), std::llround((SystemTimeToDateTime(st) - before) * 86400000.0),
-                                       std::llround(RoundTripDelay)));
-}
-
-void TSetup::SNTPCError(TObject*, uint32_t, int, const String& ErrStr) {
-  FReplyPending = false;
-  FOutcome = soNoReply;
-  RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "no reply", ErrStr));
-  if (FOneShot) {
-    // An unattended run shows no box that nobody would close; the exit status tells.
-    ReportOneShot(SNTPC->Server() + ": " + ErrStr);
-    return;
-  }
-  if (FInCycle) {
-    FHeldError = ErrStr;  // shown once the cycle has finished
-    return;
-  }
-  ShowError(ErrStr);
+  FErrorBoxOpen = false;
 }
 
 void TSetup::ShowError(const String& text) {
@@ -416,7 +314,7 @@ void TSetup::ShowError(const String& text) {
 }
 
 void TSetup::ReportOneShot(const String& text) {
-  if (FOneShot) ConsoleLine(text);
+  if (FCycle->OneShot()) ConsoleLine(text);
 }
 
 void TSetup::ReportToConsole() {
@@ -427,26 +325,11 @@ void TSetup::ReportToConsole() {
     Application->OnException = [](TObject*, const std::exception& e) { ConsoleLine(ExceptionMessage(e)); };
 }
 
-void TSetup::FinishOneShot() {
-  if (FReplyPending) WindowSystem().PumpUntil([this] { return !FReplyPending; }, kOneShotReplyWaitMs);
-  if (FReplyPending) {
-    ReportOneShot("no reply from " + UseNTPServer->Text());
-    RecordHistory(TSyncHistory::Failed(SNTPC->Server(), "no reply", "request sent " + FRequestSent));
-    FReplyPending = false;
-  }
-  if (FOutcome == soNoServer) ReportOneShot("no NTP server is configured");
-  Hide();
-  Close();
-}
-
 void TSetup::WMPowerBroadcast(TMessage& message) {
   message.Result = 1;
   if (message.WParam == pbtApmResumeCritical || message.WParam == pbtApmResumeSuspend ||
-      message.WParam == pbtApmResumeStandby) {
-    TrayIcon->ShowBalloonHint(kInformation, kResume, bikInfo, kBalloonSeconds);
-    CheckTimer->SetInterval(kResumeDelayMs);
-    CheckTimer->SetEnabled(true);
-  }
+      message.WParam == pbtApmResumeStandby)
+    FCycle->Resumed();
 }
 
 void TSetup::FormCloseQuery(TObject*, bool& CanClose) {
@@ -457,7 +340,7 @@ void TSetup::FormCloseQuery(TObject*, bool& CanClose) {
     AutoIni->SaveSettings();
   } catch (const std::exception& e) {
     // The failure has been reported; the program still ends rather than refusing to quit.
-    if (FOneShot && FOutcome == soClockSet) FOutcome = soNotSaved;
+    FNotSaved = true;
     if (Application) Application->HandleException(this, e);
   }
 }
@@ -470,8 +353,7 @@ void TSetup::ServerListClick(TObject*) {
 void TSetup::ServerListDblClick(TObject*) {
   int i = ServerList->ItemIndex();
   if (i < 0) return;
-  SNTPC->SetServer(ServerList->Items()[static_cast<size_t>(i)]);
-  SNTPC->SendRequest();
+  FCycle->AskServer(ServerList->Items()[static_cast<size_t>(i)]);
 }
 
 void TSetup::Button1Click(TObject*) {
@@ -481,7 +363,7 @@ void TSetup::Button1Click(TObject*) {
     ServerList->InsertItem(0, server);
     SaveServerList(ServerListPath(), ServerList->Items());
   }
-  CheckTimer->SetInterval(UpdateIntervalMs());
+  FCycle->SetSettings(DialogSettings());
   Hide();
 }
 
@@ -491,8 +373,9 @@ void TSetup::Button2Click(TObject*) {
 }
 
 String TSetup::StatusText() const {
-  String last = FLastSync == 0 ? String(kNotSynced) : "前回は " + DateTimeToStr(FLastSync) + " に同期を行ないました。";
-  return "NTP Server : " + UseNTPServer->Text() + "\r\n" + "同期は" + IntToStr(UpdateTime->RangedValue()) +
+  const TDateTime lastSync = FCycle->LastSync();
+  String last = lastSync == 0 ? String(kNotSynced) : "前回は " + DateTimeToStr(lastSync) + " に同期を行ないました。";
+  return "NTP Server : " + FCycle->Settings().Server + "\r\n" + "同期は" + IntToStr(FCycle->Settings().UpdateTime) +
          "分ごとです。" + "\r\n" + last;
 }
 
@@ -516,4 +399,4 @@ void TSetup::ExitAppExecute(TObject*) {
   Close();
 }
 
-void TSetup::AppConnectNTPExecute(TObject*) { SynchronizeNow(); }
+void TSetup::AppConnectNTPExecute(TObject*) { FCycle->SynchronizeNow(); }

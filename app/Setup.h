@@ -1,13 +1,14 @@
-// The program's one form: the settings dialog and, behind it, the synchronisation controller.
+// The program's one form: the settings dialog, the tray icon and its menu.
 //
-// The form stays hidden while the program runs. Its check timer starts a synchronisation every
-// UpdateTime minutes (10 seconds after start when asked, one minute after a resume, five
-// minutes later when the minute guard holds one back); the SNTP client's reply becomes Japan
-// Standard Time plus the user's offset and is written as the PC's local time. The tray icon
-// shows the status, and its menu opens the dialog, the help, the web page and the About box.
+// The form stays hidden while the program runs. What to synchronise when, and what a reply
+// means, is the synchronisation cycle's (SyncCycle): the form hands it the settings from the
+// dialog at start and on OK, and shows what it reports (the history line, the balloon, the
+// one-shot console line, an error box). The tray icon shows the status, and its menu opens the
+// dialog, the help, the web page and the About box.
 #pragma once
 
 #include "app/SpEdit.h"
+#include "app/SyncCycle.h"
 #include "app/SyncHistory.h"
 #include "app/SyncSettings.h"
 #include "settings/AutoIni.h"
@@ -26,7 +27,7 @@ class TSetup : public TForm {
   // --- components ---
   TIpSNTPClient* SNTPC;
   TAutoIni* AutoIni;
-  TTimer* CheckTimer;
+  TTimer* CheckTimer;  // the cycle's
   TImageList* ImageList1;
   TActionList* ActionList1;
   TAction *ExitApp, *VerInfo, *HelpOnHelp1, *OpenWeb, *AppSetup, *AppConnectNTP;
@@ -46,22 +47,14 @@ class TSetup : public TForm {
   TEdit* UseNTPServer;
   TCheckBox* CheckTiming;
 
-  // --- state ---
-  bool FOneShot = false;
-  bool FDeferred = false;
-  TDateTime FLastSync = 0;  // local date-time of the last applied reply; 0 = never
-  String HelpFile;          // the executable's path with ".pdf"
+  String HelpFile;  // the executable's path with ".pdf"
 
-  // --- controller ---
   void FormCreate();
-  void CheckTimerTimer(TObject* Sender);
-  void SynchronizeNow();
-  void SNTPCSNTPTime(TObject* Sender, TDateTime TimeStamp, double LocalOffset, double RoundTripDelay, uint8_t Stratum,
-                     bool Synchronized);
-  void SNTPCError(TObject* Sender, uint32_t Socket, int ErrCode, const String& ErrStr);
   void WMPowerBroadcast(TMessage& message);
   void FormCloseQuery(TObject* Sender, bool& CanClose);
-  uint32_t UpdateIntervalMs() const;
+  TSyncCycle& Cycle() { return *FCycle; }
+  // The dialog's values as settings, in their ranges.
+  TSyncSettings DialogSettings() const;
 
   // --- dialog ---
   void ServerListClick(TObject* Sender);
@@ -84,14 +77,14 @@ class TSetup : public TForm {
   // Kairotsu.log beside the executable: the history of synchronisations.
   String HistoryPath() const;
   // The outcome of the last synchronisation attempt (a one-shot run's exit status).
-  TSyncOutcome Outcome() const { return FOutcome; }
+  TSyncOutcome Outcome() const;
 
  private:
   void CreateControls();
   void CreateComponents();
   void PlaceControls();
-  // Ends a one-shot run: waits a bounded time for the pending reply, then closes.
-  void FinishOneShot();
+  // Shows one report of the cycle: the history line, the balloon, the console line, a box.
+  void ShowReport(const TSyncReport& report);
   void ReportOneShot(const String& text);
   // A one-shot run has nobody in front of it: failures are said on the console from now on.
   void ReportToConsole();
@@ -100,14 +93,12 @@ class TSetup : public TForm {
   void RecordHistory(const String& text);
   // The error box, one at a time.
   void ShowError(const String& text);
+  void ShowFailure(const std::exception_ptr& failure);
 
-  TSyncOutcome FOutcome = soNoServer;
-  bool FReplyPending = false;
+  std::unique_ptr<TSyncCycle> FCycle;
+  bool FNotSaved = false;  // a one-shot run could not save its settings
   bool FErrorBoxOpen = false;
-  bool FInCycle = false;  // a timed cycle is running
-  String FHeldError;      // a socket error reported during the cycle, shown after it
   std::unique_ptr<TSyncHistory> FHistory;
-  String FRequestSent;  // local time of the last request sent, for its history line
 };
 
 // The text of a local date-time: the system's short date format, a blank and its long time

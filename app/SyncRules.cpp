@@ -36,3 +36,7 @@ TDateTime LocalTimeToSet(TDateTime transmitUtc, double roundTripMs, uint32_t rea
   const TDateTime serverNow = transmitUtc + (wayBackMs + elapsedMs) / 86400000.0;
   return AppliedLocalTime(serverNow, offsetSec, offsetMin);
 }
+
+TDateTime LocalTimeToSet(const TIpSntpReply& reply, uint32_t nowTick, int offsetSec, int offsetMin) {
+  return LocalTimeToSet(reply.TransmitUtc(), reply.DelayMs, reply.ReadTick, nowTick, offsetSec, offsetMin);
+}

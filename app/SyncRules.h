@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/SyncSettings.h"
+#include "sntp/IpTime.h"
 #include "toolkit/SysUtils.h"
 
 // One-shot mode: an executable base name ending in "x1" (any case), or an argument whose
@@ -27,6 +28,10 @@ TDateTime AppliedLocalTime(TDateTime serverUtc, int offsetSec, int offsetMin);
 // other and adds nothing.
 TDateTime LocalTimeToSet(TDateTime transmitUtc, double roundTripMs, uint32_t readTick, uint32_t nowTick, int offsetSec,
                          int offsetMin);
+
+// The same for a reply as the SNTP client hands it over: the one way that both a
+// synchronisation and a query turn a reply into the time to set.
+TDateTime LocalTimeToSet(const TIpSntpReply& reply, uint32_t nowTick, int offsetSec, int offsetMin);
 
 constexpr double kJstHours = 9.0;
 // How long a one-shot run waits for the reply after sending its request.

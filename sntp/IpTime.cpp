@@ -267,9 +267,10 @@ void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
   FAwaitingReply = false;  // a replayed copy of this answer no longer counts
   std::memset(&FPacket, 0, sizeof FPacket);
   if (length > 0) std::memcpy(&FPacket, FReceiveBuffer.data(), std::min(static_cast<size_t>(length), kPacketSize));
-  FVerdict = verdict;
-  FReplyReadTick = SystemApi().GetTickCount();
-  FReplyReadSeconds = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
+  FReply = TIpSntpReply{};
+  FReply.Verdict = verdict;
+  FReply.ReadTick = SystemApi().GetTickCount();
+  FReply.T4 = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
   FReplyPosted = true;
   // Without its message the reply would never be handled, and the client would wait for it
   // for ever: handle it now.
@@ -295,27 +296,29 @@ void TIpCustomSNTPClient::ProcessReply(TMessage& message) {
 
 void TIpCustomSNTPClient::ReportReply() {
   FReplyPosted = false;
-  double offset = 0, delay = 0;
   bool synchronized = false;
-  const double t3 = NtpStampToSeconds(FPacket.TransmitTimestamp);
-  FReplyValid = FVerdict.Usable();
-  if (FReplyValid) {
-    const double t1 = NtpStampToSeconds(FPacket.OriginateTimestamp);
-    const double t2 = NtpStampToSeconds(FPacket.ReceiveTimestamp);
+  TIpSntpReply& r = FReply;
+  r.Stratum = FPacket.Stratum;
+  r.T1 = NtpStampToSeconds(FPacket.OriginateTimestamp);
+  r.T2 = NtpStampToSeconds(FPacket.ReceiveTimestamp);
+  r.T3 = NtpStampToSeconds(FPacket.TransmitTimestamp);
+  r.OffsetMs = r.DelayMs = 0;
+  if (r.Usable()) {
     // T4 is when the datagram was read, however long the reply then waited to be handled.
-    const double t4 = FReplyReadSeconds;
     // The time on the network: the whole exchange less the time the server held the request.
-    delay = ((t4 - t1) - (t3 - t2)) * 1000;
-    const double offsetSeconds = ((t2 - t1) + (t3 - t4)) / 2;
-    offset = offsetSeconds * 1000;
-    if (FSyncThreshold > 0 && std::fabs(offset) > FSyncThreshold) {
+    r.DelayMs = ((r.T4 - r.T1) - (r.T3 - r.T2)) * 1000;
+    const double offsetSeconds = ((r.T2 - r.T1) + (r.T3 - r.T4)) / 2;
+    r.OffsetMs = offsetSeconds * 1000;
+    if (FSyncThreshold > 0 && std::fabs(r.OffsetMs) > FSyncThreshold) {
       const double now = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
-      SystemApi().SetSystemTime(DateTimeToSystemTime(NtpSecondsToDateTime(now + offsetSeconds)));
-      synchronized = true;
+      synchronized = SystemApi().SetSystemTime(DateTimeToSystemTime(NtpSecondsToDateTime(now + offsetSeconds))) == 0;
     }
   }
   const uint32_t answered = FRequestSerial;
-  if (OnSNTPTime) OnSNTPTime(this, NtpSecondsToDateTime(t3), offset, delay, FPacket.Stratum, synchronized);
+  // The handlers get a copy: one of them may send a new request, whose reply replaces FReply.
+  const TIpSntpReply reply = r;
+  if (OnReply) OnReply(this, reply);
+  if (OnSNTPTime) OnSNTPTime(this, reply.TransmitUtc(), reply.OffsetMs, reply.DelayMs, reply.Stratum, synchronized);
   // A request the handler has made meanwhile has a socket of its own, maybe with the answered
   // socket's number: it stays open for its answer.
   if (FBroadcastMode == bmUnicast && FRequestSerial == answered) FinishRequest();

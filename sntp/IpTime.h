@@ -92,12 +92,35 @@ TIpReplyVerdict ReadFailedVerdict(int error);
 
 constexpr uint16_t NtpPort = 123;
 
+// Everything about one reply, handed over at once: the checks' verdict, the four stamps of the
+// exchange, when the reply was read, and what they give. T1..T4 are seconds since 1900 (UTC):
+// the request's transmit stamp as the reply echoes it, the server's receive and transmit
+// stamps, and the moment the datagram was read here.
+struct TIpSntpReply {
+  TIpReplyVerdict Verdict;
+  double T1 = 0, T2 = 0, T3 = 0, T4 = 0;
+  // GetTickCount when the datagram was read: a user of the server's time adds what has
+  // elapsed since, as the reply may wait before it is handled.
+  uint32_t ReadTick = 0;
+  double OffsetMs = 0;  // the local clock's error: positive when it is behind; 0 when unusable
+  double DelayMs = 0;   // the round trip less the server's hold; 0 when unusable
+  uint8_t Stratum = 0;
+
+  bool Usable() const { return Verdict.Usable(); }
+  // What is wrong with it, in a few words; empty when usable.
+  String Reason() const { return Verdict.Reason(); }
+  // The server's transmit time (T3) as a UTC date-time.
+  TDateTime TransmitUtc() const { return NtpSecondsToDateTime(T3); }
+};
+
 enum TIpBroadcastMode : uint8_t { bmUnicast, bmMulticast };
 
 // (Sender, server transmit time as UTC date-time, offset ms, round-trip delay ms, stratum,
 // whether the component itself has just set the system clock).
 using TIpClientSNTPEvent = std::function<void(TObject* Sender, TDateTime TimeStamp, double LocalOffset,
                                               double RoundTripDelay, uint8_t Stratum, bool Synchronized)>;
+// (Sender, the whole reply): raised just before OnSNTPTime, for every reply it reports.
+using TIpSntpReplyEvent = std::function<void(TObject* Sender, const TIpSntpReply& Reply)>;
 
 class TIpCustomSNTPClient : public TIpCustomClient {
  public:
@@ -109,16 +132,10 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // resolve is reported through OnError and nothing is sent.
   void SendRequest();
 
-  // Whether the reply being reported (or last reported) through OnSNTPTime may be applied:
-  // mode 4, a transmit stamp, leap indicator not 3, stratum 1 to 15, and 48 bytes long (or 68
-  // or 72 with a key id and digest after them).
-  bool ReplyValid() const { return FReplyValid; }
-  // The checks' verdict on that reply, and its reason in words (empty for a valid reply).
-  const TIpReplyVerdict& ReplyVerdict() const { return FVerdict; }
-  String ReplyReason() const { return FVerdict.Reason(); }
-  // The tick count (SystemApi().GetTickCount()) when that reply was read: a user of the
-  // server's time adds what has elapsed since, as the reply may wait before it is handled.
-  uint32_t ReplyReadTick() const { return FReplyReadTick; }
+  // The reply being reported (or last reported) through OnReply and OnSNTPTime. It may be
+  // applied only when Usable(): mode 4, a transmit stamp, leap indicator not 3, stratum 1 to
+  // 15, and 48 bytes long (or 68 or 72 with a key id and digest after them).
+  const TIpSntpReply& Reply() const { return FReply; }
   // The open request socket, InvalidSocket when none.
   TSocket RequestSocket() const { return FSocket; }
   const TIpNTPPacket& Packet() const { return FPacket; }
@@ -136,6 +153,7 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   void SetSyncThreshold(int32_t value) { FSyncThreshold = value; }
 
   TIpClientSNTPEvent OnSNTPTime;
+  TIpSntpReplyEvent OnReply;
 
   bool Dispatch(TMessage& message) override;
   void ProcessReply(TMessage& message);
@@ -161,10 +179,7 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // Counts the requests made, so that the end of a reply's event can tell whether its handler
   // has made a new one (socket numbers do not tell: a closed one is handed out again).
   uint32_t FRequestSerial = 0;
-  TIpReplyVerdict FVerdict;  // of the reply read last
-  uint32_t FReplyReadTick = 0;
-  double FReplyReadSeconds = 0;  // UTC, seconds since 1900, when it was read (T4)
-  bool FReplyValid = false;
+  TIpSntpReply FReply;  // the reply read last: its verdict, T4 and read tick until reported
   // A reply has been read for the request that is out and not yet reported.
   bool FReplyPosted = false;
   std::vector<uint8_t> FReceiveBuffer;
@@ -176,6 +191,7 @@ class TIpSNTPClient : public TIpCustomSNTPClient {
   using TIpCustomSNTPClient::TIpCustomSNTPClient;
 
   using TIpCustomSNTPClient::BroadcastMode;
+  using TIpCustomSNTPClient::OnReply;
   using TIpCustomSNTPClient::OnSNTPTime;
   using TIpCustomSNTPClient::PollInterval;
   using TIpCustomSNTPClient::Server;

@@ -86,10 +86,11 @@ class TSystemApi {
   virtual uint32_t GetTickCount() = 0;
   virtual TSystemTime GetSystemTime() = 0;  // UTC
   virtual TSystemTime GetLocalTime() = 0;
-  // Both return false when the system refuses; GetLastError then tells why.
-  virtual bool SetSystemTime(const TSystemTime& utc) = 0;
-  virtual bool SetLocalTime(const TSystemTime& local) = 0;
-  virtual uint32_t GetLastError() = 0;
+  // Both return 0 when the clock was set, else the system's error code. The code comes with
+  // the failure because any later call (a file opened for the history, say) may overwrite the
+  // thread's last error before a caller reads it.
+  virtual uint32_t SetSystemTime(const TSystemTime& utc) = 0;
+  virtual uint32_t SetLocalTime(const TSystemTime& local) = 0;
   // The system's message text for an error number, without trailing blanks, line ends or dot.
   virtual String SystemErrorText(uint32_t code) = 0;
   virtual void SetPriorityClass(uint32_t priorityClass) = 0;

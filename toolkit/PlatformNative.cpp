@@ -59,18 +59,14 @@ class NativeSystemApi final : public TSystemApi {
   }
   TSystemTime GetSystemTime() override { return FromTimePoint(std::chrono::system_clock::now(), false); }
   TSystemTime GetLocalTime() override { return FromTimePoint(std::chrono::system_clock::now(), true); }
-  bool SetSystemTime(const TSystemTime&) override { return Refuse(); }
-  bool SetLocalTime(const TSystemTime&) override { return Refuse(); }
-  uint32_t GetLastError() override { return FLastError; }
+  // "A required privilege is not held by the client."
+  uint32_t SetSystemTime(const TSystemTime&) override { return kPrivilegeNotHeld; }
+  uint32_t SetLocalTime(const TSystemTime&) override { return kPrivilegeNotHeld; }
   String SystemErrorText(uint32_t code) override { return "System error " + std::to_string(code); }
   void SetPriorityClass(uint32_t) override {}
 
  private:
-  bool Refuse() {
-    FLastError = 1314;  // "A required privilege is not held by the client."
-    return false;
-  }
-  uint32_t FLastError = 0;
+  static constexpr uint32_t kPrivilegeNotHeld = 1314;
 };
 
 }  // namespace

@@ -123,6 +123,12 @@ class Win32WindowSystem final : public TWindowSystem {
   }
 };
 
+// The thread's last error right after a call failed; a failure that left none is still one.
+uint32_t ErrorOrUnknown() {
+  const DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
 class Win32SystemApi final : public TSystemApi {
  public:
   uint32_t GetTickCount() override { return ::GetTickCount(); }
@@ -136,13 +142,12 @@ class Win32SystemApi final : public TSystemApi {
     ::GetLocalTime(reinterpret_cast<SYSTEMTIME*>(&st));
     return st;
   }
-  bool SetSystemTime(const TSystemTime& utc) override {
-    return ::SetSystemTime(reinterpret_cast<const SYSTEMTIME*>(&utc)) != 0;
+  uint32_t SetSystemTime(const TSystemTime& utc) override {
+    return ::SetSystemTime(reinterpret_cast<const SYSTEMTIME*>(&utc)) ? 0 : ErrorOrUnknown();
   }
-  bool SetLocalTime(const TSystemTime& local) override {
-    return ::SetLocalTime(reinterpret_cast<const SYSTEMTIME*>(&local)) != 0;
+  uint32_t SetLocalTime(const TSystemTime& local) override {
+    return ::SetLocalTime(reinterpret_cast<const SYSTEMTIME*>(&local)) ? 0 : ErrorOrUnknown();
   }
-  uint32_t GetLastError() override { return ::GetLastError(); }
   String SystemErrorText(uint32_t code) override {
     char buffer[512];
     DWORD len =

@@ -143,6 +143,9 @@ TEST_F(QueryTest, AnUnusableReplyIsNamedWithItsReason) {
     EXPECT_EQ(RunQuery("127.0.0.1"), soInvalidReply);
     EXPECT_NE(Sys.Console.find(String("Result   : unusable reply: ") + c.Reason), String::npos) << Sys.Console;
     EXPECT_EQ(Sys.Console.find("Would set"), String::npos);
+    // A refused reply has no offset or delay worth printing.
+    EXPECT_EQ(Sys.Console.find("Offset"), String::npos) << Sys.Console;
+    EXPECT_EQ(Sys.Console.find("Delay"), String::npos) << Sys.Console;
   }
 }
 

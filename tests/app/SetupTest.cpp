@@ -132,7 +132,7 @@ TEST_F(SetupTest, FirstStartWritesTheServerListShowsTheDialogAndWarns) {
   EXPECT_EQ(Balloons()[0], std::make_tuple(String("設定警告"), String("NTPサーバーが指定されていません。"), 2u));
   EXPECT_TRUE(Form->CheckTimer->Enabled());
   EXPECT_EQ(Form->CheckTimer->Interval(), 10000u);
-  EXPECT_FALSE(Form->FOneShot);
+  EXPECT_FALSE(Form->Cycle().OneShot());
 }
 
 TEST_F(SetupTest, UnwritableServerListIsReportedAndStartUpGoesOn) {
@@ -227,7 +227,7 @@ TEST_F(SetupTest, ShiftJisFolderAndProgramNamesKeepTheFilesBesideTheProgram) {
   EXPECT_EQ(Form->ServerList->Items(), DefaultServers);
   EXPECT_TRUE(fs::is_regular_file(folder / "NTP.lst"));
   EXPECT_EQ(Form->HelpFile, (folder / "ソフトX1.pdf").string());
-  EXPECT_TRUE(Form->FOneShot);
+  EXPECT_TRUE(Form->Cycle().OneShot());
   for (const auto& entry : fs::directory_iterator(folder)) {
     const String name = entry.path().filename().string();
     EXPECT_TRUE(name == "NTP.lst" || name == "ソフトX1.ini" || name == "ソフトX1.ini.lock") << name;
@@ -237,7 +237,7 @@ TEST_F(SetupTest, ShiftJisFolderAndProgramNamesKeepTheFilesBesideTheProgram) {
 TEST_F(SetupTest, OneShotFromTheCommandLine) {
   Sys.Line = "Kairotsu.exe -q /1x";
   Start();
-  EXPECT_TRUE(Form->FOneShot);
+  EXPECT_TRUE(Form->Cycle().OneShot());
 }
 
 TEST_F(SetupTest, ServerListFileWithLfLinesAndNoFinalLineEnd) {
@@ -281,7 +281,7 @@ TEST_F(SetupTest, MinuteGuardHoldsBackAndRetriesFiveMinutesLater) {
     Start();
     Platform.Advance(10000);
     EXPECT_TRUE(Requests().empty()) << minute;
-    EXPECT_TRUE(Form->FDeferred) << minute;
+    EXPECT_TRUE(Form->Cycle().Deferred()) << minute;
     EXPECT_EQ(Form->CheckTimer->Interval(), 300000u) << minute;
     EXPECT_EQ(std::get<1>(Balloons().back()), "同期は5分後に行なわれます。");
     Form.reset();
@@ -291,7 +291,7 @@ TEST_F(SetupTest, MinuteGuardHoldsBackAndRetriesFiveMinutesLater) {
     Start();
     Platform.Advance(10000);
     EXPECT_EQ(Requests().size(), 1u) << minute;
-    EXPECT_FALSE(Form->FDeferred) << minute;
+    EXPECT_FALSE(Form->Cycle().Deferred()) << minute;
     Form.reset();
     WinSock.Fake.Sockets.clear();
   }
@@ -329,7 +329,7 @@ TEST_F(SetupTest, ReplyBecomesJapanTimePlusTheOffset) {
   EXPECT_EQ(st.wYear * 10000 + st.wMonth * 100 + st.wDay, 20240101);
   EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 103030);
   EXPECT_EQ(st.wDayOfWeek, 0);
-  EXPECT_NE(Form->FLastSync, 0);
+  EXPECT_NE(Form->Cycle().LastSync(), 0);
   EXPECT_EQ(Form->Outcome(), soClockSet);
 }
 
@@ -341,7 +341,7 @@ TEST_F(SetupTest, AReplyHandledLaterSetsTheClockToTheTimeItIsThen) {
     SCOPED_TRACE(tickAtSend);
     Platform.LocalTimesSet.clear();
     Platform.Tick = tickAtSend;
-    Form->SynchronizeNow();
+    Form->Cycle().SynchronizeNow();
     const TSocket s = Form->SNTPC->RequestSocket();
     const TDateTime serverUtc = EncodeDate(2024, 1, 1);
     // 400 ms on the network, then the reply is read; it is handled 3 s later (a box was open,
@@ -364,7 +364,7 @@ TEST_F(SetupTest, AReplyHandledLaterSetsTheClockToTheTimeItIsThen) {
 TEST_F(SetupTest, OutOfRangeValuesAreBroughtIntoRange) {
   GivenSettings("UseNTPServer=ntp.test\r\nOffsetSec=75\r\nOffsetMin=99999\r\nUpdateTime=0\r\n");
   Start();
-  EXPECT_EQ(Form->UpdateIntervalMs(), 10u * 60000u);
+  EXPECT_EQ(Form->Cycle().PeriodMs(), 10u * 60000u);
   Platform.Advance(10000);
   EXPECT_EQ(Form->CheckTimer->Interval(), 10u * 60000u);
   Reply(EncodeDate(2024, 1, 1));
@@ -378,13 +378,13 @@ TEST_F(SetupTest, InvalidReplyIsNeverApplied) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Start();
   for (auto [first, stratum] : {std::pair<uint8_t, uint8_t>{0x1B, 2}, {0x1C, 0}, {0x1C, 16}, {0xDC, 2}}) {
-    Form->SynchronizeNow();
+    Form->Cycle().SynchronizeNow();
     Reply(EncodeDate(2024, 1, 1), first, stratum);
     EXPECT_TRUE(Platform.LocalTimesSet.empty());
     EXPECT_EQ(Form->Outcome(), soInvalidReply);
     EXPECT_EQ(std::get<0>(Balloons().back()), "設定警告");
   }
-  EXPECT_EQ(Form->FLastSync, 0);
+  EXPECT_EQ(Form->Cycle().LastSync(), 0);
 }
 
 TEST_F(SetupTest, AnUnusableReplyIsNamedInTheWarningAndTheOneShotLine) {
@@ -414,7 +414,7 @@ TEST_F(SetupTest, RefusedClockSettingIsNotASync) {
   Platform.RefuseClockSetting = true;
   Platform.Advance(10000);
   Reply(EncodeDate(2024, 1, 1));
-  EXPECT_EQ(Form->FLastSync, 0);
+  EXPECT_EQ(Form->Cycle().LastSync(), 0);
   EXPECT_EQ(Form->Outcome(), soSetRefused);
   auto [title, text, flags] = Balloons().back();
   EXPECT_EQ(title, "設定警告");
@@ -423,6 +423,43 @@ TEST_F(SetupTest, RefusedClockSettingIsNotASync) {
   // The status balloon still says that no synchronisation has happened.
   Form->TrayIconClick(nullptr);
   EXPECT_NE(std::get<1>(Balloons().back()).find("同期はまだ行なわれていません。"), String::npos);
+}
+
+TEST_F(SetupTest, ARefusedClockNamesTheSameReasonEverywhereOnEveryRun) {
+  GivenSettings("UseNTPServer=ntp.test\r\n");
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    Sys.Line = "Kairotsu.exe /1";
+    Sys.Console.clear();
+    Start();
+    Platform.RefuseClockSetting = true;
+    AnswerEveryRequest(EncodeDate(2024, 1, 1));
+    Platform.Advance(10000);
+    const String reason = Platform.SystemErrorText(1314);
+    const String log = ReadBytes(Dir / "Kairotsu.log");
+    EXPECT_EQ(log.substr(log.rfind(": not set, ") + 11), reason + "\r\n");
+    EXPECT_NE(Sys.Console.find("Kairotsu: 時刻を設定できませんでした: " + reason + "\r\n"), String::npos) << Sys.Console;
+    EXPECT_EQ(std::get<1>(Balloons().back()), "時刻を設定できませんでした: " + reason);
+    Form.reset();
+  }
+}
+
+TEST_F(SetupTest, AManualSynchronisationIsRecordedLikeATimedOne) {
+  WriteBytes(Dir / "NTP.lst", "ntp.test\r\n");
+  GivenSettings("UseNTPServer=ntp.test\r\nBootUpdateTime=0\r\nUpdateTime=10\r\n");
+  Start();
+  // 09:10:00: a double click whose request cannot be sent.
+  WinSock.Fake.SocketError = 10024;
+  Form->TrayIcon->OnDblClick(Form->TrayIcon);
+  WinSock.Fake.SocketError = 0;
+  // 09:12:00: a double click in the server list, never answered.
+  Platform.Advance(120000);
+  Form->ServerList->SetItemIndex(0);
+  Form->ServerListDblClick(nullptr);
+  Platform.Advance(480000);  // 09:20:00: the timed cycle, never answered
+  EXPECT_EQ(ReadBytes(Dir / "Kairotsu.log"),
+            "2024.01.01 09:10:00 ntp.test: no reply, invalid udp socket\r\n"
+            "2024.01.01 09:20:00 ntp.test: no reply, request sent 09:12:00\r\n");
 }
 
 TEST_F(SetupTest, StatusBalloonBeforeAndAfterASync) {
@@ -439,7 +476,9 @@ TEST_F(SetupTest, StatusBalloonBeforeAndAfterASync) {
   // The fake's local clock: 2024-01-01 09:10:10 (UTC+9).
   EXPECT_EQ(std::get<1>(Balloons().back()),
             "NTP Server : ntp.test\r\n同期は30分ごとです。\r\n前回は 2024/01/01 9:10:10 に同期を行ないました。");
-  Form->UseNTPServer->SetText("");
+  TSyncSettings none = Form->Cycle().Settings();
+  none.Server.clear();
+  Form->Cycle().SetSettings(none);
   Form->TrayIconClick(nullptr);
   EXPECT_EQ(std::get<1>(Balloons().back()).substr(0, 15), "NTP Server : \r\n");
 }
@@ -448,13 +487,13 @@ TEST_F(SetupTest, SocketErrorsShowOneBoxAtATime) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Start();
   Platform.DuringMessageBox = [&] {
-    Form->SNTPCError(Form->SNTPC, 5, 10054, "second");  // arrives while the first box is open
+    Form->SNTPC->OnError(Form->SNTPC, 5, 10054, "second");  // arrives while the first box is open
   };
-  Form->SNTPCError(Form->SNTPC, 5, 10054, "first");
+  Form->SNTPC->OnError(Form->SNTPC, 5, 10054, "first");
   ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
   EXPECT_EQ(Platform.MessageBoxes[0].Text, "first");
   EXPECT_EQ(Platform.MessageBoxes[0].Flags, mbOk | mbIconError);
-  Form->SNTPCError(Form->SNTPC, 5, 10054, "third");
+  Form->SNTPC->OnError(Form->SNTPC, 5, 10054, "third");
   EXPECT_EQ(Platform.MessageBoxes.size(), 2u);
 }
 
@@ -527,7 +566,7 @@ TEST_F(SetupTest, OneShotWithoutReplyEndsAfterTheWaitWithNonZeroStatus) {
 TEST_F(SetupTest, OneShotWithoutServerEndsEvenWithTheDialogShown) {
   Sys.Line = "Kairotsu.exe /1";
   Start();
-  EXPECT_TRUE(Form->Visible());
+  EXPECT_FALSE(Form->Visible());  // nobody is there to fill it in
   Platform.Advance(10000);
   EXPECT_EQ(Platform.QuitCode, soNoServer);
   EXPECT_NE(Sys.Console.find("Kairotsu: no NTP server is configured\r\n"), String::npos) << Sys.Console;
@@ -725,7 +764,7 @@ TEST_F(SetupTest, ListClickCopiesAndDoubleClickSendsAtOnceEvenInAGuardedMinute) 
   EXPECT_EQ(Form->UseNTPServer->Text(), "ntp.test");
   Form->ServerListDblClick(nullptr);
   EXPECT_EQ(Requests().size(), 1u);
-  EXPECT_FALSE(Form->FDeferred);
+  EXPECT_FALSE(Form->Cycle().Deferred());
 }
 
 TEST_F(SetupTest, MenuCommandsOpenHelpWebAndAbout) {
@@ -758,7 +797,7 @@ TEST_F(SetupTest, EveryAttemptLeavesOneLineInTheHistory) {
   Reply(EncodeDate(2024, 1, 1));
   Platform.Advance(600000);  // 09:20:10: unanswered
   Platform.Advance(600000);  // 09:30:10: the previous request is recorded as unanswered
-  Form->SNTPCError(Form->SNTPC, 5, 10054, "WinSock Error (10054): Connection reset by peer, on API 'Fd_Read'");
+  Form->SNTPC->OnError(Form->SNTPC, 5, 10054, "WinSock Error (10054): Connection reset by peer, on API 'Fd_Read'");
   Platform.RefuseClockSetting = true;
   Platform.Advance(600000);  // 09:40:10
   // (the fake clock stands a millisecond short of the minute here)

@@ -2,7 +2,8 @@
 // control on the fakes, synchronising every 10 minutes (about a thousand cycles) while a
 // fixed-seed schedule mixes in good, silent, invalid and failing answers, suspends and resumes,
 // and the settings dialog. After every step the schedule must still be armed exactly as the
-// rules say; at the end of every day nothing may have grown since the end of the first.
+// rules say; at the end of every day nothing may have grown since the end of the first. The
+// dialog's values count from its OK on, never while they are being typed.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -224,13 +225,13 @@ class WeekTest : public ::testing::Test {
   // minute, else a request (when `sends`) and the interval again. Returns whether it is held.
   bool ExpectCycle(bool sends) {
     const uint64_t at = Due;
-    const bool held = UiGuard && Guarded(MinuteAt(at));
+    const bool held = SavedGuard && Guarded(MinuteAt(at));
     ++Cycles;
     if (held)
       ++Expected.HeldBack;
     else if (sends)
       ++Expected.Requests;
-    Interval = held ? 300000u : static_cast<uint32_t>(UiInterval) * kMinuteMs;
+    Interval = held ? 300000u : static_cast<uint32_t>(SavedInterval) * kMinuteMs;
     Due = at + Interval;
     return held;
   }
@@ -290,7 +291,7 @@ class WeekTest : public ::testing::Test {
   // A double click on the icon synchronises at once, outside the schedule; in a guarded minute
   // it restarts the running timer with five minutes instead.
   void DoubleClick() {
-    const bool held = UiGuard && Guarded(LocalMinute());
+    const bool held = SavedGuard && Guarded(LocalMinute());
     Form->TrayIcon->OnDblClick(Form->TrayIcon);
     if (held) {
       ++Expected.HeldBack;
@@ -371,7 +372,7 @@ class WeekTest : public ::testing::Test {
         // (Not when the guard would hold it back: that restarts the timer.)
         const bool clickInBox = Pick(2);
         ExpectBox("(11001)", false, [this, clickInBox] {
-          if (clickInBox && !(UiGuard && Guarded(LocalMinute()))) Form->TrayIcon->OnDblClick(Form->TrayIcon);
+          if (clickInBox && !(SavedGuard && Guarded(LocalMinute()))) Form->TrayIcon->OnDblClick(Form->TrayIcon);
         });
       }
     }

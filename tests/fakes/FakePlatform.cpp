@@ -151,22 +151,16 @@ std::map<uint32_t, uint32_t> TFakePlatform::TimersOf(THandle wnd) const {
   return out;
 }
 
-bool TFakePlatform::SetSystemTime(const TSystemTime& utc) {
-  if (RefuseClockSetting) {
-    LastError = 1314;
-    return false;
-  }
+uint32_t TFakePlatform::SetSystemTime(const TSystemTime& utc) {
+  if (RefuseClockSetting) return 1314;
   SystemTimesSet.push_back(utc);
-  return true;
+  return 0;
 }
 
-bool TFakePlatform::SetLocalTime(const TSystemTime& local) {
-  if (RefuseClockSetting) {
-    LastError = 1314;
-    return false;
-  }
+uint32_t TFakePlatform::SetLocalTime(const TSystemTime& local) {
+  if (RefuseClockSetting) return 1314;
   LocalTimesSet.push_back(local);
-  return true;
+  return 0;
 }
 
 String TFakePlatform::SystemErrorText(uint32_t code) {

@@ -90,12 +90,10 @@ class TFakePlatform final : public TWindowSystem, public TSystemApi {
   uint32_t GetTickCount() override { return Tick; }
   TSystemTime GetSystemTime() override { return DateTimeToSystemTime(UtcNow); }
   TSystemTime GetLocalTime() override { return DateTimeToSystemTime(UtcNow + LocalOffsetHours / 24.0); }
-  bool SetSystemTime(const TSystemTime& utc) override;
-  bool SetLocalTime(const TSystemTime& local) override;
-  uint32_t GetLastError() override { return LastError; }
+  uint32_t SetSystemTime(const TSystemTime& utc) override;
+  uint32_t SetLocalTime(const TSystemTime& local) override;
   String SystemErrorText(uint32_t code) override;
   void SetPriorityClass(uint32_t priorityClass) override { PriorityClasses.push_back(priorityClass); }
-  uint32_t LastError = 0;
 
  private:
   class Window;

@@ -40,7 +40,7 @@ class SntpClient : public ::testing::Test {
     Client.SetServer("ntp.test");
     Client.OnSNTPTime = [this](TObject* sender, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
       EXPECT_EQ(sender, &Client);
-      Reports.push_back({t, offset, delay, stratum, sync, Client.ReplyValid()});
+      Reports.push_back({t, offset, delay, stratum, sync, Client.Reply().Usable()});
     };
     Client.OnError = [this](TObject*, uint32_t socket, int code, const String& text) {
       Errors.push_back({socket, code, text});
@@ -190,7 +190,7 @@ TEST_F(SntpClient, AReplyIsTimedWhenItIsReadNotWhenItIsHandled) {
   ASSERT_EQ(Reports.size(), 1u);
   EXPECT_NEAR(Reports[0].Delay, 250.0, 0.01);
   EXPECT_NEAR(Reports[0].Offset, -125.0, 0.01);
-  EXPECT_EQ(Client.ReplyReadTick(), readTick);
+  EXPECT_EQ(Client.Reply().ReadTick, readTick);
 }
 
 TEST_F(SntpClient, SyncThresholdIsStrictlyExceededBeforeTheClockIsSet) {
@@ -412,7 +412,7 @@ TEST_F(SntpClient, ARequestMadeFromTheReplyEventStaysOpenAndIsAnswered) {
     const TSocket answered = Send();
     TSocket next = InvalidSocket;
     Client.OnSNTPTime = [&](TObject*, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
-      Reports.push_back({t, offset, delay, stratum, sync, Client.ReplyValid()});
+      Reports.push_back({t, offset, delay, stratum, sync, Client.Reply().Usable()});
       if (Reports.size() > 1) return;
       // The platform hands out the number of a closed socket again.
       if (reused) Fake().NextSocket = answered;

@@ -48,7 +48,7 @@ struct Probe {
   explicit Probe(const String& server) {
     Client.SetServer(server);
     Client.OnSNTPTime = [this](TObject*, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
-      Reports.push_back({t, offset, delay, stratum, sync, Client.ReplyValid()});
+      Reports.push_back({t, offset, delay, stratum, sync, Client.Reply().Usable()});
     };
     Client.OnError = [this](TObject*, uint32_t, int, const String& text) { Errors.push_back(text); };
   }
@@ -133,7 +133,7 @@ TEST_F(SntpClientWine, RepliesWithAKeyIdAndDigestAreRead) {
 TEST_F(SntpClientWine, ARequestMadeFromTheReplyEventIsAnsweredToo) {
   Probe p(ServerFor("normal"));
   p.Client.OnSNTPTime = [&](TObject*, TDateTime t, double offset, double delay, uint8_t stratum, bool sync) {
-    p.Reports.push_back({t, offset, delay, stratum, sync, p.Client.ReplyValid()});
+    p.Reports.push_back({t, offset, delay, stratum, sync, p.Client.Reply().Usable()});
     if (p.Reports.size() == 1) p.Client.SendRequest();
   };
   p.Client.SendRequest();
@@ -187,7 +187,7 @@ TEST_F(SntpClientWine, UnfitRepliesAreReportedAsInvalid) {
     EXPECT_EQ(r.Delay, 0.0);
     EXPECT_FALSE(r.Synchronized);
     EXPECT_EQ(r.Stratum, cases[i].Stratum);
-    EXPECT_EQ(p.Client.ReplyReason(), cases[i].Reason);
+    EXPECT_EQ(p.Client.Reply().Reason(), cases[i].Reason);
     // The transmit time is passed on as it came: none, or the server's own time.
     if (String(cases[i].Mode) == "zero-transmit")
       EXPECT_EQ(r.TimeStamp, 2.0);
