@@ -161,7 +161,9 @@ given='[%s]\r\nBootUpdateTime=1\r\nUseNTPServer=127.0.0.61\r\n'
 printf "$given" "$user" >"$dir/KairotsuX1.ini"
 expected=$(printf "${given}SetupTop=0\r\nSetupLeft=0\r\nServerList=-1\r\nOffsetSec=0\r\nOffsetMin=0\r\nUpdateTime=30\r\nCheckTiming=0\r\n" "$user" | od -An -c)
 n=0
-for zone in Asia/Tokyo UTC; do
+# Refused twice: the reason must be the system's both times (the history's file calls in
+# between must not change it), the same on the console as in the history.
+for zone in Asia/Tokyo UTC UTC; do
   echo " -- TZ=$zone"
   before=$(requests_to 127.0.0.61)
   start=$(now_ms)
@@ -185,16 +187,20 @@ for zone in Asia/Tokyo UTC; do
     expect "status 0: the reply was applied (got $status)" test "$status" -eq 0
   else
     expect "status 4: the system refused to move the clock by 9 hours (got $status)" test "$status" -eq 4
-    expect "and it said why on the console" grep -q '^Kairotsu: ' "$dir/out.txt"
+    said=$(LC_ALL=C sed -n 's/\r$//; s/^Kairotsu: [^:]*: //p' "$dir/out.txt" | tail -n 1)
+    logged=$(LC_ALL=C sed -n 's/\r$//; s/^.* 127\.0\.0\.61: not set, //p' "$dir/Kairotsu.log" 2>/dev/null | tail -n 1)
+    expect "it said why on the console, as the history says: '$said'" test -n "$said" -a "$said" = "$logged"
+    first_reason=${first_reason:-$said}
+    expect "and it is the first refusal's reason again" test "$said" = "$first_reason"
   fi
   expect "KairotsuX1.ini keeps the two given keys first and adds the others in their order" \
     test "$(od -An -c "$dir/KairotsuX1.ini" 2>/dev/null)" = "$expected"
 done
 sed 's/\r$//; s/^/       | /' "$dir/KairotsuX1.ini" 2>/dev/null
 show "$dir/Kairotsu.log"
-expect "Kairotsu.log holds one line per run: the clock set, then the setting refused" \
+expect "Kairotsu.log holds one line per run: the clock set, then the setting refused twice" \
   test "$(LC_ALL=C sed 's/\r$//' "$dir/Kairotsu.log" 2>/dev/null | LC_ALL=C sed -E 's/^[0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9:]{8} //; s/(offset|delay) [-+]?[0-9]+/\1 N/g; s/not set, .*/not set, REASON/')" \
-  = "$(printf '127.0.0.61: set, offset N ms, delay N ms\n127.0.0.61: not set, REASON')"
+  = "$(printf '127.0.0.61: set, offset N ms, delay N ms\n127.0.0.61: not set, REASON\n127.0.0.61: not set, REASON')"
 
 echo "== 3. Query (/q): offset, invalid reply, no reply"
 dir=$(fresh Kairotsu.exe)
