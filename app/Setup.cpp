@@ -102,18 +102,18 @@ void TSetup::CreateControls() {
   for (const TSetupControl& d : SetupControls())
     if (d.FocusControl) Made<TLabel>(*this, d.Name)->SetFocusControl(Made<TWinControl>(*this, d.FocusControl));
 
-  Label1 = Made<TLabel>(*this, "Label1");
-  Label2 = Made<TLabel>(*this, "Label2");
-  Label3 = Made<TLabel>(*this, "Label3");
-  Label4 = Made<TLabel>(*this, "Label4");
-  Label5 = Made<TLabel>(*this, "Label5");
-  Label6 = Made<TLabel>(*this, "Label6");
-  Label7 = Made<TLabel>(*this, "Label7");
+  ServerListLabel = Made<TLabel>(*this, "ServerListLabel");
+  OffsetLabel = Made<TLabel>(*this, "OffsetLabel");
+  SecondsLabel = Made<TLabel>(*this, "SecondsLabel");
+  MinutesLabel = Made<TLabel>(*this, "MinutesLabel");
+  IntervalLabel = Made<TLabel>(*this, "IntervalLabel");
+  IntervalMinutesLabel = Made<TLabel>(*this, "IntervalMinutesLabel");
+  ServerLabel = Made<TLabel>(*this, "ServerLabel");
   ServerList = Made<TListBox>(*this, "ServerList");
   OffsetSec = Made<TSpEdit>(*this, "OffsetSec");
   OffsetMin = Made<TSpEdit>(*this, "OffsetMin");
-  Button1 = Made<TButton>(*this, "Button1");
-  Button2 = Made<TButton>(*this, "Button2");
+  OkButton = Made<TButton>(*this, "OkButton");
+  CancelButton = Made<TButton>(*this, "CancelButton");
   UpdateTime = Made<TSpEdit>(*this, "UpdateTime");
   BootUpdateTime = Made<TCheckBox>(*this, "BootUpdateTime");
   UseNTPServer = Made<TEdit>(*this, "UseNTPServer");
@@ -122,8 +122,8 @@ void TSetup::CreateControls() {
   ServerList->SetItems(DefaultServers);
   ServerList->OnClick = [this](TObject* s) { ServerListClick(s); };
   ServerList->OnDblClick = [this](TObject* s) { ServerListDblClick(s); };
-  Button1->OnClick = [this](TObject* s) { Button1Click(s); };
-  Button2->OnClick = [this](TObject* s) { Button2Click(s); };
+  OkButton->OnClick = [this](TObject* s) { OkButtonClick(s); };
+  CancelButton->OnClick = [this](TObject* s) { CancelButtonClick(s); };
 }
 
 void TSetup::CreateComponents() {
@@ -150,14 +150,14 @@ void TSetup::CreateComponents() {
   AutoIni->SetEnableTag(0);
   AutoIni->SetMakeIniWinDir(false);
 
-  ImageList1 = Make<TImageList>();
-  ImageList1->SetName("ImageList1");
+  MenuImages = Make<TImageList>();
+  MenuImages->SetName("MenuImages");
   for (int id : {IDI_MENU_EXIT, IDI_MENU_ABOUT, IDI_MENU_WEB, IDI_MENU_HELP, IDI_MENU_SETTINGS})
-    ImageList1->Add(LoadIconResource(id));
+    MenuImages->Add(LoadIconResource(id));
 
-  ActionList1 = Make<TActionList>();
-  ActionList1->SetName("ActionList1");
-  ActionList1->SetImages(ImageList1);
+  Actions = Make<TActionList>();
+  Actions->SetName("Actions");
+  Actions->SetImages(MenuImages);
   auto action = [this](const char* name, const char* caption, int image, void (TSetup::*handler)(TObject*)) {
     TAction* a = Make<TAction>();
     a->SetName(name);
@@ -168,15 +168,15 @@ void TSetup::CreateComponents() {
   };
   ExitApp = action("ExitApp", "Kairotsu終了(&X)", 0, &TSetup::ExitAppExecute);
   VerInfo = action("VerInfo", "バージョン情報(&A)", 1, &TSetup::VerInfoExecute);
-  HelpOnHelp1 = action("HelpOnHelp1", "ヘルプ目次(&H)", 3, &TSetup::H1Click);
-  HelpOnHelp1->Category = "ヘルプ";
+  HelpContents = action("HelpContents", "ヘルプ目次(&H)", 3, &TSetup::HelpContentsExecute);
+  HelpContents->Category = "ヘルプ";
   OpenWeb = action("OpenWeb", "Miravel(&W)", 2, &TSetup::OpenWebExecute);
   AppSetup = action("AppSetup", "環境オプション(&O)...", 4, &TSetup::AppSetupExecute);
   AppConnectNTP = action("AppConnectNTP", "AppConnectNTP", -1, &TSetup::AppConnectNTPExecute);
 
   RMenu = Make<TPopupMenu>();
   RMenu->SetName("RMenu");
-  RMenu->SetImages(ImageList1);
+  RMenu->SetImages(MenuImages);
   auto item = [this](const char* name, TAction* a) {
     TMenuItem* i = Make<TMenuItem>();
     i->SetName(name);
@@ -187,13 +187,13 @@ void TSetup::CreateComponents() {
     RMenu->Items().Add(i);
     return i;
   };
-  O1 = item("O1", AppSetup);
-  N2 = item("N2", nullptr);
-  H1 = item("H1", HelpOnHelp1);
-  W1 = item("W1", OpenWeb);
-  About1 = item("About1", VerInfo);
-  N1 = item("N1", nullptr);
-  KairotsuX1 = item("KairotsuX1", ExitApp);
+  SettingsItem = item("SettingsItem", AppSetup);
+  SettingsSeparator = item("SettingsSeparator", nullptr);
+  HelpItem = item("HelpItem", HelpContents);
+  WebItem = item("WebItem", OpenWeb);
+  AboutItem = item("AboutItem", VerInfo);
+  ExitSeparator = item("ExitSeparator", nullptr);
+  ExitItem = item("ExitItem", ExitApp);
 
   if (Application) Application->SetMainFormWindow(this);
   TrayIcon = Make<TTrayIcon>();
@@ -356,7 +356,7 @@ void TSetup::ServerListDblClick(TObject*) {
   FCycle->AskServer(ServerList->Items()[static_cast<size_t>(i)]);
 }
 
-void TSetup::Button1Click(TObject*) {
+void TSetup::OkButtonClick(TObject*) {
   AutoIni->SaveSettings();
   const String server = UseNTPServer->Text();
   if (ServerList->IndexOfItem(server) < 0) {
@@ -367,7 +367,7 @@ void TSetup::Button1Click(TObject*) {
   Hide();
 }
 
-void TSetup::Button2Click(TObject*) {
+void TSetup::CancelButtonClick(TObject*) {
   AutoIni->LoadSettings();
   Hide();
 }
@@ -385,7 +385,7 @@ void TSetup::TrayIconClick(TObject*) {
 
 void TSetup::AppSetupExecute(TObject*) { Show(); }
 
-void TSetup::H1Click(TObject*) { AppSystem().ShellOpen(Handle(), HelpFile); }
+void TSetup::HelpContentsExecute(TObject*) { AppSystem().ShellOpen(Handle(), HelpFile); }
 
 void TSetup::OpenWebExecute(TObject*) { AppSystem().ShellOpen(Handle(), kWebAddress); }
 

@@ -28,20 +28,20 @@ class TSetup : public TForm {
   TIpSNTPClient* SNTPC;
   TAutoIni* AutoIni;
   TTimer* CheckTimer;  // the cycle's
-  TImageList* ImageList1;
-  TActionList* ActionList1;
-  TAction *ExitApp, *VerInfo, *HelpOnHelp1, *OpenWeb, *AppSetup, *AppConnectNTP;
+  TImageList* MenuImages;
+  TActionList* Actions;
+  TAction *ExitApp, *VerInfo, *HelpContents, *OpenWeb, *AppSetup, *AppConnectNTP;
   TPopupMenu* RMenu;
-  TMenuItem *O1, *N2, *H1, *W1, *About1, *N1, *KairotsuX1;
+  TMenuItem *SettingsItem, *SettingsSeparator, *HelpItem, *WebItem, *AboutItem, *ExitSeparator, *ExitItem;
   TTrayIcon* TrayIcon;
 
   // --- dialog controls, in the order of the form resource ---
-  TLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7;
+  TLabel *ServerListLabel, *OffsetLabel, *SecondsLabel, *MinutesLabel, *IntervalLabel, *IntervalMinutesLabel, *ServerLabel;
   TListBox* ServerList;
   TSpEdit* OffsetSec;
   TSpEdit* OffsetMin;
-  TButton* Button1;
-  TButton* Button2;
+  TButton* OkButton;
+  TButton* CancelButton;
   TSpEdit* UpdateTime;
   TCheckBox* BootUpdateTime;
   TEdit* UseNTPServer;
@@ -59,13 +59,13 @@ class TSetup : public TForm {
   // --- dialog ---
   void ServerListClick(TObject* Sender);
   void ServerListDblClick(TObject* Sender);
-  void Button1Click(TObject* Sender);
-  void Button2Click(TObject* Sender);
+  void OkButtonClick(TObject* Sender);
+  void CancelButtonClick(TObject* Sender);
 
   // --- tray menu ---
   void TrayIconClick(TObject* Sender);
   void AppSetupExecute(TObject* Sender);
-  void H1Click(TObject* Sender);
+  void HelpContentsExecute(TObject* Sender);
   void OpenWebExecute(TObject* Sender);
   void VerInfoExecute(TObject* Sender);
   void ExitAppExecute(TObject* Sender);

@@ -189,7 +189,7 @@ TEST_F(SetupTest, UnicodeSettingsFileIsReadAndKeepsItsEncoding) {
     EXPECT_EQ(Form->OffsetSec->Text(), "7");
     EXPECT_TRUE(Form->CheckTiming->Checked());
     EXPECT_FALSE(Form->Visible());
-    Form->Button1Click(nullptr);
+    Form->OkButtonClick(nullptr);
     EXPECT_EQ(ReadBytes(Dir / "Kairotsu.ini"),
               FileBytes(bom,
                         u"[hanako]\r\nOffsetSec=1\r\n[taro]\r\nUseNTPServer=ntp.test\r\nOffsetSec=7\r\n"
@@ -209,7 +209,7 @@ TEST_F(SetupTest, UnicodeServerListIsReadAndKeepsItsEncoding) {
     Start();
     EXPECT_EQ(Form->ServerList->Items(), (std::vector<String>{"a.test", "サーバ.test", "?.test", "", "last.test"}));
     Form->UseNTPServer->SetText("新.test");
-    Form->Button1Click(nullptr);
+    Form->OkButtonClick(nullptr);
     const String saved = FileBytes(bom, u"新.test\r\na.test\r\nサーバ.test\r\né.test\r\n\r\nlast.test\r\n");
     EXPECT_EQ(ReadBytes(Dir / "NTP.lst"), saved);
   }
@@ -668,7 +668,7 @@ TEST_F(SetupTest, WhatTheDialogSavesIsWhatTheLoaderReadsInTheSameRanges) {
   Form->UpdateTime->SetText("77");
   Form->BootUpdateTime->SetChecked(false);
   Form->CheckTiming->SetChecked(true);
-  Form->Button1Click(nullptr);
+  Form->OkButtonClick(nullptr);
   const TSyncSettings s = LoadSyncSettings((Dir / "Kairotsu.ini").string(), "taro");
   EXPECT_EQ(s.Server, "saved.test");
   EXPECT_EQ(s.OffsetSec, 17);
@@ -726,7 +726,7 @@ TEST_F(SetupTest, DialogSavedOffScreenOpensWhereItCanBeSeen) {
     EXPECT_EQ(Form->Left(), c.ExpectLeft);
     EXPECT_EQ(Form->Top(), c.ExpectTop);
     // Opened again from the menu after Cancel has loaded the saved place again.
-    Form->Button2Click(nullptr);
+    Form->CancelButtonClick(nullptr);
     Form->AppSetupExecute(nullptr);
     EXPECT_EQ(Form->Left(), c.ExpectLeft);
     EXPECT_EQ(Form->Top(), c.ExpectTop);
@@ -739,17 +739,17 @@ TEST_F(SetupTest, OkAddsANewServerFirstAndCancelRestores) {
   GivenSettings("UseNTPServer=a.test\r\nOffsetSec=5\r\n");
   Start();
   Form->UseNTPServer->SetText("A.TEST");
-  Form->Button1Click(nullptr);
+  Form->OkButtonClick(nullptr);
   EXPECT_EQ(ReadBytes(Dir / "NTP.lst"), "a.test\r\nb.test\r\n");
   Form->UseNTPServer->SetText("new.test");
   Form->UpdateTime->SetText("45");
   Form->Show();
-  Form->Button1Click(nullptr);
+  Form->OkButtonClick(nullptr);
   EXPECT_FALSE(Form->Visible());
   EXPECT_EQ(ReadBytes(Dir / "NTP.lst"), "new.test\r\na.test\r\nb.test\r\n");
   EXPECT_EQ(Form->CheckTimer->Interval(), 45u * 60000u);
   Form->OffsetSec->SetText("44");
-  Form->Button2Click(nullptr);
+  Form->CancelButtonClick(nullptr);
   EXPECT_EQ(Form->OffsetSec->Text(), "5");
   EXPECT_EQ(Form->ServerList->Items().front(), "new.test");
 }
@@ -773,18 +773,18 @@ TEST_F(SetupTest, MenuCommandsOpenHelpWebAndAbout) {
   EXPECT_EQ(Form->RMenu->Items().Items(0)->Caption(), "環境オプション(&O)...");
   EXPECT_TRUE(Form->RMenu->Items().Items(1)->IsLine());
   EXPECT_EQ(Form->RMenu->Items().Items(6)->Caption(), "Kairotsu終了(&X)");
-  EXPECT_EQ(Form->ImageList1->Count(), 5);
-  Form->H1->Click();
-  Form->W1->Click();
+  EXPECT_EQ(Form->MenuImages->Count(), 5);
+  Form->HelpItem->Click();
+  Form->WebItem->Click();
   ASSERT_EQ(Sys.Opened.size(), 2u);
   EXPECT_EQ(Sys.Opened[0].second, (Dir / "Kairotsu.pdf").string());
   EXPECT_EQ(Sys.Opened[1].second, kWebAddress);
   Sys.Strings["\\StringFileInfo\\041104B0\\FileVersion"] = "1.0.0.0";
-  Form->About1->Click();
+  Form->AboutItem->Click();
   ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
   EXPECT_EQ(Platform.MessageBoxes[0].Text, String(kAuthorNotice) + "\r\n\r\nFileVersion : 1.0.0.0");
   EXPECT_EQ(Platform.MessageBoxes[0].Flags, mbOk | mbIconInformation);
-  Form->O1->Click();
+  Form->SettingsItem->Click();
   EXPECT_TRUE(Form->Visible());
 }
 

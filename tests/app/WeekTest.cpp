@@ -340,12 +340,12 @@ class WeekTest : public ::testing::Test {
     DialogOpen = false;
     // Putting a setting back is mostly confirmed.
     if (Pick(4) < (Changed() ? 3u : 2u)) {
-      Form->Button1Click(nullptr);
+      Form->OkButtonClick(nullptr);
       SavedInterval = UiInterval;
       SavedGuard = UiGuard;
       TimerInterval(static_cast<uint32_t>(UiInterval) * kMinuteMs);
     } else {
-      Form->Button2Click(nullptr);
+      Form->CancelButtonClick(nullptr);
       UiInterval = SavedInterval;
       UiGuard = SavedGuard;
     }

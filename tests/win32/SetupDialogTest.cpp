@@ -81,7 +81,7 @@ TEST_F(SetupDialogWine, ControlsSitAtTheirPixelPlaces) {
   EXPECT_EQ(list.left, 8);
   EXPECT_EQ(list.top, 72);
   EXPECT_EQ(list.right - list.left, 145);
-  RECT ok = Place(Wnd(Form->Button1));
+  RECT ok = Place(Wnd(Form->OkButton));
   EXPECT_EQ(ok.left, 96);
   EXPECT_EQ(ok.top, 216);
   EXPECT_EQ(ok.right - ok.left, 64);
@@ -113,7 +113,7 @@ TEST_F(SetupDialogWine, OkSavesTheTypedValuesAddsTheServerAndHides) {
   Form->Show();
   SetWindowTextA(Wnd(Form->UseNTPServer), "127.0.0.9");
   SetWindowTextA(Wnd(Form->OffsetSec), "15");
-  SendMessageA(Wnd(Form->Button1), BM_CLICK, 0, 0);
+  SendMessageA(Wnd(Form->OkButton), BM_CLICK, 0, 0);
   WindowSystem().ProcessMessages();
   EXPECT_FALSE(IsWindowVisible(Wnd(Form.get())));
   const String ini = ReadText(Dir + "Kairotsu.ini");
