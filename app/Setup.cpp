@@ -1,6 +1,5 @@
 #include "app/Setup.h"
 
-#include <cmath>
 #include <exception>
 
 #include "app/AppSystem.h"
@@ -9,7 +8,6 @@
 #include "app/SetupDialog.h"
 #include "app/SyncRules.h"
 #include "app/resource.h"
-#include "log/IpLog.h"
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
 #include "toolkit/Strings.h"
