@@ -1,7 +1,11 @@
 # Checks that each layer's library sees the headers of its own layer and of the layers below it,
 # and no others: for every library and every layer, a file that includes one header of that layer
-# is preprocessed with the library's include directories, as its own sources are. Run by CTest:
-#   cmake -DCXX=compiler -DWORK=folder -DINCLUDES_<library>=dir|dir... -P check-includes.cmake
+# is preprocessed with the library's include directories, as its own sources are. And that no
+# library's code uses a function or object which only a library above it defines (a declaration
+# written by hand instead of an include links in the program, where the upper library is on the
+# link line anyway). Run by CTest:
+#   cmake -DCXX=compiler -DNM=nm -DWORK=folder -DINCLUDES_<library>=dir|dir...
+#         -DARCHIVE_<library>=lib<library>.a ... -P check-layers.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -58,8 +62,36 @@ foreach(lib IN LISTS libraries)
   endforeach()
 endforeach()
 
+# Which library defines each external symbol (functions, objects; not the weak definitions of
+# inline and template code, which every library that uses them carries).
+foreach(lib IN LISTS libraries)
+  execute_process(COMMAND ${NM} -g --defined-only ${ARCHIVE_${lib}} OUTPUT_VARIABLE out RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${NM} cannot read ${ARCHIVE_${lib}}")
+  endif()
+  string(REGEX MATCHALL "[0-9a-f]+ [TDBR] [^\n]+" definitions "${out}")
+  foreach(definition IN LISTS definitions)
+    string(REGEX REPLACE "^[0-9a-f]+ . " "" symbol "${definition}")
+    set("defined_${symbol}" ${lib})
+  endforeach()
+endforeach()
+foreach(lib IN LISTS libraries)
+  execute_process(COMMAND ${NM} -u ${ARCHIVE_${lib}} OUTPUT_VARIABLE out)
+  string(REGEX MATCHALL " U [^\n]+" uses "${out}")
+  list(REMOVE_DUPLICATES uses)
+  foreach(use IN LISTS uses)
+    string(SUBSTRING "${use}" 3 -1 symbol)
+    if(DEFINED "defined_${symbol}")
+      string(REGEX REPLACE "^k_" "" layer ${defined_${symbol}})
+      if(NOT layer IN_LIST sees_${lib})
+        string(APPEND failures "${lib} uses ${symbol} of ${defined_${symbol}}, a layer above it\n")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
 if(failures)
   message(FATAL_ERROR "${failures}")
 endif()
 list(LENGTH libraries n)
-message(STATUS "${n} libraries each see their own layer and those below, nothing above")
+message(STATUS "${n} libraries each see and use their own layer and those below, nothing above")
