@@ -40,7 +40,6 @@
 #include "toolkit/Classes.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Forms.h"
-#include "toolkit/FormsWin32.h"
 #include "toolkit/Graphics.h"
 #include "toolkit/ImgList.h"
 #include "toolkit/Menus.h"

@@ -1,9 +1,7 @@
 // Forms on Win32: a modeless dialog created from the executable's DIALOG resource, whose
 // controls are bound to the model by control id and read and written with window messages.
-#include "toolkit/FormsWin32.h"
 #include "toolkit/Application.h"
 #include "toolkit/Forms.h"
-#include "toolkit/FormsWin32.h"
 #include "toolkit/MessageWin32.h"
 #include "toolkit/Strings.h"
 
@@ -27,6 +25,7 @@ std::vector<HWND>& OpenDialogs() {
 }
 
 TForm* FormOf(HWND dialog);
+bool FormDialogMessage(MSG* msg);
 
 // A multi-line edit (the spin edits are multi-line so that their alignment takes effect) keeps
 // Enter and Escape from the dialog manager, and would turn Escape into a close of the dialog.
@@ -163,6 +162,7 @@ class Win32FormPeer final : public TFormPeer {
       throw EOutOfResources(Format("Cannot create the dialog %d of form %s (error %d)",
                                    {resourceId, form.Name(), static_cast<unsigned>(GetLastError())}));
     OpenDialogs().push_back(FWnd);
+    SetDialogMessageHandler(&FormDialogMessage);
   }
   ~Win32FormPeer() override {
     auto& open = OpenDialogs();
@@ -362,10 +362,14 @@ std::unique_ptr<TFormPeer> CreateFormPeer(TForm& form, int resourceId) {
   return peer;
 }
 
-bool IsFormDialogMessage(tagMSG* msg) {
+namespace {
+
+bool FormDialogMessage(MSG* msg) {
   for (HWND dialog : OpenDialogs())
     if (IsWindowVisible(dialog) &&
         (KeptDialogKey(dialog, *msg) || Win32FormPeer::LabelAccelerator(dialog, *msg) || IsDialogMessageA(dialog, msg)))
       return true;
   return false;
 }
+
+}  // namespace

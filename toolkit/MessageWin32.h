@@ -1,12 +1,23 @@
 // The one adapter between a window procedure of ours and the program: the system's message as
 // a TMessage record, handed to the program's handler, with no exception let through the
-// system's frames (they go to the application's handler, as the runtime's window procedures do).
+// system's frames (they go to the application's handler, as the runtime's window procedures do);
+// and the dialog keyboard handling that the message loops ask first.
 #pragma once
 
 #include <cstdint>
 #include <exception>
 
 #include "toolkit/Application.h"
+
+struct tagMSG;
+
+// The keyboard handling of modeless dialogs (Tab, Enter, Escape), which the message loops give
+// every message first: true when it consumed the message, which must then not be dispatched
+// again. The forms install theirs when they open a dialog; the runtime has none of its own, so
+// that a program without forms links no form code.
+using TDialogMessageHandler = bool (*)(tagMSG* msg);
+void SetDialogMessageHandler(TDialogMessageHandler handler);
+bool IsFormDialogMessage(tagMSG* msg);
 
 enum class TDelivery {
   Unhandled,  // the handler left the message to the window's default handling

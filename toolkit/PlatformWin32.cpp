@@ -1,6 +1,5 @@
 // The real platform for the Win32 build: hidden windows, timers, the message loop, the clock.
 #include "toolkit/Application.h"
-#include "toolkit/FormsWin32.h"
 #include "toolkit/MessageWin32.h"
 #include "toolkit/Platform.h"
 
