@@ -1,6 +1,6 @@
 // The server list file "NTP.lst" beside the executable: one server per line, "\r\n" after
-// each, ANSI bytes; read with CR, LF or CR LF line ends. A list saved in UTF-8 or UTF-16LE
-// with a byte order mark is read too, and rewritten in its own encoding.
+// each, ANSI bytes; read with CR, LF or CR LF line ends. A list saved in UTF-8, UTF-16LE or
+// UTF-16BE with a byte order mark is read too, and rewritten in its own encoding.
 #pragma once
 
 #include <vector>

@@ -19,7 +19,8 @@ class TSyncHistory {
 
   const String& Path() const { return FPath; }
   // Appends one line; raises ELogFileError when the file cannot be written (the line is then
-  // not recorded, and the file is as it was).
+  // not recorded, and the file is as it was). A file that cannot be trimmed now (another
+  // program holds it) still gets the line, and is trimmed by a later one.
   void Record(const String& text);
 
   // The texts of the lines, after the date-time.
@@ -28,7 +29,8 @@ class TSyncHistory {
 
  private:
   // Makes room for `incoming` more bytes: when the file would pass the limit, only its newest
-  // lines that fill three quarters of it are kept, so that trimming is rare.
+  // lines that fill three quarters of it are kept, so that trimming is rare. When the file
+  // cannot be replaced it is left as it was.
   void MakeRoom(size_t incoming);
 
   String FPath;

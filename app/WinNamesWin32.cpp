@@ -102,7 +102,6 @@ static_assert(mbIconWarning == MB_ICONWARNING);
 static_assert(mbIconInformation == MB_ICONINFORMATION);
 static_assert(pcIdle == IDLE_PRIORITY_CLASS);
 static_assert(pcNormal == NORMAL_PRIORITY_CLASS);
-static_assert(esCenter == ES_CENTER);
 static_assert(esRight == ES_RIGHT);
 static_assert(esMultiline == ES_MULTILINE);
 static_assert(nimAdd == NIM_ADD);

@@ -1,5 +1,6 @@
 #include "log/IpLog.h"
 #include "log/LogFile.h"
+#include "toolkit/Strings.h"
 
 String TIpEventLog::DateTimeFormat() const {
   std::lock_guard guard(FLock);
@@ -24,6 +25,8 @@ namespace {
 // value in decimal, zero-padded to width digits.
 String Digits(unsigned value, int width) { return Format("%." + std::to_string(width) + "u", {value}); }
 
+char AsciiLower(char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); }
+
 }  // namespace
 
 String FormatLogTime(const String& pattern, const TSystemTime& time) {
@@ -39,9 +42,17 @@ String FormatLogTime(const String& pattern, const TSystemTime& time) {
       i = end + 1;
       continue;
     }
-    char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    // A double-byte character is copied whole: its second byte may be a letter.
+    if (IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < p.size()) {
+      out.append(p, i, 2);
+      i += 2;
+      continue;
+    }
+    // A field is a run of one letter in either case; any other character stands alone.
+    const char lower = AsciiLower(c);
     size_t run = 1;
-    while (i + run < p.size() && (p[i + run] == c || p[i + run] == lower || p[i + run] == lower - 32)) ++run;
+    if (lower >= 'a' && lower <= 'z')
+      while (i + run < p.size() && AsciiLower(p[i + run]) == lower) ++run;
     switch (lower) {
       case 'y': out += run >= 3 ? Digits(time.wYear, 4) : Digits(time.wYear % 100, 2); break;
       case 'm': out += Digits(time.wMonth, run >= 2 ? 2 : 1); break;
@@ -50,7 +61,7 @@ String FormatLogTime(const String& pattern, const TSystemTime& time) {
       case 'n': out += Digits(time.wMinute, run >= 2 ? 2 : 1); break;
       case 's': out += Digits(time.wSecond, run >= 2 ? 2 : 1); break;
       case 'z': out += Digits(time.wMilliseconds, run >= 3 ? 3 : 1); break;
-      default: out.append(run, c); break;
+      default: out.append(p, i, run); break;
     }
     i += run;
   }

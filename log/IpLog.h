@@ -179,5 +179,6 @@ class TIpEventLog : public TIpBaseLog {
 
 // Local time by a pattern: yyyy/yy year, mm/m month, dd/d day, hh/h hour (00-23), nn/n
 // minutes, ss/s seconds, zzz milliseconds (letters in either case); text in quotes and every
-// other character are copied. An empty pattern is taken as "yyyy.mm.dd hh:nn:ss".
+// other character (a Shift-JIS character whole) are copied one for one. An empty pattern is
+// taken as "yyyy.mm.dd hh:nn:ss".
 String FormatLogTime(const String& pattern, const TSystemTime& time);

@@ -1,5 +1,8 @@
 #include "settings/AutoIni.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "settings/FileOps.h"
 #include "toolkit/Application.h"
 #include "toolkit/Forms.h"
@@ -16,6 +19,50 @@ TWinControl& AsWinControl(TComponent* c) {
   if (!w) throw EInvalidCast("Invalid class typecast");
   return *w;
 }
+
+template <class T>
+bool Is(const TControl& c) {
+  return dynamic_cast<const T*>(&c) != nullptr;
+}
+
+int32_t CheckedOf(TControl& c) { return static_cast<TCheckableButton&>(c).Checked() ? 1 : 0; }
+void SetCheckedOf(TControl& c, int32_t v) { static_cast<TCheckableButton&>(c).SetChecked(v != 0); }
+int32_t ItemIndexOf(TControl& c) { return static_cast<TItemsControl&>(c).ItemIndex(); }
+void SetItemIndexOf(TControl& c, int32_t v) { static_cast<TItemsControl&>(c).SetItemIndex(v); }
+int32_t ColorOf(TControl& c) { return static_cast<TShape&>(c).BrushColor(); }
+void SetColorOf(TControl& c, int32_t v) { static_cast<TShape&>(c).SetBrushColor(v); }
+int32_t HotKeyOf(TControl& c) { return static_cast<TCustomHotKey&>(c).HotKey(); }
+
+void SetHotKeyOf(TControl& c, int32_t value) {
+  auto& hotKey = static_cast<TCustomHotKey&>(c);
+  hotKey.SetHotKey(static_cast<uint16_t>(value));
+  // Keys such as PageUp or Home need a key press in the control to show their name.
+  if ((value & 0xFFF) >= 0x21 && (value & 0xFFF) <= 0x2F && hotKey.HandleAllocated()) {
+    WindowSystem().Post(hotKey.Handle(), kWmKeyDown, static_cast<uint32_t>(value), kHotKeyKeyData);
+    WindowSystem().Post(hotKey.Handle(), kWmKeyUp, static_cast<uint32_t>(value), kHotKeyKeyData);
+  }
+}
+
+// The controls whose values are stored, in the order their classes are tried, each with the
+// kind that selects it. An edit stores its text; every other kind a number (a check mark as 1
+// or 0), read and set through the row's functions.
+struct TStoredKind {
+  TCheckControl Kind;
+  bool (*Matches)(const TControl&);
+  int32_t (*Number)(TControl&);  // nullptr for the edit's text
+  void (*SetNumber)(TControl&, int32_t);
+};
+
+const TStoredKind kStoredKinds[] = {
+    {ccEdit, Is<TCustomEdit>, nullptr, nullptr},
+    {ccCheckBox, Is<TCustomCheckBox>, CheckedOf, SetCheckedOf},
+    {ccRadioButton, Is<TRadioButton>, CheckedOf, SetCheckedOf},
+    {ccRadioGroup, Is<TCustomRadioGroup>, ItemIndexOf, SetItemIndexOf},
+    {ccListBox, Is<TCustomListBox>, ItemIndexOf, SetItemIndexOf},
+    {ccComboBox, Is<TCustomComboBox>, ItemIndexOf, SetItemIndexOf},
+    {ccColor, Is<TShape>, ColorOf, SetColorOf},
+    {ccHotKey, Is<TCustomHotKey>, HotKeyOf, SetHotKeyOf},
+};
 
 }  // namespace
 
@@ -83,85 +130,23 @@ void TAutoIni::WalkControls(TComponent* parentComponent, bool save, TIniFile& in
 }
 
 bool TAutoIni::StoreValue(TControl& child, bool save, TIniFile& ini) {
-  auto on = [&](TCheckControl kind) { return FCheckControls.Contains(kind); };
-  enum class Row { None, Edit, CheckBox, Radio, ItemIndex, Color, HotKey } row = Row::None;
-  if (dynamic_cast<TCustomEdit*>(&child) && on(ccEdit))
-    row = Row::Edit;
-  else if (dynamic_cast<TCustomCheckBox*>(&child) && on(ccCheckBox))
-    row = Row::CheckBox;
-  else if (dynamic_cast<TRadioButton*>(&child) && on(ccRadioButton))
-    row = Row::Radio;
-  else if (dynamic_cast<TCustomRadioGroup*>(&child) && on(ccRadioGroup))
-    row = Row::ItemIndex;
-  else if (dynamic_cast<TCustomListBox*>(&child) && on(ccListBox))
-    row = Row::ItemIndex;
-  else if (dynamic_cast<TCustomComboBox*>(&child) && on(ccComboBox))
-    row = Row::ItemIndex;
-  else if (dynamic_cast<TShape*>(&child) && on(ccColor))
-    row = Row::Color;
-  else if (dynamic_cast<TCustomHotKey*>(&child) && on(ccHotKey))
-    row = Row::HotKey;
-  if (row == Row::None) return false;
+  const TStoredKind* row = std::find_if(std::begin(kStoredKinds), std::end(kStoredKinds), [&](const TStoredKind& k) {
+    return k.Matches(child) && FCheckControls.Contains(k.Kind);
+  });
+  if (row == std::end(kStoredKinds)) return false;
   if (FCheckTag && child.Tag() != FEnableTag) return true;  // skipped, not walked into
 
   const String& key = child.Name();
-  switch (row) {
-    case Row::Edit: {
-      auto& edit = static_cast<TCustomEdit&>(child);
-      if (save)
-        ini.WriteString(FSection, key, edit.Text());
-      else
-        edit.SetText(ini.ReadString(FSection, key, edit.Text()));
-      break;
-    }
-    case Row::CheckBox: {
-      auto& box = static_cast<TCustomCheckBox&>(child);
-      if (save)
-        ini.WriteBool(FSection, key, box.Checked());
-      else
-        box.SetChecked(ini.ReadBool(FSection, key, box.Checked()));
-      break;
-    }
-    case Row::Radio: {
-      auto& radio = static_cast<TRadioButton&>(child);
-      if (save)
-        ini.WriteBool(FSection, key, radio.Checked());
-      else
-        radio.SetChecked(ini.ReadBool(FSection, key, radio.Checked()));
-      break;
-    }
-    case Row::ItemIndex: {
-      auto& list = static_cast<TItemsControl&>(child);
-      if (save)
-        ini.WriteInteger(FSection, key, list.ItemIndex());
-      else
-        list.SetItemIndex(ini.ReadInteger(FSection, key, list.ItemIndex()));
-      break;
-    }
-    case Row::Color: {
-      auto& shape = static_cast<TShape&>(child);
-      if (save)
-        ini.WriteInteger(FSection, key, shape.BrushColor());
-      else
-        shape.SetBrushColor(ini.ReadInteger(FSection, key, shape.BrushColor()));
-      break;
-    }
-    case Row::HotKey: {
-      auto& hotKey = static_cast<TCustomHotKey&>(child);
-      if (save) {
-        ini.WriteInteger(FSection, key, hotKey.HotKey());
-      } else {
-        int32_t value = ini.ReadInteger(FSection, key, hotKey.HotKey());
-        hotKey.SetHotKey(static_cast<uint16_t>(value));
-        // Keys such as PageUp or Home need a key press in the control to show their name.
-        if ((value & 0xFFF) >= 0x21 && (value & 0xFFF) <= 0x2F && hotKey.HandleAllocated()) {
-          WindowSystem().Post(hotKey.Handle(), kWmKeyDown, static_cast<uint32_t>(value), kHotKeyKeyData);
-          WindowSystem().Post(hotKey.Handle(), kWmKeyUp, static_cast<uint32_t>(value), kHotKeyKeyData);
-        }
-      }
-      break;
-    }
-    case Row::None: break;
+  if (!row->Number) {
+    auto& edit = static_cast<TCustomEdit&>(child);
+    if (save)
+      ini.WriteString(FSection, key, edit.Text());
+    else
+      edit.SetText(ini.ReadString(FSection, key, edit.Text()));
+  } else if (save) {
+    ini.WriteInteger(FSection, key, row->Number(child));
+  } else {
+    row->SetNumber(child, ini.ReadInteger(FSection, key, row->Number(child)));
   }
   return true;
 }

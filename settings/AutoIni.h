@@ -68,8 +68,6 @@ class TAutoIni : public TComponent {
   void SetEnableTag(int32_t v) { FEnableTag = v; }
   bool MakeIniWinDir() const { return FMakeIniWinDir; }
   void SetMakeIniWinDir(bool v) { FMakeIniWinDir = v; }
-  const String& RegKey() const { return FRegKey; }
-  void SetRegKey(const String& v) { FRegKey = v; }
 
   // Says that an operation failed ("Can not save to IniFile"); when unassigned, a message box
   // with the application's title does. A program that nobody watches says it elsewhere. The
@@ -100,7 +98,6 @@ class TAutoIni : public TComponent {
   bool FCheckTag = false;
   int32_t FEnableTag = 0;
   bool FMakeIniWinDir = false;
-  String FRegKey;
 };
 
 // An owner or parent of the wrong class.

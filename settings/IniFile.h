@@ -8,8 +8,8 @@
 // bytes. New lines end with "\r\n". Each write replaces the whole file atomically under a lock
 // shared by all processes (see FileOps.h).
 //
-// A file is ANSI text, or UTF-8 or UTF-16LE behind a byte order mark (as Notepad saves it); a
-// Unicode file stays in its encoding with its mark. Names and values are ANSI in the program
+// A file is ANSI text, or UTF-8, UTF-16LE or UTF-16BE behind a byte order mark (as Notepad
+// saves it); a Unicode file stays in its encoding with its mark. Names and values are ANSI in the program
 // and converted on the way in and out; a character that ANSI cannot hold reads as '?', and a
 // value written back as it was read leaves its line as it is.
 #pragma once

@@ -4,6 +4,7 @@ namespace {
 
 const String kUtf8Bom = "\xEF\xBB\xBF";
 const String kUtf16LeBom = "\xFF\xFE";
+const String kUtf16BeBom = "\xFE\xFF";
 
 unsigned char Byte(const String& s, size_t i) { return static_cast<unsigned char>(s[i]); }
 
@@ -88,24 +89,28 @@ String EncodeUtf8(const std::u16string& text) {
 TTextEncoding DetectEncoding(const String& bytes) {
   if (bytes.starts_with(kUtf8Bom)) return TTextEncoding::Utf8;
   if (bytes.starts_with(kUtf16LeBom)) return TTextEncoding::Utf16Le;
+  if (bytes.starts_with(kUtf16BeBom)) return TTextEncoding::Utf16Be;
   return TTextEncoding::Ansi;
 }
 
 std::u16string DecodeUnicode(const String& bytes, TTextEncoding encoding) {
   if (encoding == TTextEncoding::Utf8) return DecodeUtf8(bytes, bytes.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0);
+  const String& bom = encoding == TTextEncoding::Utf16Be ? kUtf16BeBom : kUtf16LeBom;
+  const size_t high = encoding == TTextEncoding::Utf16Be ? 0 : 1;  // where each unit's high byte is
   std::u16string out;
-  for (size_t i = bytes.starts_with(kUtf16LeBom) ? kUtf16LeBom.size() : 0; i + 1 < bytes.size(); i += 2)
-    out += static_cast<char16_t>(Byte(bytes, i) | Byte(bytes, i + 1) << 8);
+  for (size_t i = bytes.starts_with(bom) ? bom.size() : 0; i + 1 < bytes.size(); i += 2)
+    out += static_cast<char16_t>(Byte(bytes, i + 1 - high) | Byte(bytes, i + high) << 8);
   return out;
 }
 
 String EncodeUnicode(const std::u16string& text, TTextEncoding encoding) {
   if (encoding == TTextEncoding::Utf8) return kUtf8Bom + EncodeUtf8(text);
-  String out = kUtf16LeBom;
+  const bool big = encoding == TTextEncoding::Utf16Be;
+  String out = big ? kUtf16BeBom : kUtf16LeBom;
   out.reserve(out.size() + text.size() * 2);
   for (char16_t u : text) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
+    out += static_cast<char>(big ? u >> 8 : u & 0xFF);
+    out += static_cast<char>(big ? u & 0xFF : u >> 8);
   }
   return out;
 }

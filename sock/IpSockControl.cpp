@@ -19,7 +19,6 @@ TIpSockControl::TIpSockControl(TComponent* owner) : TIpBaseComponent(owner) {
   FDataInits = std::make_unique<TIpDataInits>();
   LocalAddress.sin_family = afInet;
   SetTimerInterval(500);
-  StatusKinds = 0x07;
   SetSocketKind(0);
 }
 

@@ -188,11 +188,18 @@ void TButton::Click() {
   if (top) top->ChildModalResult(FModalResult);
 }
 
-bool TCustomCheckBox::Checked() const { return Peer() ? Peer()->GetChecked() : FChecked; }
+bool TCheckableButton::Checked() const { return Peer() ? Peer()->GetChecked() : FChecked; }
 
-void TCustomCheckBox::SetChecked(bool checked) {
+void TCheckableButton::SetChecked(bool checked) {
   FChecked = checked;
   if (Peer()) Peer()->SetChecked(checked);
+}
+
+void TCheckableButton::PeerAttached() { Peer()->SetChecked(FChecked); }
+
+void TCheckableButton::PeerDetaching() {
+  TButtonControl::PeerDetaching();
+  FChecked = Peer()->GetChecked();
 }
 
 void TCustomCheckBox::Click() {
@@ -200,30 +207,9 @@ void TCustomCheckBox::Click() {
   TButtonControl::Click();
 }
 
-void TCustomCheckBox::PeerAttached() { Peer()->SetChecked(FChecked); }
-
-void TCustomCheckBox::PeerDetaching() {
-  TButtonControl::PeerDetaching();
-  FChecked = Peer()->GetChecked();
-}
-
-bool TRadioButton::Checked() const { return Peer() ? Peer()->GetChecked() : FChecked; }
-
-void TRadioButton::SetChecked(bool checked) {
-  FChecked = checked;
-  if (Peer()) Peer()->SetChecked(checked);
-}
-
 void TRadioButton::Click() {
   SetChecked(true);
   TButtonControl::Click();
-}
-
-void TRadioButton::PeerAttached() { Peer()->SetChecked(FChecked); }
-
-void TRadioButton::PeerDetaching() {
-  TButtonControl::PeerDetaching();
-  FChecked = Peer()->GetChecked();
 }
 
 // ---- lists ----

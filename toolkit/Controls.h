@@ -247,12 +247,13 @@ class TButton : public TButtonControl {
   int FModalResult = 0;
 };
 
-class TCustomCheckBox : public TButtonControl {
+// A button with a check mark (a check box or a radio button). The mark is the window's while
+// it has one, and is kept here while it has none.
+class TCheckableButton : public TButtonControl {
  public:
   using TButtonControl::TButtonControl;
   bool Checked() const;
   void SetChecked(bool checked);
-  void Click() override;  // toggles, then OnClick
 
  protected:
   void PeerAttached() override;
@@ -260,6 +261,12 @@ class TCustomCheckBox : public TButtonControl {
 
  private:
   bool FChecked = false;
+};
+
+class TCustomCheckBox : public TCheckableButton {
+ public:
+  using TCheckableButton::TCheckableButton;
+  void Click() override;  // toggles, then OnClick
 };
 
 class TCheckBox : public TCustomCheckBox {
@@ -267,19 +274,10 @@ class TCheckBox : public TCustomCheckBox {
   using TCustomCheckBox::TCustomCheckBox;
 };
 
-class TRadioButton : public TButtonControl {
+class TRadioButton : public TCheckableButton {
  public:
-  using TButtonControl::TButtonControl;
-  bool Checked() const;
-  void SetChecked(bool checked);
+  using TCheckableButton::TCheckableButton;
   void Click() override;  // checks, then OnClick
-
- protected:
-  void PeerAttached() override;
-  void PeerDetaching() override;
-
- private:
-  bool FChecked = false;
 };
 
 // Base of the controls with a list of text items and one selected index (-1 = none).

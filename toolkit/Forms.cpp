@@ -152,7 +152,7 @@ bool TForm::Command(int id, uint16_t code) {
     if (auto* spin = dynamic_cast<TSpinEdit*>(target); spin && code == enKillFocus) spin->ClampText();
   } else if (code == bnClicked) {
     // The window has already toggled an automatic check box; only the event remains.
-    if (dynamic_cast<TCustomCheckBox*>(target) || dynamic_cast<TRadioButton*>(target))
+    if (dynamic_cast<TCheckableButton*>(target))
       target->TControl::Click();
     else
       target->Click();

@@ -54,7 +54,7 @@ class Win32ControlPeer : public TControlPeer {
       FKind = Kind::ComboBox;
     else if (dynamic_cast<TItemsControl*>(&control))
       FKind = Kind::Emulated;  // no list window of that kind
-    else if (dynamic_cast<TCustomCheckBox*>(&control) || dynamic_cast<TRadioButton*>(&control))
+    else if (dynamic_cast<TCheckableButton*>(&control))
       FKind = Kind::Button;
     else if (dynamic_cast<TCustomHotKey*>(&control))
       FKind = Kind::HotKey;

@@ -85,7 +85,6 @@ constexpr uint32_t pcIdle = 0x40;
 constexpr uint32_t pcNormal = 0x20;
 
 // Edit control styles.
-constexpr uint32_t esCenter = 0x1;
 constexpr uint32_t esRight = 0x2;
 constexpr uint32_t esMultiline = 0x4;
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "toolkit/Strings.h"
+
 namespace {
 
 uint32_t gTaskbarCreated = 0;
@@ -12,8 +14,6 @@ constexpr uint32_t kTrayFlags = nifMessage | nifIcon | nifTip;
 constexpr uint32_t kExitPollMs = 20;
 // The shell sends "TaskbarCreated" from common controls 4.71 on.
 constexpr uint32_t kTaskbarCreatedVersion = (4u << 16) + 70u;
-
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 // Copies at most `max` bytes of `text` into `dest` (which holds max + 1) and terminates it.
 // A double-byte character that would straddle the limit is left out whole, so that the shell
@@ -91,7 +91,6 @@ TTrayIcon::TTrayIcon(TComponent* owner) : TComponent(owner) {
   FClickTimer = std::make_unique<TSimpleTimer>();
   FClickTimer->SetOnTimer([this](TObject* s) { ClickTimerTick(s); });
   FExitTimer = std::make_unique<TSimpleTimer>(kExitPollMs, [this](TObject* s) { ExitTimerTick(s); });
-  FCursorOutside = true;
   if (Application) {
     Application->HookMainWindow(this, [this](TMessage& m) { return AppWindowHook(m); });
     FAppHooked = true;
@@ -124,10 +123,7 @@ TTrayIcon::~TTrayIcon() {
   FCycleTimer.reset();
   FClickTimer.reset();
   FExitTimer.reset();
-  try {
-    FIcon.reset();
-  } catch (const Exception&) {
-  }
+  FIcon.reset();
   if (FAppHooked && Application) Application->UnhookMainWindow(this);
   // While the owner itself is being destroyed it is no windowed owner any more, and its
   // watchers are gone with it.

@@ -5,6 +5,7 @@
 
 #include "app/ServerList.h"
 #include "fakes/TempFolder.h"
+#include "fakes/TextFiles.h"
 
 TEST(ServerListFile, LinesWithAnyLineEnd) {
   EXPECT_EQ(SplitLines("a\r\nb\r\n"), (std::vector<String>{"a", "b"}));
@@ -29,4 +30,16 @@ TEST(ServerListFile, WritesCrLfLinesAndReadsThemBack) {
   EXPECT_FALSE(ReadServerList(dir.File("missing.lst"), read));
   EXPECT_THROW(ReadServerList(dir.Path().string(), read), EServerListError);  // there, but no file to read
   EXPECT_THROW(SaveServerList((dir / "no" / "such" / "NTP.lst").string(), {"x"}), EServerListError);
+}
+
+// A list that Notepad saved in UTF-16BE is read, and rewritten in UTF-16BE.
+TEST(ServerListFile, BigEndianUnicodeListKeepsItsEncoding) {
+  TTempFolder dir("list");
+  const String path = dir.File("NTP.lst");
+  WriteBytes(path, FileBytes(Bom::Utf16Be, u"a.test\r\nb.test"));
+  std::vector<String> read;
+  EXPECT_TRUE(ReadServerList(path, read));
+  EXPECT_EQ(read, (std::vector<String>{"a.test", "b.test"}));
+  SaveServerList(path, {"new.test", "a.test"});
+  EXPECT_EQ(ReadBytes(path), FileBytes(Bom::Utf16Be, u"new.test\r\na.test\r\n"));
 }

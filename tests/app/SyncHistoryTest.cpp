@@ -44,6 +44,26 @@ TEST(SyncHistory, TheOldestLinesGoFirstAndTheFileStaysBelowItsLimit) {
                             " ms, delay 1 ms");
 }
 
+// A trim whose rewrite fails (here its temporary file cannot be made) still lets the line in;
+// the file is trimmed the next time.
+TEST(SyncHistory, AFileThatCannotBeTrimmedStillGetsTheLine) {
+  TFakePlatform platform;
+  TTempFolder folder("history");
+  const std::string path = folder.File("Kairotsu.log"), temp = path + "." + std::to_string(::getpid()) + ".tmp";
+  std::string old;
+  for (int i = 0; i < 198; ++i) old += "old\r\n";
+  WriteBytes(path, old);
+  TSyncHistory history(nullptr, path, 1000);
+  std::filesystem::create_directory(temp);
+  EXPECT_NO_THROW(history.Record("held"));
+  EXPECT_EQ(ReadBytes(path), old + "2024.01.01 09:00:00 held\r\n");
+  std::filesystem::remove(temp);
+  history.Record("free");
+  const std::string bytes = ReadBytes(path);
+  EXPECT_LE(bytes.size(), 1000u);
+  EXPECT_TRUE(bytes.ends_with("old\r\n2024.01.01 09:00:00 held\r\n2024.01.01 09:00:00 free\r\n")) << bytes;
+}
+
 TEST(SyncHistory, TwoProgramsWritingAtOnceLoseNoLine) {
   TTempFolder folder("history");
   const std::string path = folder.File("Kairotsu.log");

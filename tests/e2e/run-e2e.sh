@@ -381,13 +381,13 @@ expect "no other file was made there (got: $(ls "$dir" | tr '\n' ' '))" \
   test "$(ls "$dir" | grep -Evc '^(NTP\.lst|Kairotsu\.log(\.lock)?|ソフトX1\.(exe|ini|ini\.lock)|out\.txt)$')" -eq 0
 expect "nothing was written outside the folder" test "$(ls "$(dirname "$dir")")" = 表示
 
-echo "== 11. INI files as Notepad saves them: UTF-8 and UTF-16LE, each with its byte order mark"
+echo "== 11. INI files as Notepad saves them: UTF-8, UTF-16LE and UTF-16BE, each with its byte order mark"
 # Another user's section holds characters that CP932 cannot (é, an emoji): it stays as it was.
 given='[other]\r\nName=é😀\r\n[%s]\r\nBootUpdateTime=1\r\nUseNTPServer=127.0.0.61\r\n'
 added='SetupTop=0\r\nSetupLeft=0\r\nServerList=-1\r\nOffsetSec=0\r\nOffsetMin=0\r\nUpdateTime=30\r\nCheckTiming=0\r\n'
-for encoding in UTF-8 UTF-16LE; do
+for encoding in UTF-8 UTF-16LE UTF-16BE; do
   echo " -- $encoding"
-  if [[ $encoding == UTF-8 ]]; then bom='\xEF\xBB\xBF'; else bom='\xFF\xFE'; fi
+  case $encoding in UTF-8) bom='\xEF\xBB\xBF' ;; UTF-16LE) bom='\xFF\xFE' ;; *) bom='\xFE\xFF' ;; esac
   dir=$(fresh KairotsuX1.exe)
   { printf "$bom"; printf "$given" "$user" | iconv -f UTF-8 -t "$encoding"; } >"$dir/KairotsuX1.ini"
   { printf "$bom"; printf "$given$added" "$user" | iconv -f UTF-8 -t "$encoding"; } >"$dir/expected.ini"

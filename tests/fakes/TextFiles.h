@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-// UTF-16 text in another encoding ("CP932", "UTF-8", "UTF-16LE").
+// UTF-16 text in another encoding ("CP932", "UTF-8", "UTF-16LE", "UTF-16BE").
 inline std::string Iconv(std::u16string_view text, const char* to) {
   iconv_t cd = ::iconv_open(to, "UTF-16LE");
   EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << to;
@@ -21,10 +21,12 @@ inline std::string Iconv(std::u16string_view text, const char* to) {
   return out;
 }
 
-enum class Bom { Utf8, Utf16Le };
-inline const char* BomName(Bom bom) { return bom == Bom::Utf8 ? "UTF-8" : "UTF-16LE"; }
+enum class Bom { Utf8, Utf16Le, Utf16Be };
+inline const char* BomName(Bom bom) {
+  return bom == Bom::Utf8 ? "UTF-8" : bom == Bom::Utf16Le ? "UTF-16LE" : "UTF-16BE";
+}
 
 // A whole file: the byte order mark, then the text.
 inline std::string FileBytes(Bom bom, std::u16string_view text) {
-  return bom == Bom::Utf8 ? "\xEF\xBB\xBF" + Iconv(text, "UTF-8") : "\xFF\xFE" + Iconv(text, "UTF-16LE");
+  return Iconv(u"\uFEFF", BomName(bom)) + Iconv(text, BomName(bom));
 }

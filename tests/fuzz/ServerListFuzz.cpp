@@ -1,6 +1,6 @@
-// The server list file on any bytes: the list read from a file (ANSI, or UTF-8 / UTF-16LE behind
-// a byte order mark) must be its lines as a plain splitter finds them, and saving the list and
-// reading it again must give the same list, in the file's own encoding.
+// The server list file on any bytes: the list read from a file (ANSI, or UTF-8, UTF-16LE or
+// UTF-16BE behind a byte order mark) must be its lines as a plain splitter finds them, and saving
+// the list and reading it again must give the same list, in the file's own encoding.
 #include <fcntl.h>
 #include <unistd.h>
 

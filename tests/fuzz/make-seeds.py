@@ -68,6 +68,7 @@ write("inifile", {
     "shift-jis-section": ini(b"[\x83\x5B]\r\nk=1\r\n[\x82\x41user]\r\nK=2\r\n", b"2", 0, 1),
     "utf8": ini(b"\xEF\xBB\xBF[Setup]\r\nServer=\xE6\x99\x82\xE8\xA8\x88\r\n", b"ntp.nict.jp", 1, 1),
     "utf16": ini("\ufeff[PCUSER]\r\nInterval=10\r\n".encode("utf-16-le"), b"60", 0, 0),
+    "utf16be": ini("\ufeff[Setup]\r\nServer=\u6642\u8a08\r\n".encode("utf-16-be"), b"10", 1, 1),
     "comments": ini(b";[Setup]\r\n[Setup]\r\n;Server=x\r\nServer = 'q'\r\n", b"y", 0, 0),
 })
 
@@ -80,6 +81,7 @@ write("serverlist", {
     "utf8": b"\xEF\xBB\xBF" + "ntp.nict.jp\r\n時計.example\r\n".encode("utf-8"),
     "utf8-invalid": b"\xEF\xBB\xBFntp\xFF.example\r\n\xC3",
     "utf16": "\ufeffntp.nict.jp\r\n時計.example\n".encode("utf-16-le"),
+    "utf16be": "\ufeffntp.nict.jp\r\n時計.example\n".encode("utf-16-be"),
     "shift-jis": b"\x8E\x9E\x8C\x76.example\r\n127.0.0.77\r\n",
     "empty": b"",
 })

@@ -64,6 +64,10 @@ TEST(FormatLogTime, Patterns) {
       {"", "2026.03.07 04:05:06"},
       {"yy/m/d h:n:s.zzz", "26/3/7 4:5:6.007"},
       {"YYYY-MM-DD 'at' HH\"h\"", "2026-03-07 at 04h"},
+      // Literal characters, letters and a Shift-JIS character's second byte ('n') among them,
+      // are copied one for one.
+      {"hh@ nn`@ssTt", "04@ 05`@06Tt"},
+      {"h\x83\x6En", "4\x83\x6E" "5"},
   };
   for (auto [pattern, expected] : cases) EXPECT_EQ(FormatLogTime(pattern, t), expected) << pattern;
   // A field wider than its pattern keeps every digit.

@@ -217,13 +217,13 @@ TEST_F(TempDir, KilledWriterLeavesAWholeFile) {
   }
 }
 
-// Files that Notepad saved in UTF-8 or UTF-16LE, each with its byte order mark: the user's section
-// is found, values come and go in the ANSI code page, the file keeps its encoding and its mark,
-// and every line the write does not touch keeps its bytes, characters that ANSI cannot hold
-// (é, a surrogate pair) included.
+// Files that Notepad saved in UTF-8, UTF-16LE or UTF-16BE, each with its byte order mark: the
+// user's section is found, values come and go in the ANSI code page, the file keeps its encoding
+// and its mark, and every line the write does not touch keeps its bytes, characters that ANSI
+// cannot hold (é, a surrogate pair) included.
 TEST_F(TempDir, UnicodeFilesWithAByteOrderMarkKeepTheirEncoding) {
   const String taro = Ansi(u"太郎");
-  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le, Bom::Utf16Be}) {
     SCOPED_TRACE(BomName(bom));
     const String path = Path("notepad.ini");
     Spill(path, FileBytes(bom,
@@ -260,7 +260,7 @@ TEST_F(TempDir, BrokenUtf8OfOtherSectionsStaysByteForByte) {
 
 // A file that holds only the mark gets the user's section in its own encoding.
 TEST_F(TempDir, MarkOnlyFileGetsTheSectionInItsEncoding) {
-  for (Bom bom : {Bom::Utf8, Bom::Utf16Le}) {
+  for (Bom bom : {Bom::Utf8, Bom::Utf16Le, Bom::Utf16Be}) {
     const String path = Path("empty.ini");
     Spill(path, FileBytes(bom, u""));
     TIniFile(path).WriteString("u", "K", Ansi(u"値"));
