@@ -144,9 +144,6 @@ TIpCustomSNTPClient::TIpCustomSNTPClient(TComponent* owner) : TIpCustomClient(ow
   SetSocketKind(1);
   DataInits().LineTerminator = ltCRLF;
   DataInits().ReceiveBufferSize = 1024;
-  FServer.clear();
-  FBroadcastMode = bmUnicast;
-  FPollInterval = 0;
   FPollTimer = Make<TTimer>();
   FPollTimer->SetEnabled(false);
   FPollTimer->SetInterval(0);
