@@ -387,27 +387,6 @@ TEST_F(SetupTest, InvalidReplyIsNeverApplied) {
   EXPECT_EQ(Form->Cycle().LastSync(), 0);
 }
 
-TEST_F(SetupTest, AnUnusableReplyIsNamedInTheWarningAndTheOneShotLine) {
-  GivenSettings("UseNTPServer=ntp.test\r\n");
-  Sys.Line = "Kairotsu.exe /1";
-  Start();
-  // A server that refuses: stratum 0 with the code RATE in its reference id.
-  WinSock.Fake.OnSendTo = [this](TSocket s, const TFakeWinSock::Datagram& d) {
-    Queue(s, d.Bytes, EncodeDate(2024, 1, 1), 0x1C, 0);
-    std::memcpy(&WinSock.Fake.Sockets[s].Incoming.back().Bytes[12], "RATE", 4);
-  };
-  Platform.Advance(10000);
-  EXPECT_TRUE(Platform.LocalTimesSet.empty());
-  EXPECT_EQ(Platform.QuitCode, soInvalidReply);
-  ASSERT_FALSE(Balloons().empty());
-  auto [title, text, flags] = Balloons().back();
-  EXPECT_EQ(title, "設定警告");
-  EXPECT_EQ(text, "NTPサーバーの応答が正しくないため、時刻を設定しませんでした。 (kiss-o'-death RATE)");
-  EXPECT_NE(Sys.Console.find("Kairotsu: NTPサーバーの応答が正しくないため、時刻を設定しませんでした。 "
-                             "(kiss-o'-death RATE)\r\n"),
-            String::npos);
-}
-
 TEST_F(SetupTest, RefusedClockSettingIsNotASync) {
   GivenSettings("UseNTPServer=ntp.test\r\n");
   Start();
@@ -592,16 +571,6 @@ TEST_F(SetupTest, OneShotThatCannotSaveItsSettingsSaysSoOnTheConsoleAndEnds) {
     fs::permissions(ini, fs::perms::owner_all, fs::perm_options::add);
     fs::remove_all(ini);
   }
-}
-
-TEST_F(SetupTest, OneShotLookupFailureNamesTheServer) {
-  GivenSettings("UseNTPServer=nowhere.test\r\n");
-  Sys.Line = "Kairotsu.exe /1";
-  Start();
-  Platform.Advance(10000 + kOneShotReplyWaitMs);
-  EXPECT_EQ(Platform.QuitCode, soNoReply);
-  EXPECT_TRUE(Platform.MessageBoxes.empty());
-  EXPECT_NE(Sys.Console.find("Kairotsu: nowhere.test: WinSock Error (11001): "), String::npos) << Sys.Console;
 }
 
 // The same reason on the console, in the balloon and in the history, on every run.
