@@ -15,7 +15,8 @@ cp -r "$share/bin/." "$bin/"
 
 export WINEPREFIX=/root/.wine WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=" TZ=JST-9 DISPLAY=:9
-Xvfb :9 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# The screen is also a file (XWD), so that a case can leave a picture of it in the results.
+Xvfb :9 -screen 0 1024x768x24 -fbdir /tmp -nolisten tcp >/dev/null 2>&1 &
 keep=$!
 for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.2; done
 wineserver -p
@@ -191,6 +192,7 @@ case_tray() {
   expect "a double click on it synchronises: a request reaches its server" wait_until 60 asked
   xdotool mousemove "$x" "$y" click 3
   sleep 5
+  cp /tmp/Xvfb_screen0 "$results/tray-menu.xwd"
   # The menu opens at the pointer; in the desktop's corner it lies up and left of it, its last
   # item, the exit command, just above the pointer.
   xdotool mousemove $((x - 40)) $((y - 12)) sleep 1 click 1
@@ -244,7 +246,7 @@ case_lineclient_socks5() {
 # The Windows test programs of the build, with the exes beside them.
 wintest() {
   local wrapper=$1 exe=$2
-  export KAIROTSU_BINARY_DIR=$bin KAIROTSU_NATIVE_BIN=$bin
+  export KAIROTSU_BINARY_DIR=$bin KAIROTSU_NATIVE_BIN=$bin KAIROTSU_SNTP_OFFSET_TOLERANCE_MS=50
   printf '#!/bin/bash\nexec timeout -k 10 600 setpriv --bounding-set=-sys_time --inh-caps=-sys_time wine "$@" </dev/null\n' \
     >"$work/wine-run"
   chmod +x "$work/wine-run"
