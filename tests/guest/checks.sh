@@ -193,9 +193,9 @@ case_tray() {
   xdotool mousemove "$x" "$y" click 3
   sleep 5
   cp /tmp/Xvfb_screen0 "$results/tray-menu.xwd"
-  # The menu opens at the pointer; in the desktop's corner it lies up and left of it, its last
-  # item, the exit command, just above the pointer.
-  xdotool mousemove $((x - 40)) $((y - 12)) sleep 1 click 1
+  # The menu opens at the pointer; in the desktop's corner it lies left of it, just above the
+  # task bar, its last item (the exit command) about 22 pixels above the icon's middle.
+  xdotool mousemove $((x - 60)) $((y - 22)) sleep 1 click 1
   expect "the menu's exit command (Kairotsu終了(&X)) ends the program" wait_until 60 stopped
   stopped || kill "$run"
   status=0
