@@ -71,7 +71,7 @@ fresh() {
 }
 ini() { printf "[%s]\r\n$2" "$user" >"$dir/$1"; }
 requests_to() { grep -c "^$1 " "$work/requests.txt" 2>/dev/null; }
-history_offset() { sed -n 's/.*: set, offset \(-\?[0-9]\+\) ms.*/\1/p' "$dir/Kairotsu.log" | tail -n 1; }
+history_offset() { sed -n 's/.*: set, offset +\?\(-\?[0-9]\+\) ms.*/\1/p' "$dir/Kairotsu.log" | tail -n 1; }
 stopped() { ! kill -0 "$run" 2>/dev/null; }
 within() { [[ -n $1 ]] && (($1 >= $2 && $1 <= $3)); }
 
