@@ -127,8 +127,9 @@ case_one_shot_refused() {
   for run in first later; do
     win "$dir/KairotsuX1.exe" >"$dir/out.txt" 2>&1
     show "$dir/out.txt"
-    console=$(sed -n 's/\r$//; s/^Kairotsu: //p' "$dir/out.txt" | head -n 1)
-    history=$(sed -n 's/\r$//; s/.*: not set, //p' "$dir/Kairotsu.log" | tail -n 1)
+    # The console says "Kairotsu: <what failed>: <reason>"; the history "...: not set, <reason>".
+    console=$(LC_ALL=C sed -n 's/\r$//; s/^Kairotsu: [^:]*: //p' "$dir/out.txt" | head -n 1)
+    history=$(LC_ALL=C sed -n 's/\r$//; s/.*: not set, //p' "$dir/Kairotsu.log" | tail -n 1)
     expect "$run run: status 4, Wine refuses to move the clock by 3.25 s (got $status)" test "$status" -eq 4
     expect "$run run: the console gives the reason" test -n "$console"
     expect "$run run: the same reason as the history" test "$console" = "$history"
