@@ -81,11 +81,7 @@ void TSyncCycle::SynchronizeNow() {
   if (FSettings.CheckTiming && IsGuardedMinute(SystemApi().GetLocalTime().wMinute)) {
     FDeferred = true;
     FClient.SetServer(FSettings.Server);
-    TSyncReport r;
-    r.Notice = TNoticeKind::Info;
-    r.NoticeTitle = kInformation;
-    r.NoticeText = kDeferred;
-    Report(std::move(r));
+    Report(Notice(TNoticeKind::Info, kInformation, kDeferred));
     FTimer->SetInterval(kDeferMs);
     return;
   }
@@ -126,12 +122,17 @@ void TSyncCycle::Unanswered() {
   Report(std::move(r));
 }
 
-TSyncReport TSyncCycle::Warning(const String& history, const String& text) const {
+TSyncReport TSyncCycle::Notice(TNoticeKind kind, const String& title, const String& text) {
   TSyncReport r;
-  r.History = history;
-  r.Notice = TNoticeKind::Warning;
-  r.NoticeTitle = kWarningTitle;
+  r.Notice = kind;
+  r.NoticeTitle = title;
   r.NoticeText = text;
+  return r;
+}
+
+TSyncReport TSyncCycle::Warning(const String& history, const String& text) const {
+  TSyncReport r = Notice(TNoticeKind::Warning, kWarningTitle, text);
+  r.History = history;
   if (FOneShot) r.Console = text;
   return r;
 }
@@ -199,11 +200,7 @@ void TSyncCycle::FinishOneShot() {
 }
 
 void TSyncCycle::Resumed() {
-  TSyncReport r;
-  r.Notice = TNoticeKind::Info;
-  r.NoticeTitle = kInformation;
-  r.NoticeText = kResume;
-  Report(std::move(r));
+  Report(Notice(TNoticeKind::Info, kInformation, kResume));
   FTimer->SetInterval(kResumeDelayMs);
   FTimer->SetEnabled(true);
 }
