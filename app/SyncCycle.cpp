@@ -64,6 +64,10 @@ void TSyncCycle::TimedCycle() {
   }
   FTimer->SetEnabled(true);
   SystemApi().SetPriorityClass(pcIdle);
+  ReportHeld();
+}
+
+void TSyncCycle::ReportHeld() {
   std::vector<TSyncReport> held;
   held.swap(FHeld);
   for (TSyncReport& r : held) Report(std::move(r));
@@ -103,7 +107,6 @@ void TSyncCycle::Ask(const String& server) {
     FClient.SendRequest();
   } catch (const std::exception& e) {
     FReplyPending = false;
-    FOutcome = soNoReply;
     TSyncReport r;
     r.History = TSyncHistory::Failed(server, "no reply", ExceptionMessage(e));
     if (FOneShot)
@@ -181,9 +184,7 @@ void TSyncCycle::Failed(const String& error) {
 }
 
 void TSyncCycle::FinishOneShot() {
-  std::vector<TSyncReport> held;
-  held.swap(FHeld);
-  for (TSyncReport& r : held) Report(std::move(r));
+  ReportHeld();
   if (FReplyPending) WindowSystem().PumpUntil([this] { return !FReplyPending; }, kOneShotReplyWaitMs);
   if (FReplyPending) {
     TSyncReport r;

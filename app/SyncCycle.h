@@ -74,6 +74,8 @@ class TSyncCycle {
   void Unanswered();
   void FinishOneShot();
   void Report(TSyncReport report);
+  // Shows what a timed cycle held back while it ran.
+  void ReportHeld();
   static TSyncReport Notice(TNoticeKind kind, const String& title, const String& text);
   // A warning balloon with the same text on a one-shot run's console.
   TSyncReport Warning(const String& history, const String& text) const;
