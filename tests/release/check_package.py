@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Checks what a user gets.
 
-  check_package.py exe Kairotsu.exe VERSION
+  check_package.py exe Kairotsu.exe
       the exe is a 32-bit GUI program whose resources hold the application manifest (asInvoker,
-      the Windows versions from Vista to 11, Common Controls 6) and the version VERSION
+      the Windows versions from Vista to 11, Common Controls 6)
   check_package.py zip dist/Kairotsu-VERSION.zip SOURCE_DIR
       the zip holds the five files and no other, the exe as above, SHA256SUMS matches, README.txt
       starts with a byte order mark, NTP.lst has CR LF line ends, and the guide's text holds each
@@ -84,7 +84,7 @@ SUPPORTED_OS = {
 }
 
 
-def check_exe(data, version):
+def check_exe(data):
     pe = struct.unpack_from("<I", data, 0x3C)[0] if len(data) > 0x40 else 0
     if not check("the exe is a PE file", data[:2] == b"MZ" and data[pe:pe + 4] == b"PE\0\0"):
         return
@@ -109,18 +109,6 @@ def check_exe(data, version):
             for e in root.findall("v1:dependency/v1:dependentAssembly/v1:assemblyIdentity", ns)]
     check("the manifest asks for Common Controls 6.0.0.0 (any processor)",
           deps == [("Microsoft.Windows.Common-Controls", "6.0.0.0", "*")], deps)
-
-    block = pe_resource(data, 16, 1)
-    fixed = block.find(struct.pack("<I", 0xFEEF04BD)) if block else -1
-    numbers = ".".join(str(n) for n in (version + ".0.0.0").split(".")[:4]) if version else ""
-    if check("the exe has a version resource", fixed >= 0, "none"):
-        ms, ls = struct.unpack_from("<II", block, fixed + 8)
-        got = f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
-        check(f"its file version is {numbers}", got == numbers, got)
-        key = "FileVersion\0".encode("utf-16-le")
-        value = re.search(re.escape(key) + rb"(?:\0\0)?((?:[^\0]\0)*)\0\0", block)
-        got = value.group(1).decode("utf-16-le") if value else None
-        check(f'its FileVersion string is "{version}"', got == version, got)
 
 
 # --- the zip ---
@@ -162,17 +150,13 @@ def check_zip(path, source):
         check("its file names are ASCII", all(n.isascii() for n in names))
         files = {n: z.read(n) for n in names & FILES}
     if "Kairotsu.exe" in files:
-        check_exe(files["Kairotsu.exe"], version)
+        check_exe(files["Kairotsu.exe"])
 
-    sums = files.get("SHA256SUMS", b"").decode("ascii", "replace").splitlines()
-    listed = {}
-    for line in sums:
-        m = re.fullmatch(r"([0-9a-f]{64}) [ *](\S+)", line)
-        if check(f"SHA256SUMS line in sha256sum format: {line!r}", m is not None):
-            listed[m.group(2)] = m.group(1)
-    check("SHA256SUMS lists the four other files", set(listed) == FILES - {"SHA256SUMS"}, sorted(listed))
-    for name, digest in sorted(listed.items()):
-        check(f"SHA256SUMS matches {name}", name in files and hashlib.sha256(files[name]).hexdigest() == digest)
+    sums = files.get("SHA256SUMS", b"").decode("ascii", "replace")
+    listed = dict((name, digest) for digest, name in re.findall(r"^([0-9a-f]{64}) [ *](\S+)$", sums, re.M))
+    wanted = {n: hashlib.sha256(files[n]).hexdigest() for n in FILES - {"SHA256SUMS"} if n in files}
+    check("SHA256SUMS, in sha256sum's format, matches the four other files",
+          listed == wanted and len(sums.splitlines()) == 4, sums)
 
     readme = files.get("README.txt", b"")
     check("README.txt starts with a UTF-8 byte order mark", readme.startswith(b"\xEF\xBB\xBF"))
@@ -209,9 +193,9 @@ def check_zip(path, source):
 
 
 def main():
-    if len(sys.argv) == 4 and sys.argv[1] == "exe":
+    if len(sys.argv) == 3 and sys.argv[1] == "exe":
         print(f"{sys.argv[2]}:")
-        check_exe(Path(sys.argv[2]).read_bytes(), sys.argv[3])
+        check_exe(Path(sys.argv[2]).read_bytes())
     elif len(sys.argv) == 4 and sys.argv[1] == "zip":
         print(f"{sys.argv[2]}:")
         check_zip(Path(sys.argv[2]), Path(sys.argv[3]))
