@@ -7,6 +7,15 @@
 
 #include "toolkit/Platform.h"
 
+// ShellExecute's results: above seLastError the shell has opened the document; up to it, why not
+// (checked against the platform's values in app/WinNamesWin32.cpp).
+constexpr intptr_t seLastError = 32;
+constexpr intptr_t seFileNotFound = 2;
+constexpr intptr_t sePathNotFound = 3;
+constexpr intptr_t seAccessDenied = 5;
+constexpr intptr_t seAssocIncomplete = 27;
+constexpr intptr_t seNoAssoc = 31;
+
 class TAppSystem {
  public:
   virtual ~TAppSystem() = default;
@@ -14,8 +23,9 @@ class TAppSystem {
   // it cannot be read.
   virtual String UserName() = 0;
   virtual String CommandLine() = 0;  // the whole command line, program name first
-  // Opens a document or an address with the shell ("OPEN", SW_SHOW); the result is not used.
-  virtual void ShellOpen(THandle wnd, const String& target) = 0;
+  // Opens a document or an address with the shell ("OPEN", SW_SHOW). Returns the shell's
+  // result: above seLastError it opened; otherwise the reason (seFileNotFound, seNoAssoc, ...).
+  virtual intptr_t ShellOpen(THandle wnd, const String& target) = 0;
   // The version resource of a file; false when it has none.
   virtual bool FileVersionInfo(const String& path, std::vector<uint8_t>& block) = 0;
   // The first entry of "\VarFileInfo\Translation"; false when the table is empty or missing.

@@ -8,7 +8,7 @@ class NativeAppSystem final : public TAppSystem {
  public:
   String UserName() override { return "user"; }
   String CommandLine() override { return "Kairotsu.exe"; }
-  void ShellOpen(THandle, const String&) override {}
+  intptr_t ShellOpen(THandle, const String&) override { return seNoAssoc; }
   bool FileVersionInfo(const String&, std::vector<uint8_t>&) override { return false; }
   bool VersionTranslation(const std::vector<uint8_t>&, uint32_t&) override { return false; }
   bool VersionString(const std::vector<uint8_t>&, const String&, String&) override { return false; }

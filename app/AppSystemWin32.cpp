@@ -13,8 +13,8 @@ class Win32AppSystem final : public TAppSystem {
     return String(buffer);
   }
   String CommandLine() override { return GetCommandLineA(); }
-  void ShellOpen(THandle wnd, const String& target) override {
-    ShellExecuteA(reinterpret_cast<HWND>(wnd), "OPEN", target.c_str(), "", "", SW_SHOW);
+  intptr_t ShellOpen(THandle wnd, const String& target) override {
+    return reinterpret_cast<intptr_t>(ShellExecuteA(reinterpret_cast<HWND>(wnd), "OPEN", target.c_str(), "", "", SW_SHOW));
   }
   bool FileVersionInfo(const String& path, std::vector<uint8_t>& block) override {
     DWORD handle = 0;

@@ -25,6 +25,20 @@ const char kNotSynced[] = "同期はまだ行なわれていません。";
 
 constexpr uint8_t kBalloonSeconds = 10;
 
+// Why the shell could not open the help file, for the box that says so.
+String HelpFailureText(const String& file, intptr_t result) {
+  String reason;
+  switch (result) {
+    case seFileNotFound:
+    case sePathNotFound: reason = "ファイルが見つかりません。"; break;
+    case seNoAssoc:
+    case seAssocIncomplete: reason = "PDFファイルを開くプログラムが登録されていません。"; break;
+    case seAccessDenied: reason = "ファイルを開く権限がありません。"; break;
+    default: reason = "シェルがファイルを開けませんでした (エラー " + IntToStr(static_cast<int>(result)) + ")。"; break;
+  }
+  return "ヘルプファイルを開けません。\r\n" + file + "\r\n" + reason;
+}
+
 // The caption of the program's message boxes.
 String AppTitle() { return Application ? Application->Title() : String("Kairotsu"); }
 
@@ -383,7 +397,12 @@ void TSetup::TrayIconClick(TObject*) {
 
 void TSetup::AppSetupExecute(TObject*) { Show(); }
 
-void TSetup::HelpContentsExecute(TObject*) { AppSystem().ShellOpen(Handle(), HelpFile); }
+void TSetup::HelpContentsExecute(TObject*) {
+  // A missing guide, or no program for PDF files, is said rather than nothing happening.
+  const intptr_t result = AppSystem().ShellOpen(Handle(), HelpFile);
+  if (result <= seLastError)
+    WindowSystem().ShowMessageBox(HelpFailureText(HelpFile, result), AppTitle(), mbOk | mbIconWarning);
+}
 
 void TSetup::OpenWebExecute(TObject*) { AppSystem().ShellOpen(Handle(), kWebAddress); }
 

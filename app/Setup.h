@@ -47,7 +47,7 @@ class TSetup : public TForm {
   TEdit* UseNTPServer;
   TCheckBox* CheckTiming;
 
-  String HelpFile;  // the executable's path with ".pdf"
+  String HelpFile;  // the executable's path with ".pdf"; a box says why it cannot be opened
 
   void FormCreate();
   void WMPowerBroadcast(TMessage& message);

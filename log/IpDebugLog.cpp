@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "KairotsuVersion.h"
 #include "base/IpUtils.h"
 #include "log/IpLog.h"
 #include "log/LogFile.h"
@@ -234,6 +235,9 @@ String OperatingSystemText(const TOsVersionInfo& version) {
 
 String DebugLogHeader(const TIpLogOwner* owner) {
   String text = String(SComponentSetName) + " " + GetVersionText() + " compiled with " + CompilerName() + "\r\n";
+  // The component set keeps its own version; the release says which build of the programs wrote
+  // the file.
+  text += "Release : Kairotsu " KAIROTSU_VERSION_TEXT "\r\n";
   text += "Operating System : " + OperatingSystemText(QueryOsVersion()) + "\r\n";
   text += "Description : " + (owner ? owner->WinSockDescription() : String()) + "\r\n";
   text += Format("Negotiated Version : $%4.4x", {owner ? owner->WinSockVersion() : 0u}) + "\r\n";

@@ -151,7 +151,8 @@ TOsVersionInfo QueryOsVersion();
 // service-pack text; a platform id other than 0, 1 and 2 reads "Unknown".
 String OperatingSystemText(const TOsVersionInfo& version);
 
-// The header of a new file: the component set, its version and the compiler, the operating
+// The header of a new file: the component set, its version and the compiler, the release of
+// Kairotsu that the program belongs to (the project's version), the operating
 // system, WinSock's description, negotiated version and status (empty texts and $0000 without
 // an owner), then a rule of "=" and an empty line.
 String DebugLogHeader(const TIpLogOwner* owner);

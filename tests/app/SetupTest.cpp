@@ -749,6 +749,34 @@ TEST_F(SetupTest, MenuCommandsOpenHelpWebAndAbout) {
   EXPECT_TRUE(Form->Visible());
 }
 
+TEST_F(SetupTest, HelpTheShellCannotOpenIsSaidWithTheFileAndTheReason) {
+  Start();
+  const String file = (Dir / "Kairotsu.pdf").string();
+  struct Case {
+    intptr_t Result;     // the shell's answer
+    const char* Reason;  // nullptr: opened, no box
+  };
+  for (const Case& c : {Case{2, "ファイルが見つかりません。"}, Case{3, "ファイルが見つかりません。"},
+                        Case{31, "PDFファイルを開くプログラムが登録されていません。"},
+                        Case{27, "PDFファイルを開くプログラムが登録されていません。"},
+                        Case{5, "ファイルを開く権限がありません。"},
+                        Case{32, "シェルがファイルを開けませんでした (エラー 32)。"},
+                        Case{0, "シェルがファイルを開けませんでした (エラー 0)。"}, Case{33, nullptr}}) {
+    SCOPED_TRACE(c.Result);
+    Platform.MessageBoxes.clear();
+    Sys.OpenResult = c.Result;
+    Form->HelpItem->Click();
+    EXPECT_EQ(Sys.Opened.back().second, file);
+    if (!c.Reason) {
+      EXPECT_TRUE(Platform.MessageBoxes.empty());
+      continue;
+    }
+    ASSERT_EQ(Platform.MessageBoxes.size(), 1u);
+    EXPECT_EQ(Platform.MessageBoxes[0].Text, "ヘルプファイルを開けません。\r\n" + file + "\r\n" + c.Reason);
+    EXPECT_EQ(Platform.MessageBoxes[0].Flags, mbOk | mbIconWarning);
+  }
+}
+
 }  // namespace
 
 TEST_F(SetupTest, EveryAttemptLeavesOneLineInTheHistory) {

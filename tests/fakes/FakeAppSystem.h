@@ -18,12 +18,16 @@ class TFakeAppSystem final : public TAppSystem {
   uint32_t Translation = 0x04B00411;  // language 0x0411, code page 0x04B0
   std::map<String, String> Strings;   // by full sub-block path
   std::vector<std::pair<THandle, String>> Opened;
+  intptr_t OpenResult = 42;  // what the shell answers: above 32 it opened
   String Console;
   bool HasConsole = true;
 
   String UserName() override { return User; }
   String CommandLine() override { return Line; }
-  void ShellOpen(THandle wnd, const String& target) override { Opened.emplace_back(wnd, target); }
+  intptr_t ShellOpen(THandle wnd, const String& target) override {
+    Opened.emplace_back(wnd, target);
+    return OpenResult;
+  }
   bool FileVersionInfo(const String&, std::vector<uint8_t>& block) override {
     block.assign(16, 0);
     return HasVersion;

@@ -109,6 +109,15 @@ case_unknown_name() {
   expect "status 2 (got $status)" test "$status" -eq 2
   expect "the error names the server" grep -q 'kairotsu\.invalid' "$dir/out.txt"
 }
+case_manifest() {
+  # Wine builds the program's activation context from the manifest in its resources: its trace
+  # names the assembly the manifest describes (an exe without one has no such line).
+  fresh Kairotsu.exe
+  WINEDEBUG=+actctx win 120 "$dir/Kairotsu.exe" /q 127.0.0.61 >"$dir/out.txt" 2>"$dir/actctx.txt"
+  show "$dir/out.txt"
+  expect "/q with the manifest: status 0 (got $status)" test "$status" -eq 0
+  expect "Wine read its manifest" grep -q 'parse_assembly_identity_elem name=L"Kairotsu"' "$dir/actctx.txt"
+}
 case_one_shot_set() {
   fresh KairotsuX1.exe
   ini KairotsuX1.ini 'BootUpdateTime=1\r\nUseNTPServer=127.0.0.64\r\nOffsetSec=1\r\n'
@@ -269,6 +278,7 @@ table=(
   "kiss|/q: a kiss-o'-death, named with its code"
   "unreachable|/q: a server that is not there"
   "unknown_name|/q: a name nothing resolves"
+  "manifest|the exe's manifest in its resources: read by Wine, the program runs"
   "one_shot_set|one-shot run: a reply within half a second of the clock is set"
   "one_shot_refused|one-shot run: a reply 3.25 s off is refused, the same reason everywhere, every run"
   "first_start|first start without files: NTP.lst"

@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 
+#include "KairotsuVersion.h"
 #include "base/IpUtils.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TempFolder.h"
@@ -67,7 +68,8 @@ TEST(DebugLogTexts, TelnetLineNamesCommandOptionAndDirection) {
 }
 
 TEST(DebugLogTexts, HeaderWithAndWithoutOwner) {
-  const String first = String(SComponentSetName) + " v1.15 compiled with " + CompilerName() + "\r\n";
+  const String first = String(SComponentSetName) + " v1.15 compiled with " + CompilerName() + "\r\n" +
+                       "Release : Kairotsu " + KAIROTSU_VERSION_TEXT + "\r\n";
   const String os = "Operating System : " + OperatingSystemText(QueryOsVersion()) + "\r\n";
   EXPECT_FALSE(CompilerName().empty());
   EXPECT_EQ(DebugLogHeader(nullptr), first + os +

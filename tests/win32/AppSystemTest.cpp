@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "KairotsuVersion.h"
 #include "app/AppSystem.h"
 #include "app/BIOS.h"
 #include "app/Setup.h"
@@ -43,8 +44,9 @@ TEST(AppSystemWine, UserNameAndCommandLine) {
 
 TEST(AppSystemWine, VersionTextsOfTheRealProgram) {
   const String exe = BuildFile("Kairotsu.exe");
-  EXPECT_EQ(GetFileVersionText(exe, 2), "FileVersion : 1.0.0.0");
-  EXPECT_EQ(GetFileVersionText(exe, 9), "FileVersion : 1.0.0.0");
+  // What the About box shows: the project's version (CMakeLists.txt).
+  EXPECT_EQ(GetFileVersionText(exe, 2), "FileVersion : " KAIROTSU_VERSION_TEXT);
+  EXPECT_EQ(GetFileVersionText(exe, 9), "FileVersion : " KAIROTSU_VERSION_TEXT);
   EXPECT_EQ(GetFileVersionText(exe, 0), "CompanyName : Kairotsu developers");
   EXPECT_EQ(GetFileVersionText(exe, 5), "OriginalFilename : Kairotsu.exe");
   // A program without a version resource (this test) is "unidentified".

@@ -1,4 +1,5 @@
-// The real Setup dialog under Wine: its pixel layout, its label accelerators, and OK.
+// The real Setup dialog under Wine: its pixel layout, its label accelerators, and OK; the help
+// item without the guide beside the program.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,6 +22,23 @@ String ReadText(const String& path) {
   String bytes;
   ReadWholeFile(path, bytes);
   return bytes;
+}
+
+// The text of the first message box this thread shows, which is then closed with OK: looked for
+// by a timer that the box's own message loop runs.
+String gBoxText;
+BOOL CALLBACK CloseMessageBox(HWND wnd, LPARAM) {
+  char cls[16] = {};
+  GetClassNameA(wnd, cls, sizeof cls);
+  if (std::strcmp(cls, "#32770") != 0 || !IsWindowVisible(wnd) || !GetDlgItem(wnd, 0xFFFF)) return TRUE;
+  char text[1024] = {};
+  GetDlgItemTextA(wnd, 0xFFFF, text, sizeof text);  // a message box's text
+  gBoxText = text;
+  PostMessageA(wnd, WM_COMMAND, IDOK, 0);
+  return FALSE;
+}
+void CALLBACK LookForMessageBox(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), CloseMessageBox, 0);
 }
 
 class SetupDialogWine : public ::testing::Test {
@@ -69,6 +87,14 @@ class SetupDialogWine : public ::testing::Test {
     WindowSystem().ProcessMessages();
   }
 };
+
+TEST_F(SetupDialogWine, HelpWithoutTheGuideBesideTheProgramSaysSo) {
+  gBoxText.clear();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 100, LookForMessageBox);
+  Form->HelpItem->Click();
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(gBoxText, "ヘルプファイルを開けません。\r\n" + Dir + "Kairotsu.pdf\r\nファイルが見つかりません。");
+}
 
 TEST_F(SetupDialogWine, ControlsSitAtTheirPixelPlaces) {
   ASSERT_NE(Wnd(Form.get()), nullptr);
