@@ -193,6 +193,7 @@ bool TIpDataSocket::DeliverRest() {
 int TIpDataSocket::QueueData(const void* data, int len, std::unique_ptr<TStream> stream, bool closeAfter, bool protocol,
                              bool raw) {
   std::lock_guard guard(FLock);
+  if (FFinishing && !protocol) throw EIpWinSockError(wsaeShutdown, "send");
   auto owned = std::make_unique<TSendItem>();
   TSendItem* item = owned.get();
   item->CloseAfter = closeAfter;
@@ -276,6 +277,7 @@ void TIpDataSocket::HandleWrite() {
   FWritable = true;
   while (FlushQueue()) {
   }
+  ShutSendWhenSent();
 }
 
 bool TIpDataSocket::FlushQueue() {
@@ -288,6 +290,22 @@ bool TIpDataSocket::FlushQueue() {
   Owner()->DoItemSent(Handle(), done->Id, static_cast<int>(FSendQueue.size()));
   if (done->CloseAfter) CloseAndRequestFree();
   return true;
+}
+
+void TIpDataSocket::FinishSending() {
+  std::lock_guard guard(FLock);
+  FFinishing = true;
+  ShutSendWhenSent();
+}
+
+void TIpDataSocket::ShutSendWhenSent() {
+  std::lock_guard guard(FLock);
+  // The SOCKS handshake still talks to the proxy; a blocked send waits for FD_WRITE.
+  if (!FFinishing || FSendShut || !FWritable || Handle() == InvalidSocket || !FSendQueue.empty() ||
+      !FHeldItems.empty() || (FSocksState >= 1 && FSocksState <= 4))
+    return;
+  FSendShut = true;
+  WinSockAccess->Shutdown()(Handle(), sdSend);
 }
 
 void TIpDataSocket::CloseAndRequestFree() {
@@ -360,6 +378,7 @@ void TIpDataSocket::SocksFinished() {
   }
   while (FlushQueue()) {
   }
+  ShutSendWhenSent();
 }
 
 TIpTelnet& TIpDataSocket::Telnet() {
@@ -414,13 +433,17 @@ void TIpDataSocket::AddIdle(uint32_t elapsed) {
 void TIpDataSocket::IdleTimedOut() {
   bool reset = false;
   Owner()->DoIdleTimeout(Handle(), reset);
-  if (reset) FIdleCount = 0;
+  if (reset)
+    FIdleCount = 0;
+  else if (FFinishing && !Closed())
+    CloseAndRequestFree();  // the peer said nothing more in time
 }
 
 void TIpDataSocket::Connect(const TSockAddrIn& addr, const String& addressText) {
   {
     std::lock_guard guard(FLock);
     FFramer.Clear();
+    FFinishing = FSendShut = false;
     FStatistics = {};
     FDataMoved = false;
   }
@@ -432,7 +455,8 @@ void TIpDataSocket::Shutdown() {
   FConnected = false;
   FWritable = false;
   ClearQueue();
-  if (Handle() != InvalidSocket) WinSockAccess->Shutdown()(Handle(), sdSend);
+  if (Handle() != InvalidSocket && !FSendShut) WinSockAccess->Shutdown()(Handle(), sdSend);
+  FSendShut = true;
 }
 
 void TIpDataSocket::Close() {

@@ -97,6 +97,12 @@ class TIpDataSocket : public TIpBaseSocket {
 
   // Ends sending: drops what is still queued and shuts the send side down.
   void Shutdown();
+  // Finishes the connection from this side: what is queued goes out, then the send side is
+  // shut down, so the peer sees the end of the data, and reading goes on until the peer
+  // closes. With an IdleTimeout, an idle time-out that OnIdleTimeout does not reset closes the
+  // connection too. Data queued afterwards is refused with EIpWinSockError 10058.
+  void FinishSending();
+  bool Finishing() const { return FFinishing; }
   // Reads once from the socket, passes the bytes through the stages and feeds them to the
   // framer; returns the bytes fed. With `force` it reads also when not connected, and a failing
   // recv ends it quietly.
@@ -146,6 +152,8 @@ class TIpDataSocket : public TIpBaseSocket {
   TIpTelnet& Telnet();
   // The SOCKS handshake ended: reports the connection or the refusal.
   void SocksFinished();
+  // After FinishSending: shuts the send side once nothing is left to send.
+  void ShutSendWhenSent();
 
   uint8_t FBuffer[BufferCapacity];  // what one recv read, rewritten by the stages in place
   TIpLineFramer FFramer;
@@ -157,6 +165,8 @@ class TIpDataSocket : public TIpBaseSocket {
   std::unique_ptr<TIpTelnet> FTelnet;
   bool FDataMoved = false;
   bool FWritable = false;
+  bool FFinishing = false;  // FinishSending was called
+  bool FSendShut = false;   // the send side is shut down
   uint32_t FIdleCount = 0;
   TStream* FReceiveStream = nullptr;
   std::vector<THandle> FListenerWindows;
