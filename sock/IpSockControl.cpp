@@ -385,13 +385,13 @@ void TIpSockControl::DoLookupPort(uintptr_t handle, uint16_t port) {
   if (OnLookupPort) OnLookupPort(this, handle, port);
 }
 
-void TIpSockControl::DoReadLine(TSocket socket, const String& line) {
+void TIpSockControl::DoReadLine(TSocket socket, String line) {
   if (DirectLineEvents) {
     if (OnReadLine) OnReadLine(this, socket, line);
     return;
   }
   std::lock_guard guard(FLinesLock);
-  FLines.push_back({socket, line});
+  FLines.push_back({socket, std::move(line)});
   FLineWake.Request();
 }
 

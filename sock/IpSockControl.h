@@ -288,7 +288,8 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   virtual void DoItemSent(TSocket socket, int handle, int remaining);
   virtual void DoLookupName(uintptr_t handle, const String& name);
   virtual void DoLookupPort(uintptr_t handle, uint16_t port);
-  virtual void DoReadLine(TSocket socket, const String& line);
+  // Takes the line by value: a line queued for IPM_LINE_READY is moved, not copied.
+  virtual void DoReadLine(TSocket socket, String line);
   virtual void DoLookupService(uintptr_t handle, const String& name);
   // Kind 0 connected, 1 closed, 2 data moved. OnStatus (with a copy of the socket object's
   // statistics) for the kinds in StatusKinds; an event-log line for kinds 0 and 1.
