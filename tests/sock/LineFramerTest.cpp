@@ -75,12 +75,6 @@ TEST(LineFramer, AnUnfinishedLineBeyondTheCapIsDroppedAndFramingGoesOn) {
   f.FixedLength = 20;
   EXPECT_EQ(Frame(framer, f, {"123456789"}), (Lines{"!too long"}));
   EXPECT_TRUE(framer.Unframed().empty());
-  // TakeAll hands out everything once.
-  framer.Feed("ab", 2);
-  String rest;
-  EXPECT_TRUE(framer.TakeAll(rest));
-  EXPECT_EQ(rest, "ab");
-  EXPECT_FALSE(framer.TakeAll(rest));
 }
 
 }  // namespace
