@@ -166,6 +166,11 @@ int TIpCustomClient::SendStream(std::unique_ptr<TStream> stream, bool closeAfter
   return SendingSocket().QueueData(nullptr, 0, std::move(stream), closeAfter, false, false);
 }
 
+void TIpCustomClient::CloseWhenDone() {
+  TBusy busy(*this);
+  SendingSocket().FinishSending();
+}
+
 int TIpCustomClient::CloseAfterSent() {
   TBusy busy(*this);
   return SendingSocket().QueueData(nullptr, 0, nullptr, true, false, false);

@@ -25,6 +25,7 @@
 #include "sock/IpWinSock.h"
 #include "toolkit/Platform.h"
 #include "toolkit/SyncObjs.h"
+#include "toolkit/WakeUp.h"
 
 enum TIpSockOptions {
   soBroadcast,
@@ -287,7 +288,8 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   virtual void DoItemSent(TSocket socket, int handle, int remaining);
   virtual void DoLookupName(uintptr_t handle, const String& name);
   virtual void DoLookupPort(uintptr_t handle, uint16_t port);
-  virtual void DoReadLine(TSocket socket, const String& line);
+  // Takes the line by value: a line queued for IPM_LINE_READY is moved, not copied.
+  virtual void DoReadLine(TSocket socket, String line);
   virtual void DoLookupService(uintptr_t handle, const String& name);
   // Kind 0 connected, 1 closed, 2 data moved. OnStatus (with a copy of the socket object's
   // statistics) for the kinds in StatusKinds; an event-log line for kinds 0 and 1.
@@ -324,9 +326,6 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
     String Line;
   };
   uintptr_t StartLookup(std::unique_ptr<TIpLookupRecord> record);
-  // Posts the wake-up for queued lines unless one is outstanding; under FLinesLock.
-  void WakeLineDelivery();
-
   std::unique_ptr<TIpDebugLog> FDebugLog;
   std::unique_ptr<TIpEventLog> FEventLog;
   std::unique_ptr<TIpDataInits> FDataInits;
@@ -336,11 +335,11 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   int FSocketType = 0;
   uint32_t FTimerInterval = 0;
   uint32_t FLastTick = 0;
-  // Lines waiting for OnReadLine, oldest first, with at most one IPM_LINE_READY outstanding:
-  // one message per line would outrun the system's quota of posted messages.
+  // Lines waiting for OnReadLine, oldest first, with one IPM_LINE_READY wake-up; a refused
+  // post is tried again by the next line or timer tick. Both under FLinesLock.
   TCriticalSection FLinesLock;
   std::deque<TQueuedLine> FLines;
-  bool FLineWakeup = false;  // a wake-up is posted, or its delivery is running
+  TWakeUp FLineWake;
   // Closed handle numbers, each with the number of IPM_SOCKET_CLOSED barriers still on their way.
   std::map<TSocket, int> FClosedHandles;
 };
