@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 
 #include "sock/IpClient.h"
@@ -13,6 +14,7 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <psapi.h>
 
 namespace {
 
@@ -197,6 +199,50 @@ TEST_F(DataSocketWine, EventsOfAClosedHandleDoNotReachTheNewSocketThatReusesIt) 
   EXPECT_EQ(Count(1), 1u);
   EXPECT_TRUE(Errors.empty()) << Errors[0];
   C.Disconnect(second);
+}
+
+// What the process holds: kernel handles, window-system objects, private memory.
+struct Holdings {
+  DWORD Handles = 0;
+  DWORD UserObjects = 0;
+  SIZE_T Private = 0;
+  static Holdings Now() {
+    Holdings h;
+    GetProcessHandleCount(GetCurrentProcess(), &h.Handles);
+    h.UserObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    PROCESS_MEMORY_COUNTERS_EX m{};
+    m.cb = sizeof m;
+    if (K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m))
+      h.Private = m.PrivateUsage;
+    return h;
+  }
+};
+
+TEST_F(DataSocketWine, ConnectAndCloseCyclesLeaveNoHandleWindowOrMemoryBehind) {
+  constexpr int kWarmUp = 200, kCycles = 2000;
+  Peer peer([](SOCKET s, int) { ReceiveUntil(s, "\n--never--"); }, kWarmUp + kCycles);
+  C.DefaultPort = peer.Port;
+  Holdings before;
+  for (int i = 0; i < kWarmUp + kCycles; ++i) {
+    if (i == kWarmUp) before = Holdings::Now();
+    const TSocket s = C.ConnectTo("127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return C.Connected(); })) << i << (Errors.empty() ? "" : Errors[0]);
+    C.Disconnect(s);
+    ASSERT_FALSE(C.IsActive());
+  }
+  // The barriers of the closed numbers come back.
+  WindowSystem().PumpUntil([] { return false; }, 200);
+  const Holdings after = Holdings::Now();
+  std::printf("after %d warm-up cycles: %lu handles, %lu window objects, %lu KiB private; after %d more: %lu, %lu, %lu KiB\n",
+              kWarmUp, before.Handles, before.UserObjects, static_cast<unsigned long>(before.Private / 1024), kCycles,
+              after.Handles, after.UserObjects, static_cast<unsigned long>(after.Private / 1024));
+  EXPECT_EQ(Count(0), static_cast<size_t>(kWarmUp + kCycles));
+  EXPECT_EQ(Count(1), static_cast<size_t>(kWarmUp + kCycles));
+  EXPECT_TRUE(Errors.empty()) << Errors[0];
+  EXPECT_LE(after.Handles, before.Handles + 2);
+  EXPECT_LE(after.UserObjects, before.UserObjects);
+  // A leak of one small object per cycle would be 2000 times its size.
+  EXPECT_LE(after.Private, before.Private + 256 * 1024);
 }
 
 }  // namespace
