@@ -34,15 +34,11 @@ class TConsoleOutput final : public TLineOutput {
 // the session: the shared input wakes it through a posted message.
 void ReadStandardInput(std::shared_ptr<TLineInput> input) {
   const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);  // the process's handle; not ours to close
-  TLineSplitter splitter;
   char buffer[4096];
   DWORD count = 0;
   while (in != nullptr && in != INVALID_HANDLE_VALUE && ReadFile(in, buffer, sizeof buffer, &count, nullptr) &&
-         count > 0) {
-    for (const String& line : splitter.Feed(buffer, count)) input->Push(line);
-  }
-  String rest;
-  if (splitter.Finish(rest)) input->Push(rest);
+         count > 0)
+    input->PushBytes(buffer, count);
   input->End();
 }
 

@@ -42,69 +42,64 @@ class TResetAwareClient final : public TIpCustomClient {
 
 }  // namespace
 
-std::vector<String> TLineSplitter::Feed(const char* bytes, size_t count) {
-  std::vector<String> lines;
-  for (size_t i = 0; i < count; ++i) {
-    if (bytes[i] != '\n') {
-      FPending += bytes[i];
-      continue;
-    }
-    if (!FPending.empty() && FPending.back() == '\r') FPending.pop_back();
-    lines.push_back(std::move(FPending));
-    FPending.clear();
-  }
-  return lines;
+String WithoutCR(String line) {
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
 }
 
-bool TLineSplitter::Finish(String& rest) {
-  if (FPending.empty()) return false;
-  rest = std::move(FPending);
-  FPending.clear();
-  return true;
+void TLineInput::PushBytes(const char* bytes, size_t count) {
+  // Lines end at LF; standard input's lines have no length limit.
+  TIpFraming framing;
+  framing.Terminator = ltLF;
+  framing.Strip = true;
+  framing.MaxLine = SIZE_MAX;
+  std::lock_guard guard(FLock);
+  FFramer.Feed(bytes, count);
+  String line;
+  const size_t before = FLines.size();
+  while (FFramer.Next(framing, line) == TIpLineFramer::fsPiece) FLines.push_back(WithoutCR(std::move(line)));
+  if (FLines.size() != before) FWake.Request();
 }
 
 void TLineInput::Push(const String& line) {
   std::lock_guard guard(FLock);
   FLines.push_back(line);
-  Wake();
+  FWake.Request();
 }
 
 void TLineInput::End() {
   std::lock_guard guard(FLock);
+  String rest;
+  if (FFramer.TakeAll(rest)) FLines.push_back(std::move(rest));
   FEnded = true;
-  Wake();
+  FWake.Request();
 }
 
 void TLineInput::Attach(THandle wnd, uint32_t msg) {
   std::lock_guard guard(FLock);
-  FWindow = wnd;
-  FMessage = msg;
-  FWakePending = false;
-  if (!FLines.empty() || FEnded) Wake();
+  FWake.SetTarget(wnd, msg);
+  FWake.Cancel();
+  if (!FLines.empty() || FEnded) FWake.Request();
 }
 
 void TLineInput::Detach() {
   std::lock_guard guard(FLock);
-  FWindow = 0;
+  FWake.SetTarget(0, 0);
 }
 
 bool TLineInput::Take(std::vector<String>& lines) {
   std::lock_guard guard(FLock);
-  FWakePending = false;
+  // What comes after this needs a wake-up of its own; one still on its way finds nothing.
+  FWake.Cancel();
   for (String& line : FLines) lines.push_back(std::move(line));
   FLines.clear();
   return FEnded;
 }
 
-void TLineInput::Wake() {
-  // One wake-up at a time: a fast reader must not fill the thread's message queue.
-  if (FWindow == 0 || FWakePending) return;
-  FWakePending = WindowSystem().Post(FWindow, FMessage, 0, 0);
-}
-
 TLineSession::TLineSession(const TLineClientOptions& options, TLineOutput& output)
     : FOptions(options), FOutput(output), FClient(std::make_unique<TResetAwareClient>(nullptr)) {
   FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { OnWindowMessage(m); });
+  FCloseRequest.SetTarget(FWindow->Handle(), kCloseNow);
 }
 
 TLineSession::~TLineSession() {
@@ -188,7 +183,10 @@ void TLineSession::WriteDebugLog() {
 
 void TLineSession::OnWindowMessage(TMessage& message) {
   if (message.Msg == kInputReady) SendInput();
-  if (message.Msg == kCloseNow) CloseNow();
+  if (message.Msg == kCloseNow && FCloseRequest.Arrived()) {
+    FCloseRequest.Done();
+    CloseNow();
+  }
 }
 
 void TLineSession::Connected() {
@@ -205,7 +203,9 @@ void TLineSession::SendInput() {
   if (!ended || FFinished) return;
   FInputClosed = true;
   try {
-    FClient->CloseAfterSent();
+    // The peer's answers to the last lines are still read: the connection ends when the peer
+    // closes, or when nothing arrives for the idle time.
+    FClient->CloseWhenDone();
   } catch (const EIpWinSockError& e) {
     Error(e.ErrorCode(), e.Message());
   }
@@ -222,10 +222,7 @@ void TLineSession::Send(const String& line) {
 void TLineSession::ReadLine(const String& line) {
   if (FOptions.Lines != 0 && FLinesSeen >= FOptions.Lines) return;
   ++FLinesSeen;
-  if (!line.empty() && line.back() == '\r')
-    FOutput.Line(line.substr(0, line.size() - 1));
-  else
-    FOutput.Line(line);
+  FOutput.Line(WithoutCR(line));
   if (FOptions.Lines != 0 && FLinesSeen == FOptions.Lines) RequestClose();
 }
 
@@ -248,6 +245,9 @@ void TLineSession::Error(int code, const String& text) {
 }
 
 void TLineSession::Idle(bool& reset) {
+  // After the end of the input the client closes the connection itself: a quiet peer is the
+  // normal end then.
+  if (FInputClosed) return;
   reset = true;
   if (FIdle || FFinished) return;
   FIdle = true;
@@ -256,9 +256,7 @@ void TLineSession::Idle(bool& reset) {
 }
 
 void TLineSession::RequestClose() {
-  if (FCloseRequested) return;
-  FCloseRequested = true;
-  if (!WindowSystem().Post(FWindow->Handle(), kCloseNow, 0, 0)) CloseNow();
+  if (!FFinished) FCloseRequest.Request();
 }
 
 void TLineSession::CloseNow() {

@@ -13,8 +13,10 @@
 
 #include "lineclient/Options.h"
 #include "sock/IpClient.h"
+#include "sock/LineFramer.h"
 #include "toolkit/Platform.h"
 #include "toolkit/SyncObjs.h"
+#include "toolkit/WakeUp.h"
 
 // Where the session's texts go, each without a line end.
 class TLineOutput {
@@ -24,23 +26,18 @@ class TLineOutput {
   virtual void Error(const String& text) = 0;  // an error or a notice (standard error)
 };
 
-// Cuts a byte stream into lines at LF; a CR just before the LF goes with it.
-class TLineSplitter {
- public:
-  // The lines that these bytes complete, in order.
-  std::vector<String> Feed(const char* bytes, size_t count);
-  // At the end of the stream: the unterminated rest, if there is one.
-  bool Finish(String& rest);
-
- private:
-  String FPending;
-};
+// A line as LineClient prints or sends it: a CR at its end is taken off, so CR LF and bare
+// LF both end lines.
+String WithoutCR(String line);
 
 // Lines handed from the thread that reads standard input to the session, which a posted
 // message wakes. Both hold it: the reader may outlive the session.
 class TLineInput {
  public:
-  // The reader's side: a line (without its line end), and the end of the input.
+  // The reader's side: bytes, cut into lines at LF (a CR just before the LF goes with it);
+  // a line (without its line end); and the end of the input, which makes an unterminated
+  // rest a line of its own.
+  void PushBytes(const char* bytes, size_t count);
   void Push(const String& line);
   void End();
   // The session's side: where to post the wake-up; Detach stops the posting.
@@ -50,14 +47,13 @@ class TLineInput {
   bool Take(std::vector<String>& lines);
 
  private:
-  void Wake();  // under the lock
-
   TCriticalSection FLock;
+  TIpLineFramer FFramer;  // the bytes of a line whose end has not come
   std::deque<String> FLines;
   bool FEnded = false;
-  bool FWakePending = false;  // one wake-up is on its way; Take clears it
-  THandle FWindow = 0;
-  uint32_t FMessage = 0;
+  // One wake-up at a time: a fast reader must not fill the thread's message queue. A refused
+  // post is tried again with the next line.
+  TWakeUp FWake;
 };
 
 class TLineSession {
@@ -96,7 +92,8 @@ class TLineSession {
   void SendInput();
   // Sends one line; a failure is reported as an error of the connection.
   void Send(const String& line);
-  // Asks for the connection to close from a message of its own, outside the socket's work.
+  // Asks for the connection to close from a message of its own, outside the socket's work
+  // (at once when the message cannot be posted).
   void RequestClose();
   void CloseNow();
   void Finish();
@@ -106,10 +103,10 @@ class TLineSession {
   std::unique_ptr<TIpCustomClient> FClient;
   std::unique_ptr<TMessageWindow> FWindow;
   std::shared_ptr<TLineInput> FInput;
+  TWakeUp FCloseRequest{[this] { CloseNow(); }};
 
   bool FConnected = false;
   bool FFinished = false;
-  bool FCloseRequested = false;
   bool FFailed = false;        // a WinSock error ended or refused the connection
   bool FIdle = false;          // the idle time ran out
   bool FLogFailed = false;     // a log line could not be written

@@ -144,6 +144,7 @@ TIpCustomSNTPClient::TIpCustomSNTPClient(TComponent* owner) : TIpCustomClient(ow
   SetSocketKind(1);
   DataInits().LineTerminator = ltCRLF;
   DataInits().ReceiveBufferSize = 1024;
+  FReplyNotice.SetTarget(WindowHandle(), IPM_SNTP_REPLY, 1);
   FPollTimer = Make<TTimer>();
   FPollTimer->SetEnabled(false);
   FPollTimer->SetInterval(0);
@@ -200,7 +201,7 @@ void TIpCustomSNTPClient::SendRequest() {
   // already read for it is not reported.
   ++FRequestSerial;
   CloseRequestSocket();
-  FReplyPosted = false;  // its message, when it comes, finds no reply to report
+  FReplyNotice.Cancel();  // its message, when it comes, finds no reply to report
 
   const TSocket s = WinSockAccess->Socket()(afInet, sockDgram, ipprotoIp);
   if (s == InvalidSocket) throw Exception("invalid udp socket");
@@ -244,7 +245,7 @@ void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
                                                reinterpret_cast<TSockAddr*>(&from), &fromLength);
   // Once a reply is on its way to ProcessReply, further datagrams (a duplicate, a replay) are
   // read only to drain the socket.
-  if (FReplyPosted) return;
+  if (FReplyNotice.Outstanding()) return;
 
   TIpReplyVerdict verdict;
   if (length == SocketCallFailed) {
@@ -268,10 +269,7 @@ void TIpCustomSNTPClient::NotifyRead(TSocket socket) {
   FReply.Verdict = verdict;
   FReply.ReadTick = SystemApi().GetTickCount();
   FReply.T4 = DateTimeToNtpSeconds(SystemTimeToDateTime(SystemApi().GetSystemTime()));
-  FReplyPosted = true;
-  // Without its message the reply would never be handled, and the client would wait for it
-  // for ever: handle it now.
-  if (!WindowSystem().Post(WindowHandle(), IPM_SNTP_REPLY, 1, 0)) ReportReply();
+  FReplyNotice.Request();
 }
 
 bool TIpCustomSNTPClient::Dispatch(TMessage& message) {
@@ -287,12 +285,12 @@ void TIpCustomSNTPClient::ProcessReply(TMessage& message) {
   if (message.WParam != 1) return;
   // Only the message posted for a datagram read counts. A stray one, a second one for the same
   // datagram, or one for a reply that a newer request has voided finds no reply pending.
-  if (!FReplyPosted) return;
+  if (!FReplyNotice.Arrived()) return;
+  FReplyNotice.Done();
   ReportReply();
 }
 
 void TIpCustomSNTPClient::ReportReply() {
-  FReplyPosted = false;
   bool synchronized = false;
   TIpSntpReply& r = FReply;
   r.Stratum = FPacket.Stratum;

@@ -180,8 +180,9 @@ class TIpCustomSNTPClient : public TIpCustomClient {
   // has made a new one (socket numbers do not tell: a closed one is handed out again).
   uint32_t FRequestSerial = 0;
   TIpSntpReply FReply;  // the reply read last: its verdict, T4 and read tick until reported
-  // A reply has been read for the request that is out and not yet reported.
-  bool FReplyPosted = false;
+  // The notice of a reply read for the request that is out and not yet reported
+  // (IPM_SNTP_REPLY, WParam 1); a notice that cannot be posted reports the reply at once.
+  TWakeUp FReplyNotice{[this] { ReportReply(); }};
   std::vector<uint8_t> FReceiveBuffer;
 };
 

@@ -101,8 +101,14 @@ class TIpCustomClient : public TIpSockControl {
   // Sends the stream's content from its position on; the client takes it over.
   int SendStream(std::unique_ptr<TStream> stream, bool closeAfter = false);
   // Closes the connection once everything queued so far has gone out; the data socket is then
-  // freed.
+  // freed. An answer the peer sends to the last data is not read: see CloseWhenDone.
   int CloseAfterSent();
+  // Finishes the connection and lets the peer have the last word: everything queued so far
+  // goes out, then the send side is shut down (the peer reads the end of the data), and
+  // reading goes on, lines delivered as usual, until the peer closes (OnStatus kind 1) or,
+  // with an IdleTimeout, until an idle time-out that OnIdleTimeout does not reset closes it.
+  // Sending afterwards raises EIpWinSockError 10058; without a data socket it raises 10057.
+  void CloseWhenDone();
 
  protected:
   using TSocketMaker = std::unique_ptr<TIpDataSocket> (*)(TIpCustomClient& client);

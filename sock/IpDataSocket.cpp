@@ -18,8 +18,6 @@ constexpr uint32_t deRecvApi = 0x80000003;
 constexpr uint32_t deSendApi = 0x80000004;
 // Below this size a buffer-size request is not made: the system's default stays.
 constexpr int kMinBufferSize = 1460;
-// The receive buffer is compacted only once it is more than half full.
-constexpr uint32_t kCompactAbove = TIpDataSocket::BufferCapacity / 2;
 }  // namespace
 
 std::unique_ptr<uint8_t[]> TakeDataCopy(uintptr_t wparam) {
@@ -112,10 +110,9 @@ int TIpDataSocket::ReadSocket(bool force) {
   TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
   if (Handle() == InvalidSocket || (!force && !FConnected)) return 0;
-  if (FConsumed >= FFilled) FConsumed = FFilled = FScanned = 0;
-  uint8_t* at = FBuffer + FFilled;
+  uint8_t* at = FBuffer;
   TIpWinSockAccess& ws = *WinSockAccess;
-  int n = ws.Recv()(Handle(), reinterpret_cast<char*>(at), static_cast<int>(BufferCapacity - FFilled), 0);
+  int n = ws.Recv()(Handle(), reinterpret_cast<char*>(at), static_cast<int>(BufferCapacity), 0);
   if (n > 0 && (LogOptions & LogOption(loLowData))) Log(deRecvApi, at, static_cast<uint32_t>(n));
   if (n == SocketCallFailed) {
     const int code = ws.WSAGetLastError()();
@@ -134,9 +131,9 @@ int TIpDataSocket::ReadSocket(bool force) {
   PostDataCopies(at, n);
   CountRead(raw, static_cast<uint32_t>(n));
   FDataMoved = true;
-  FFilled += static_cast<uint32_t>(n);
-  // The grant or the refusal is reported once the bytes that came with it are in the buffer: its
-  // handler may read or close this socket.
+  if (n > 0) FFramer.Feed(at, static_cast<size_t>(n));
+  // The grant or the refusal is reported once the bytes that came with it are in the framer:
+  // its handler may read or close this socket.
   if (FSocksDone) {
     FSocksDone = false;
     SocksFinished();
@@ -154,100 +151,52 @@ void TIpDataSocket::PostDataCopies(const uint8_t* data, int len) {
   }
 }
 
+TIpFraming TIpDataSocket::Framing() const {
+  TIpFraming f;
+  f.Terminator = LineTerminator;
+  f.TermChar = LineTermChar;
+  f.Strip = StripLineTerminator;
+  f.FixedLength = FixedLineLength;
+  f.MaxLine = MaxLineBuf;
+  return f;
+}
+
 bool TIpDataSocket::ProcessBuffer() {
   TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
-  if (FConsumed == FFilled) return false;
+  String piece;
   switch (ReceiveMode) {
-    case rmLine: {
-      const bool delivered = ExtractLine(false);
-      if (FPartialLine.size() > MaxLineBuf) {
-        FPartialLine.clear();
-        Owner()->NotifyError(Handle(), LineTooLongError, SLineTooLong);
+    case rmLine:
+      switch (FFramer.Next(Framing(), piece)) {
+        case TIpLineFramer::fsNone: return false;
+        case TIpLineFramer::fsTooLong:
+          Owner()->NotifyError(Handle(), LineTooLongError, SLineTooLong);
+          return true;
+        case TIpLineFramer::fsPiece:
+          // The framer is up to date before the owner hears of the piece: its handler may
+          // read, change the framing or close this socket.
+          Owner()->DoReadLine(LastHandle(), piece, this);
+          return true;
       }
-      // A full buffer without a line end in it: its start moves to the partial line, except the
-      // last two bytes, so a CR LF pair is never split. Only then: after a line, the rest may
-      // hold more lines.
-      if (!delivered && FFilled == BufferCapacity && FFilled - FConsumed > 2) {
-        const uint32_t count = FFilled - 2 - FConsumed;
-        FPartialLine.append(reinterpret_cast<const char*>(FBuffer + FConsumed), count);
-        FConsumed += count;
-        FScanned = FScanned > count ? FScanned - count : 0;
-      }
-      if (FConsumed > 0 && FFilled > kCompactAbove) {
-        std::memmove(FBuffer, FBuffer + FConsumed, FFilled - FConsumed);
-        FFilled -= FConsumed;
-        FConsumed = 0;
-      }
-      return delivered;
-    }
-    case rmStream:
-      if (!FReceiveStream) throw EIpProgrammerError();
-      FReceiveStream->Write(FBuffer + FConsumed, FFilled - FConsumed);
-      FConsumed = FFilled;
-      FScanned = 0;
       return false;
-    case rmAny: return ExtractLine(true);
+    case rmStream: {
+      const std::string_view bytes = FFramer.Unframed();
+      if (bytes.empty()) return false;
+      if (!FReceiveStream) throw EIpProgrammerError();
+      FReceiveStream->Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
+      FFramer.Clear();
+      return false;
+    }
+    case rmAny: return DeliverRest();
   }
   return false;
 }
 
-bool TIpDataSocket::ExtractLine(bool any) {
+bool TIpDataSocket::DeliverRest() {
   TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
-  const uint32_t avail = FFilled - FConsumed;
-  const char* start = reinterpret_cast<const char*>(FBuffer + FConsumed);
   String piece;
-  if (any) {
-    // Everything: the partial line, then every buffered byte (after a close mid-line the
-    // partial line may be longer than what is left in the buffer).
-    if (avail == 0 && FPartialLine.empty()) return false;
-    piece = std::move(FPartialLine);
-    piece.append(start, avail);
-    FConsumed += avail;
-  } else if (avail == 0) {
-    return false;
-  } else if (LineTerminator == ltNone) {
-    const uint32_t size = FixedLineLength;
-    if (size == 0 || size > avail + FPartialLine.size()) return false;
-    const uint32_t take = size - static_cast<uint32_t>(FPartialLine.size());
-    piece = std::move(FPartialLine);
-    piece.append(start, take);
-    FConsumed += take;
-  } else {
-    char term;
-    uint32_t termLen = 1;
-    switch (LineTerminator) {
-      case ltCR: term = '\r'; break;
-      case ltLF: term = '\n'; break;
-      case ltCRLF:
-        term = '\n';
-        termLen = 2;
-        break;
-      case ltOther: term = LineTermChar; break;
-      default: throw Exception("Bad terminator");
-    }
-    if (!StripLineTerminator) termLen = 0;
-    const bool crlf = LineTerminator == ltCRLF;
-    // Bytes already searched for this same terminator are not searched again.
-    uint32_t i = FScanTerm == term && FScanCrLf == crlf && FScanned <= avail ? FScanned : 0;
-    for (;; ++i) {
-      if (i == avail) {
-        FScanned = avail;
-        FScanTerm = term;
-        FScanCrLf = crlf;
-        return false;
-      }
-      if (start[i] == term && (!crlf || (i > 0 && start[i - 1] == '\r'))) break;
-    }
-    piece = std::move(FPartialLine);
-    piece.append(start, i + 1 - termLen);
-    FConsumed += i + 1;
-  }
-  FPartialLine.clear();
-  FScanned = 0;
-  // The buffer is up to date before the owner hears of the piece: its handler may read or
-  // close this socket.
+  if (!FFramer.TakeAll(piece)) return false;
   Owner()->DoReadLine(LastHandle(), piece, this);
   return true;
 }
@@ -258,6 +207,7 @@ int TIpDataSocket::QueueData(const void* data, int len, std::unique_ptr<TStream>
   std::lock_guard guard(FLock);
   // A refused connection carries no data: the proxy's answer ended it.
   if (!protocol && Refused()) throw EIpWinSockError(wsaeNotConn, "send");
+  if (FFinishing && !protocol) throw EIpWinSockError(wsaeShutdown, "send");
   auto owned = std::make_unique<TSendItem>();
   TSendItem* item = owned.get();
   item->CloseAfter = closeAfter;
@@ -344,6 +294,7 @@ void TIpDataSocket::HandleWrite() {
   FWritable = true;
   while (FlushQueue()) {
   }
+  ShutSendWhenSent();
 }
 
 bool TIpDataSocket::FlushQueue() {
@@ -357,6 +308,22 @@ bool TIpDataSocket::FlushQueue() {
   if (!done->Protocol) Owner()->DoItemSent(Handle(), done->Id, static_cast<int>(FSendQueue.size()));
   if (done->CloseAfter) CloseAndRequestFree();
   return true;
+}
+
+void TIpDataSocket::FinishSending() {
+  std::lock_guard guard(FLock);
+  FFinishing = true;
+  ShutSendWhenSent();
+}
+
+void TIpDataSocket::ShutSendWhenSent() {
+  std::lock_guard guard(FLock);
+  // The SOCKS handshake still talks to the proxy; a blocked send waits for FD_WRITE.
+  if (!FFinishing || FSendShut || !FWritable || Handle() == InvalidSocket || !FSendQueue.empty() ||
+      !FHeldItems.empty() || (FSocksState >= 1 && FSocksState <= 4))
+    return;
+  FSendShut = true;
+  WinSockAccess->Shutdown()(Handle(), sdSend);
 }
 
 void TIpDataSocket::CloseAndRequestFree() {
@@ -442,6 +409,7 @@ void TIpDataSocket::SocksFinished() {
   }
   while (FlushQueue()) {
   }
+  ShutSendWhenSent();
 }
 
 TIpTelnet& TIpDataSocket::Telnet() {
@@ -506,14 +474,17 @@ void TIpDataSocket::IdleTimedOut() {
   TIpSockControl::TCallGuard call(*Owner());
   bool reset = false;
   Owner()->DoIdleTimeout(Handle(), reset);
-  if (reset) FIdleCount = 0;
+  if (reset)
+    FIdleCount = 0;
+  else if (FFinishing && !Closed())
+    CloseAndRequestFree();  // the peer said nothing more in time
 }
 
 void TIpDataSocket::Connect(const TSockAddrIn& addr, const String& addressText) {
   {
     std::lock_guard guard(FLock);
-    FConsumed = FFilled = FScanned = 0;
-    FPartialLine.clear();
+    FFramer.Clear();
+    FFinishing = FSendShut = false;
     FStatistics = {};
     FDataMoved = false;
   }
@@ -525,7 +496,8 @@ void TIpDataSocket::Shutdown() {
   FConnected = false;
   FWritable = false;
   ClearQueue();
-  if (Handle() != InvalidSocket) WinSockAccess->Shutdown()(Handle(), sdSend);
+  if (Handle() != InvalidSocket && !FSendShut) WinSockAccess->Shutdown()(Handle(), sdSend);
+  FSendShut = true;
 }
 
 void TIpDataSocket::Close() {
@@ -539,7 +511,7 @@ void TIpDataSocket::Close() {
       while (ProcessBuffer()) {
       }
     while (ReadSocket(true) > 0);
-    ExtractLine(true);
+    DeliverRest();
   } catch (...) {
     // The handle is closed whatever raised; the first exception is the one reported.
     try {

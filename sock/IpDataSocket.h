@@ -1,7 +1,8 @@
-// The data socket: the socket object of a connected client. It reads whatever WinSock has for
-// it into a fixed receive buffer, passes the bytes through the receive filters (SOCKS reply,
-// telnet commands, high-bit stripping, echo, discard) and hands them to its owner as lines,
-// fixed-length records, raw chunks or a stream. It sends through a queue of items, so that a
+// The data socket: the socket object of a connected client. Received bytes flow one way: it
+// reads whatever WinSock has for it, passes the bytes through the receive stages (SOCKS reply,
+// telnet commands, high-bit stripping, echo, discard) and then the line framer, whose pieces
+// it hands to its owner (DoReadLine) as lines, fixed-length records or raw chunks, or writes
+// to a stream. It sends through a queue of items, so that a
 // send that would block goes on when WinSock reports the socket writable again. It counts the
 // bytes both ways, reports data movement and idle time on the owner's timer ticks, logs raw
 // and delivered bytes to the owner's debug log, and closes in order: what is still buffered is
@@ -16,6 +17,7 @@
 #include "sock/IpSocket.h"
 #include "sock/IpSocks.h"
 #include "sock/IpTelnet.h"
+#include "sock/LineFramer.h"
 #include "toolkit/Streams.h"
 
 // Received bytes that a data socket posts to a listener window (IPM_DATA_COPY, WParam): the
@@ -24,7 +26,7 @@ std::unique_ptr<uint8_t[]> TakeDataCopy(uintptr_t wparam);
 
 class TIpDataSocket : public TIpBaseSocket {
  public:
-  static constexpr uint32_t BufferCapacity = 8192;  // the receive buffer
+  static constexpr uint32_t BufferCapacity = 8192;  // the most one recv reads
   static constexpr uint32_t MaxLineBuf = 1048576;   // longest line kept while its end is missing
   static constexpr int LineTooLongError = 8001;     // OnError code when a line outgrows MaxLineBuf
   static constexpr uint32_t StreamChunk = 1460;     // bytes read from a stream per send
@@ -59,9 +61,8 @@ class TIpDataSocket : public TIpBaseSocket {
   // State, for the owner and for tests.
   uint32_t IdleCount() const { return FIdleCount; }
   bool Writable() const { return FWritable; }
-  uint32_t Consumed() const { return FConsumed; }
-  uint32_t Filled() const { return FFilled; }
-  const String& PartialLine() const { return FPartialLine; }
+  // Received bytes not yet delivered: the start of a line whose end has not come.
+  std::string_view Unframed() const { return FFramer.Unframed(); }
   size_t QueuedItems() const { return FSendQueue.size(); }
   // The proxy refused the connection (or hung up during the handshake): nothing can be sent.
   bool Refused() const { return FSocks && FSocks->Refused(); }
@@ -99,13 +100,21 @@ class TIpDataSocket : public TIpBaseSocket {
 
   // Ends sending: drops what is still queued and shuts the send side down.
   void Shutdown();
-  // Reads once from the socket into the buffer and filters it; returns the bytes added. With
-  // `force` it reads also when not connected, and a failing recv ends it quietly.
+  // Finishes the connection from this side: what is queued goes out, then the send side is
+  // shut down, so the peer sees the end of the data, and reading goes on until the peer
+  // closes. With an IdleTimeout, an idle time-out that OnIdleTimeout does not reset closes the
+  // connection too. Data queued afterwards is refused with EIpWinSockError 10058.
+  void FinishSending();
+  bool Finishing() const { return FFinishing; }
+  // Reads once from the socket, passes the bytes through the stages and feeds them to the
+  // framer; returns the bytes fed. With `force` it reads also when not connected, and a failing
+  // recv ends it quietly.
   int ReadSocket(bool force);
-  // Delivers at most one piece from the buffer; true when it did.
+  // Delivers at most one piece of what the framer holds, cut with the settings as they are now
+  // (rmLine: a line or record, through the owner's DoReadLine; rmAny: all of it; rmStream:
+  // written to the stream); true when the caller should call again. A line that outgrows
+  // MaxLineBuf is dropped and reported with LineTooLongError.
   bool ProcessBuffer();
-  // One line, record or (with `any`) all that is buffered, through the owner's DoReadLine.
-  bool ExtractLine(bool any);
   // Sends from the head of the queue; true when the caller should call again.
   bool FlushQueue();
 
@@ -138,21 +147,19 @@ class TIpDataSocket : public TIpBaseSocket {
   void CountRead(uint32_t raw, uint32_t data);
   void CountWritten(uint32_t raw, uint32_t data);
   void Log(uint32_t kind, const void* data, uint32_t len);
+  // Hands everything unframed to the owner as one piece.
+  bool DeliverRest();
+  TIpFraming Framing() const;
   void SetBufferSize(int option, int size);
   // The telnet logic, made on first use, its output wired to the send queue and the log.
   TIpTelnet& Telnet();
   // The SOCKS handshake ended: reports the connection or the refusal.
   void SocksFinished();
+  // After FinishSending: shuts the send side once nothing is left to send.
+  void ShutSendWhenSent();
 
-  uint8_t FBuffer[BufferCapacity];
-  uint32_t FConsumed = 0;
-  uint32_t FFilled = 0;
-  // How many bytes from FConsumed on were searched for the terminator (FScanTerm, CR LF pairs
-  // only with FScanCrLf) and hold none: a line that arrives in many reads is searched once.
-  uint32_t FScanned = 0;
-  char FScanTerm = 0;
-  bool FScanCrLf = false;
-  String FPartialLine;
+  uint8_t FBuffer[BufferCapacity];  // what one recv read, rewritten by the stages in place
+  TIpLineFramer FFramer;
   int FItemCounter = 0;
   std::deque<std::unique_ptr<TSendItem>> FSendQueue;
   // The user's items queued while the SOCKS handshake runs: they go out after the grant.
@@ -162,6 +169,8 @@ class TIpDataSocket : public TIpBaseSocket {
   bool FSocksDone = false;  // the last reply ended the handshake; reported after its read
   bool FDataMoved = false;
   bool FWritable = false;
+  bool FFinishing = false;  // FinishSending was called
+  bool FSendShut = false;   // the send side is shut down
   uint32_t FIdleCount = 0;
   TStream* FReceiveStream = nullptr;
   std::vector<THandle> FListenerWindows;

@@ -13,6 +13,7 @@ constexpr uint32_t kTimerId = 1;
 
 TIpSockControl::TIpSockControl(TComponent* owner) : TIpBaseComponent(owner) {
   FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { WndProc(m); });
+  FLineWake.SetTarget(FWindow->Handle(), IPM_LINE_READY);
   FDebugLog = std::make_unique<TIpDebugLog>(this);
   FEventLog = std::make_unique<TIpEventLog>(this);
   FEventLog->SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
@@ -392,7 +393,7 @@ void TIpSockControl::DoReadLine(TSocket socket, const String& line, const TIpSoc
   }
   std::lock_guard guard(FLinesLock);
   FLines.push_back({socket, line, source});
-  WakeLineDelivery();
+  FLineWake.Request();
 }
 
 void TIpSockControl::DeliverLine(const TQueuedLine& line) {
@@ -420,20 +421,13 @@ void TIpSockControl::DeliverLines(const TIpSocket* source) {
   }
 }
 
-void TIpSockControl::WakeLineDelivery() {
-  if (FLineWakeup || FLines.empty()) return;
-  // A refused post (a full message queue) leaves the lines queued; the next line or the next
-  // timer tick tries again.
-  FLineWakeup = WindowSystem().Post(WindowHandle(), IPM_LINE_READY, 0, 0);
-}
-
 void TIpSockControl::LinesReady() {
   size_t due;
   {
     std::lock_guard guard(FLinesLock);
     // Lines queued from here on wait for the wake-up posted at the end: the handlers get no
     // lines queued by their own work before other messages have had their turn.
-    FLineWakeup = true;
+    FLineWake.Arrived();
     due = FLines.size();
   }
   // Whatever ends the delivery, a handler that raised included, lines still queued get their
@@ -442,8 +436,8 @@ void TIpSockControl::LinesReady() {
     TIpSockControl& Control;
     ~Rearm() {
       std::lock_guard guard(Control.FLinesLock);
-      Control.FLineWakeup = false;
-      Control.WakeLineDelivery();
+      Control.FLineWake.Done();
+      if (!Control.FLines.empty()) Control.FLineWake.Request();
     }
   } rearm{*this};
   for (; due > 0; --due) {
@@ -512,7 +506,7 @@ void TIpSockControl::NotifyWrite(TSocket socket) {
 void TIpSockControl::DoTimer() {
   {
     std::lock_guard guard(FLinesLock);
-    WakeLineDelivery();  // lines whose wake-up could not be posted
+    FLineWake.Tick();  // lines whose wake-up could not be posted
   }
   uint32_t now = SystemApi().GetTickCount();
   uint32_t elapsed = now < FLastTick ? (0xFFFFFFFFu - FLastTick) + now : now - FLastTick;

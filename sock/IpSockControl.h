@@ -25,6 +25,7 @@
 #include "sock/IpWinSock.h"
 #include "toolkit/Platform.h"
 #include "toolkit/SyncObjs.h"
+#include "toolkit/WakeUp.h"
 
 enum TIpSockOptions {
   soBroadcast,
@@ -356,9 +357,6 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   // One queued line to OnReadLine, its handler's exception reported.
   void DeliverLine(const TQueuedLine& line);
   uintptr_t StartLookup(std::unique_ptr<TIpLookupRecord> record);
-  // Posts the wake-up for queued lines unless one is outstanding; under FLinesLock.
-  void WakeLineDelivery();
-
   std::unique_ptr<TIpDebugLog> FDebugLog;
   std::unique_ptr<TIpEventLog> FEventLog;
   std::unique_ptr<TIpDataInits> FDataInits;
@@ -368,11 +366,11 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   int FSocketType = 0;
   uint32_t FTimerInterval = 0;
   uint32_t FLastTick = 0;
-  // Lines waiting for OnReadLine, oldest first, with at most one IPM_LINE_READY outstanding:
-  // one message per line would outrun the system's quota of posted messages.
+  // Lines waiting for OnReadLine, oldest first, with one IPM_LINE_READY wake-up; a refused
+  // post is tried again by the next line or timer tick. Both under FLinesLock.
   TCriticalSection FLinesLock;
   std::deque<TQueuedLine> FLines;
-  bool FLineWakeup = false;  // a wake-up is posted, or its delivery is running
+  TWakeUp FLineWake;
   int FCalls = 0;
   // Closed handle numbers, each with the number of IPM_SOCKET_CLOSED barriers still on their way.
   std::map<TSocket, int> FClosedHandles;

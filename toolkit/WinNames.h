@@ -138,4 +138,5 @@ constexpr int wsaeInval = 10022;
 constexpr int wsaeMsgSize = 10040;
 constexpr int wsaeNoProtoOpt = 10042;
 constexpr int wsaeNotConn = 10057;
+constexpr int wsaeShutdown = 10058;
 constexpr int wsahostNotFound = 11001;

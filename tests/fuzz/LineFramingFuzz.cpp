@@ -1,37 +1,24 @@
-// Line framing of a connected client's data socket (rmLine), through its public API over the
-// fake WinSock: the same bytes received in one piece or split where the input chooses (and read
-// by recv in chunks of any size) must give the same lines, and those a plain model of the
-// terminator finds. Streams longer than the 8192-byte receive buffer reach the partial-line path:
-// the input may ask for a long run of a byte that ends no line, put where it chooses, so inputs
-// of a few KiB (-max_len=4096) make streams of up to 20 KiB.
+// The line framer on its own: the same bytes fed in one piece or split where the input chooses
+// must give the same lines, those a plain model of the terminator finds, and leave the same
+// unframed rest. The input may ask for a long run of a byte that ends no line, put where it
+// chooses, so inputs of a few KiB (-max_len=4096) make streams of up to 20 KiB.
 #include "FuzzCheck.h"
 #include "Splits.h"
-#include "fakes/FakePlatform.h"
-#include "fakes/FakeWinSock.h"
-#include "sock/IpClient.h"
-#include "sock/IpDataSocket.h"
+#include "sock/LineFramer.h"
 
 namespace {
 
-struct Framing {
-  TIpLineTerminator Terminator;
-  bool Strip;
-  char Other;
-  uint32_t Fixed;
-  size_t RecvChunk;
-};
-
 // Complete lines of the stream as the terminator cuts them; the rest is left in `rest`.
-std::vector<String> ModelLines(const Framing& f, const String& s, String& rest) {
+std::vector<String> ModelLines(const TIpFraming& f, const String& s, String& rest) {
   std::vector<String> lines;
   size_t start = 0;
   if (f.Terminator == ltNone) {
-    while (f.Fixed != 0 && s.size() - start >= f.Fixed) {
-      lines.push_back(s.substr(start, f.Fixed));
-      start += f.Fixed;
+    while (f.FixedLength != 0 && s.size() - start >= f.FixedLength) {
+      lines.push_back(s.substr(start, f.FixedLength));
+      start += f.FixedLength;
     }
   } else {
-    const char term = f.Terminator == ltCR ? '\r' : f.Terminator == ltOther ? f.Other : '\n';
+    const char term = f.Terminator == ltCR ? '\r' : f.Terminator == ltOther ? f.TermChar : '\n';
     for (size_t i = 0; i < s.size(); ++i) {
       if (s[i] != term) continue;
       // CR LF: the LF ends a line only after a CR of the same line.
@@ -45,60 +32,21 @@ std::vector<String> ModelLines(const Framing& f, const String& s, String& rest) 
   return lines;
 }
 
-// The fake platform and WinSock live as long as the process: made anew for each input they cost
-// more than the framing (the fake loader builds its table for every entry point looked up). Each
-// run leaves them as it found them: no window, no message waiting, no socket.
-struct TWorld {
-  TFakePlatform Platform;
-  TFakeWinSockModule WinSock;
-};
-
-TWorld& World() {
-  static TWorld world;
-  return world;
-}
-
-std::vector<String> Run(const Framing& f, const std::vector<String>& reads) {
-  TFakePlatform& platform = World().Platform;
-  TFakeWinSock& fake = World().WinSock.Fake;
+// The lines of the reads, then the unframed rest.
+std::vector<String> Run(const TIpFraming& f, const std::vector<String>& reads) {
+  TIpLineFramer framer;
   std::vector<String> lines;
-  {
-    TIpCustomClient client{nullptr};
-    client.OnReadLine = [&](TObject*, TSocket, const String& line) { lines.push_back(line); };
-    client.OnError = [&](TObject*, uint32_t, int code, const String& text) {
-      FUZZ_CHECK(false, "error %d: %s", code, text.c_str());
-    };
-    client.DataInits().LineTerminator = f.Terminator;
-    client.DataInits().StripLineTerminator = f.Strip;
-    client.DataInits().LineTermChar = f.Other;
-    client.DataInits().FixedLineLength = f.Fixed;
-    const TSocket s = client.ConnectTo("10.1.2.3:23");
-    auto event = [&](uint32_t e) {
-      fake.PostEvent(s, e, 0);
-      platform.ProcessMessages();
-    };
-    event(fdConnect);
-    event(fdWrite);
-    TFakeWinSock::SocketState& socket = fake.Sockets.at(s);
-    socket.RecvChunk = f.RecvChunk;
-    for (const String& r : reads) {
-      socket.Input += r;
-      event(fdRead);
+  String piece;
+  for (const String& r : reads) {
+    framer.Feed(r.data(), r.size());
+    for (;;) {
+      const TIpLineFramer::TStep step = framer.Next(f, piece);
+      FUZZ_CHECK(step != TIpLineFramer::fsTooLong, "a line too long from %zu bytes", r.size());
+      if (step == TIpLineFramer::fsNone) break;
+      lines.push_back(piece);
     }
-    FUZZ_CHECK(socket.Input.empty(), "%zu bytes left unread", socket.Input.size());
-    // What is buffered and not yet a line is still there: it must be what follows the last line.
-    const TIpDataSocket& d = *client.DataSocket();
-    lines.push_back(d.PartialLine() + "|" + std::to_string(d.Filled() - d.Consumed()));
   }
-  // The client gone, nothing of it is left for the next run.
-  platform.ProcessMessages();
-  FUZZ_CHECK(platform.Windows().empty(), "%zu windows left", platform.Windows().size());
-  FUZZ_CHECK(fake.OpenSockets() == 0, "%zu sockets left open", fake.OpenSockets());
-  // The fakes log every socket, address and stray post; cleared, their memory stays flat over
-  // millions of runs.
-  fake.Sockets.clear();
-  fake.AddressTexts.clear();
-  platform.ForeignPosts.clear();
+  lines.emplace_back(framer.Unframed());
   return lines;
 }
 
@@ -112,50 +60,33 @@ String Describe(const std::vector<String>& lines) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  Framing f;
+  TIpFraming f;
   const TIpLineTerminator terminators[] = {ltCRLF, ltLF, ltCR, ltOther, ltNone};
   f.Terminator = terminators[in.ConsumeIntegralInRange<int>(0, 4)];
   f.Strip = in.ConsumeBool();
-  f.Other = in.ConsumeIntegral<char>();
-  f.Fixed = in.ConsumeIntegralInRange<uint32_t>(0, 300);
-  const size_t chunks[] = {0, 1, 7, 1460};
-  f.RecvChunk = chunks[in.ConsumeIntegralInRange<int>(0, 3)];
-  // The input's own cuts only: a read at every byte is the unit tests' business, and here it
-  // would cost as much as all the rest.
-  TSplitPlan plan = TSplitPlan::From(in);
-  plan.EveryByte = false;
+  f.TermChar = in.ConsumeIntegral<char>();
+  f.FixedLength = in.ConsumeIntegralInRange<uint32_t>(0, 300);
+  const TSplitPlan plan = TSplitPlan::From(in);
   // A run of up to 16383 bytes, inserted where the input says: a long line costs a few bytes of
-  // input, and every run spends its time on the bytes that matter. Short fixed records of it
-  // would only be thousands of equal lines.
+  // input, and every run spends its time on the bytes that matter.
   const uint16_t padding = in.ConsumeIntegral<uint16_t>();
   const uint16_t paddingAt = in.ConsumeIntegral<uint16_t>();
   String stream = in.ConsumeRemainingBytesAsString();
-  if ((padding & 0x8000) != 0 && !(f.Terminator == ltNone && f.Fixed != 0 && f.Fixed < 64)) {
-    const char filler = f.Terminator == ltOther && f.Other == 'x' ? 'y' : 'x';
+  if ((padding & 0x8000) != 0) {
+    const char filler = f.Terminator == ltOther && f.TermChar == 'x' ? 'y' : 'x';
     stream.insert(paddingAt % (stream.size() + 1), padding & 0x3FFF, filler);
   }
-  // Every recv is a message through the fake platform: a byte a recv over a long stream would
-  // spend the run on messages. Reads of a byte only for short streams; 7 bytes still makes
-  // thousands of reads over a long line, each searched where the last one stopped.
-  if (f.RecvChunk == 1 && stream.size() > 512) f.RecvChunk = 0;
 
   String rest;
   const std::vector<String> model = ModelLines(f, stream, rest);
   const std::vector<String> whole = Run(f, {stream});
   const std::vector<String> split = Run(f, plan.Apply(stream));
-  // The lines, then the partial line and the buffered bytes, which together are the rest. Where
-  // the rest lies (how much of it has moved to the partial line) depends on the reads.
-  const std::vector<String> lines(whole.begin(), whole.end() - 1);
-  FUZZ_CHECK(std::equal(lines.begin(), lines.end(), split.begin(), split.end() - 1), "split %s\n  whole %s",
-             Describe(split).c_str(), Describe(whole).c_str());
-  FUZZ_CHECK(lines.size() == model.size(), "%zu lines, model %zu", lines.size(), model.size());
+  FUZZ_CHECK(whole == split, "split %s\n  whole %s", Describe(split).c_str(), Describe(whole).c_str());
+  FUZZ_CHECK(whole.size() == model.size() + 1, "%zu lines, model %zu", whole.size() - 1, model.size());
   for (size_t i = 0; i < model.size(); ++i)
-    FUZZ_CHECK(lines[i] == model[i], "line %zu [%s], model [%s]", i, FuzzHex(lines[i]).c_str(),
+    FUZZ_CHECK(whole[i] == model[i], "line %zu [%s], model [%s]", i, FuzzHex(whole[i]).c_str(),
                FuzzHex(model[i]).c_str());
-  for (const String& tail : {whole.back(), split.back()}) {
-    const size_t bar = tail.rfind('|');
-    FUZZ_CHECK(bar + std::stoul(tail.substr(bar + 1)) == rest.size() && rest.starts_with(tail.substr(0, bar)),
-               "rest of %zu bytes, partial line [%s]", rest.size(), FuzzHex(tail.substr(0, 64)).c_str());
-  }
+  FUZZ_CHECK(whole.back() == rest, "rest [%s], model [%s]", FuzzHex(whole.back().substr(0, 64)).c_str(),
+             FuzzHex(rest.substr(0, 64)).c_str());
   return 0;
 }

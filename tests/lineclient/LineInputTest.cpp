@@ -9,7 +9,7 @@ namespace {
 
 using Lines = std::vector<String>;
 
-TEST(LineSplitter, EveryWayOfCuttingTheInputGivesTheSameLines) {
+TEST(LineInput, EveryWayOfCuttingTheBytesGivesTheSameLines) {
   struct Case {
     const char* What;
     String Input;
@@ -25,22 +25,22 @@ TEST(LineSplitter, EveryWayOfCuttingTheInputGivesTheSameLines) {
     // Whole, then cut at every position, then a byte at a time.
     for (size_t cut = 0; cut <= c.Input.size() + 1; ++cut) {
       SCOPED_TRACE(String(c.What) + ", cut at " + std::to_string(cut));
-      TLineSplitter splitter;
-      Lines got;
-      auto feed = [&](const String& part) {
-        for (String& line : splitter.Feed(part.data(), part.size())) got.push_back(line);
-      };
+      TLineInput input;
+      auto feed = [&](const String& part) { input.PushBytes(part.data(), part.size()); };
       if (cut <= c.Input.size()) {
         feed(c.Input.substr(0, cut));
         feed(c.Input.substr(cut));
       } else {
         for (char ch : c.Input) feed(String(1, ch));
       }
-      String rest;
-      EXPECT_EQ(splitter.Finish(rest), !c.Rest.empty());
+      Lines got;
+      EXPECT_FALSE(input.Take(got));
       EXPECT_EQ(got, c.Expected);
-      EXPECT_EQ(rest, c.Rest);
-      EXPECT_FALSE(splitter.Finish(rest));  // the rest is handed out once
+      // The end makes the unterminated rest a line of its own.
+      input.End();
+      got.clear();
+      EXPECT_TRUE(input.Take(got));
+      EXPECT_EQ(got, c.Rest.empty() ? Lines{} : Lines{c.Rest});
     }
   }
 }

@@ -234,7 +234,7 @@ TEST(LineSession, RunsToTheStatusItShould) {
   }
 }
 
-TEST(LineSession, StandardInputFollowsTheSendTextsAndItsEndClosesOnceSent) {
+TEST(LineSession, StandardInputFollowsTheSendTextsAndItsEndClosesOnceSentAndAnswered) {
   World w;
   const TLineClientArgs args = ParseLineClientArgs({"-s", "first", "-i", "10.1.2.3:7"});
   ASSERT_TRUE(args.Ok);
@@ -255,9 +255,15 @@ TEST(LineSession, StandardInputFollowsTheSendTextsAndItsEndClosesOnceSent) {
   EXPECT_FALSE(w.Session->Finished());  // still sending
   w.Fake.Sockets.at(w.S).SendRoom = -1;
   w.Event(fdWrite);
+  EXPECT_EQ(w.Fake.Sockets.at(w.S).Output, "first\r\nalpha\r\nbeta\r\n");
+  // All sent: the send side is shut, and the answer to the last line is still read.
+  EXPECT_FALSE(w.Session->Finished());
+  EXPECT_EQ(w.Fake.Sockets.at(w.S).Shutdowns, std::vector<int>{1});
+  w.Arrive("to beta\r\n");
+  w.PeerCloses();
   EXPECT_TRUE(w.Session->Finished());
   EXPECT_EQ(w.Session->Status(), lcsClosed);
-  EXPECT_EQ(w.Fake.Sockets.at(w.S).Output, "first\r\nalpha\r\nbeta\r\n");
+  EXPECT_EQ(w.Output.Printed, Lines{"to beta"});
   EXPECT_TRUE(w.Output.Errors.empty());
 }
 
