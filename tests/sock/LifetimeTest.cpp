@@ -34,17 +34,15 @@ struct LifetimeRun {
   bool Reconnected = false;
 
   void See(const String& what) { Seen += (Seen.empty() ? "" : " ") + what; }
-  // The row's handler runs once, in the first event of its kind.
-  void Handle(TEvent event, TSocket socket) {
+  // Records the user's event; the row's handler acts once, in the first event of its kind.
+  void On(const String& seen, TEvent event, TSocket socket) {
+    See(seen);
     if (event != Target || Acted) return;
     Acted = true;
     See("|");
     if (Action == acRaise) throw Exception("boom");
     C.Disconnect(socket);
-    if (Action == acReconnect) {
-      C.ConnectTo("10.1.2.3:81");
-      Reconnected = true;
-    }
+    if (Action == acReconnect) Reconnected = C.ConnectTo("10.1.2.3:81") != InvalidSocket;
   }
   LifetimeRun() {
     Fake.ReuseClosedNumbers = true;
@@ -52,37 +50,21 @@ struct LifetimeRun {
     C.DataInits().IdleTimeout = 1000;
     C.DataInits().StripLineTerminator = true;
     C.OnStatus = [this](TObject*, TSocket s, uint8_t kind, const TIpConnRec& c, const TIpSockStatRec&) {
-      const char* names[] = {"up", "closed", "moved"};
-      See(kind == 0 && c.RemoteAddress != 0x0302010Au ? "up:elsewhere" : names[kind]);
-      Handle(kind == 0 ? (C.SocksServer().Address.empty() ? evUp : evGrant) : kind == 1 ? evClosed : evMoved, s);
+      const bool proxied = !C.SocksServer().Address.empty(), target = c.RemoteAddress == 0x0302010Au;
+      if (kind == 0) On(target ? "up" : "up:elsewhere", proxied ? evGrant : evUp, s);
+      if (kind > 0) On(kind == 1 ? "closed" : "moved", kind == 1 ? evClosed : evMoved, s);
     };
     C.OnError = [this](TObject*, uint32_t s, int code, const String&) {
-      See("error:" + std::to_string(code));
-      Handle(code == 91 ? evRefusal : evError, s);
+      On("error:" + std::to_string(code), code == 91 ? evRefusal : evError, s);
     };
     C.OnReadLine = [this](TObject*, TSocket s, const String& line) {
-      See("line:" + line);
-      Handle(C.DirectLineEvents ? evDirectLine : evQueuedLine, s);
+      On("line:" + line, C.DirectLineEvents ? evDirectLine : evQueuedLine, s);
     };
-    C.OnItemSent = [this](TObject*, TSocket s, int id, int) {
-      See("sent:" + std::to_string(id));
-      Handle(evItemSent, s);
-    };
-    C.OnIdleTimeout = [this](TObject*, TSocket s, bool& reset) {
-      reset = true;
-      See("idle");
-      Handle(evIdle, s);
-    };
+    C.OnItemSent = [this](TObject*, TSocket s, int id, int) { On("sent:" + std::to_string(id), evItemSent, s); };
+    C.OnIdleTimeout = [this](TObject*, TSocket s, bool& reset) { reset = true, On("idle", evIdle, s); };
   }
-  // A message that raises out of the control's window would reach the platform's loop.
-  void Pump(uint32_t ms = 0) {
-    try {
-      Platform.Advance(ms);
-    } catch (const std::exception& e) {
-      See("escaped:" + ExceptionMessage(e));
-    }
-  }
-  // A step of the peer and WinSock; none once the handler disconnected or reconnected.
+  void Pump(uint32_t ms = 0) { Platform.Advance(ms); }
+  // A step of the peer, WinSock or the user; none once the handler disconnected or reconnected.
   void Step(const std::function<void()>& step) {
     if (Acted && Action != acRaise) return;
     try {
@@ -118,11 +100,7 @@ struct LifetimeRun {
     C.SendText("hi");
     Step([&] { Post(s, fdConnect), Post(s, fdWrite), Pump(500); });
     See(C.Connected() ? "connected" : "handshake");
-    Step([&] {
-      Sock(s).Input = Reply(grant) + "a\r\nb\r\n";
-      Sock(s).RecvChunk = 11;
-      Post(s, fdRead), Pump();
-    });
+    Step([&] { Sock(s).Input = Reply(grant) + "a\r\nb\r\n", Sock(s).RecvChunk = 11, Post(s, fdRead), Pump(); });
     if (grant) Step([&] { Sock(s).PeerClosed = true, Post(s, fdClose), Pump(); });
   }
   static String Reply(bool grant) { return String("\0", 1) + (grant ? "Z" : "[") + String(6, '\0'); }
@@ -136,18 +114,15 @@ struct LifetimeRun {
       Direct();
     Pump();
     // What the user can do next: a reconnected client gets its connection up and sends on it.
+    const TSocket s = C.SocketHandle();
     if (Reconnected) {
-      const TSocket s = C.SocketHandle();
       Post(s, fdConnect), Post(s, fdWrite), Pump();
       if (!C.SocksServer().Address.empty()) Sock(s).Input = Reply(true), Post(s, fdRead), Pump();
+    }
+    try {
       if (C.SendText("z") == 0 && Sock(s).Output.ends_with("z")) See("sends");
-    } else {
-      try {
-        C.SendText("z");
-        See("sends");
-      } catch (const EIpWinSockError& e) {
-        See("send:" + std::to_string(e.ErrorCode()));
-      }
+    } catch (const EIpWinSockError& e) {
+      See("send:" + std::to_string(e.ErrorCode()));
     }
   }
 };
