@@ -1,7 +1,8 @@
 // One run of LineClient.exe: a TIpCustomClient connects to HOST:PORT, sends the --send texts
 // and the lines of standard input, and hands every line that arrives to the output, until
 // either side closes, the --lines count is reached, nothing arrives for the --idle time, or the
-// connection fails. Everything here runs on the thread that made the session, driven by window
+// connection fails. The end of standard input finishes the connection (CloseWhenDone): the
+// server's answers to the last lines are still printed. Everything here runs on the thread that made the session, driven by window
 // messages; the lines of standard input come from a reader thread through a TLineInput.
 #pragma once
 

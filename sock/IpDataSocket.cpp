@@ -175,7 +175,7 @@ bool TIpDataSocket::ProcessBuffer() {
         case TIpLineFramer::fsPiece:
           // The framer is up to date before the owner hears of the piece: its handler may
           // read, change the framing or close this socket.
-          Owner()->DoReadLine(LastHandle(), piece, this);
+          Owner()->DoReadLine(LastHandle(), std::move(piece), this);
           return true;
       }
       return false;
@@ -197,7 +197,7 @@ bool TIpDataSocket::DeliverRest() {
   std::lock_guard guard(FLock);
   String piece;
   if (!FFramer.TakeAll(piece)) return false;
-  Owner()->DoReadLine(LastHandle(), piece, this);
+  Owner()->DoReadLine(LastHandle(), std::move(piece), this);
   return true;
 }
 

@@ -26,7 +26,7 @@ std::unique_ptr<uint8_t[]> TakeDataCopy(uintptr_t wparam);
 
 class TIpDataSocket : public TIpBaseSocket {
  public:
-  static constexpr uint32_t BufferCapacity = 8192;  // the most one recv reads
+  static constexpr uint32_t BufferCapacity = 65536;  // the most one recv reads
   static constexpr uint32_t MaxLineBuf = 1048576;   // longest line kept while its end is missing
   static constexpr int LineTooLongError = 8001;     // OnError code when a line outgrows MaxLineBuf
   static constexpr uint32_t StreamChunk = 1460;     // bytes read from a stream per send

@@ -386,13 +386,13 @@ void TIpSockControl::DoLookupPort(uintptr_t handle, uint16_t port) {
   if (OnLookupPort) OnLookupPort(this, handle, port);
 }
 
-void TIpSockControl::DoReadLine(TSocket socket, const String& line, const TIpSocket* source) {
+void TIpSockControl::DoReadLine(TSocket socket, String line, const TIpSocket* source) {
   if (DirectLineEvents) {
-    DeliverLine({socket, line, source});
+    DeliverLine({socket, std::move(line), source});
     return;
   }
   std::lock_guard guard(FLinesLock);
-  FLines.push_back({socket, line, source});
+  FLines.push_back({socket, std::move(line), source});
   FLineWake.Request();
 }
 

@@ -310,9 +310,10 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   virtual void DoItemSent(TSocket socket, int handle, int remaining);
   virtual void DoLookupName(uintptr_t handle, const String& name);
   virtual void DoLookupPort(uintptr_t handle, uint16_t port);
-  // `source` is the socket object the line came from: queued lines are told apart by it, not
-  // by the number, which the platform may give to the next socket.
-  virtual void DoReadLine(TSocket socket, const String& line, const TIpSocket* source = nullptr);
+  // Takes the line by value: a line queued for IPM_LINE_READY is moved, not copied. `source` is
+  // the socket object the line came from: queued lines are told apart by it, not by the number,
+  // which the platform may give to the next socket.
+  virtual void DoReadLine(TSocket socket, String line, const TIpSocket* source = nullptr);
   virtual void DoLookupService(uintptr_t handle, const String& name);
   // Kind 0 connected, 1 closed, 2 data moved. OnStatus (with a copy of the socket object's
   // statistics) for the kinds in StatusKinds; an event-log line for kinds 0 and 1.

@@ -181,6 +181,15 @@ expect "nothing on standard error" test ! -s "$work/stdin.err"
 peer_done
 expect "the client closed the connection" grep -q 'the client closed' "$work/stdin.peer"
 
+echo "== 7b. Standard input: the answer to its last line, sent just before the peer closes, is printed"
+peer answer 127.0.0.97 expect alpha expect last wait 300 send "to last" close
+printf 'alpha\nlast\n' >"$work/answer.in"
+lc answer 127.0.0.97:$port -i
+expect "status 0 (got $status)" test "$status" -eq 0
+expect "the answer is printed" same "$work/answer.out" $'to last\r\n'
+expect "nothing on standard error" test ! -s "$work/answer.err"
+peer_done
+
 echo "== 8. --port when HOST names none"
 peer port 127.0.0.98 send x close
 lc port -p $port 127.0.0.98

@@ -61,47 +61,6 @@ class DataSocket : public ::testing::Test {
   }
 };
 
-struct FramingRow {
-  TIpLineTerminator Terminator;
-  bool Strip;
-  const char* Input;
-  std::vector<String> Lines;
-};
-
-TEST_F(DataSocket, LinesAreFramedByTheirTerminatorWhereverTheReadsSplitThem) {
-  const FramingRow rows[] = {
-      {ltCRLF, false, "AB\r\nCD\r\n", {"AB\r\n", "CD\r\n"}},
-      {ltCRLF, true, "AB\r\nCD\r\n", {"AB", "CD"}},
-      {ltCRLF, true, "A\nB\r\n", {"A\nB"}},  // a lone LF ends no line
-      {ltCRLF, true, "\r\n\r\n", {"", ""}},
-      {ltCRLF, false, "AB\r\nC", {"AB\r\n"}},  // C waits for its end
-      {ltLF, false, "A\nB\r\n", {"A\n", "B\r\n"}},
-      {ltLF, true, "A\nB\n", {"A", "B"}},
-      {ltCR, true, "A\rB\r\n", {"A", "B"}},
-      {ltOther, false, "A;B;", {"A;", "B;"}},
-      {ltOther, true, "A;;B", {"A", ""}},
-  };
-  C.DataInits().LineTermChar = ';';
-  for (const FramingRow& row : rows) {
-    C.DataInits().LineTerminator = row.Terminator;
-    C.DataInits().StripLineTerminator = row.Strip;
-    const String input = row.Input;
-    for (size_t split = 0; split <= input.size(); ++split) {
-      SCOPED_TRACE(String(row.Input) + " split at " + std::to_string(split));
-      Connect();
-      Receive(input.substr(0, split));
-      Receive(input.substr(split));
-      EXPECT_EQ(Lines, row.Lines);
-    }
-  }
-  // One byte a read.
-  C.DataInits().LineTerminator = ltCRLF;
-  C.DataInits().StripLineTerminator = true;
-  Connect();
-  for (char c : String("one\r\ntwo\r\n")) Receive(String(1, c));
-  EXPECT_EQ(Lines, (std::vector<String>{"one", "two"}));
-}
-
 struct SwitchRow {
   TIpLineTerminator Before;
   String First;

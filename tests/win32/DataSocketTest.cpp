@@ -130,6 +130,39 @@ TEST_F(DataSocketWine, LinesGoBothWaysAndAnOrderlyCloseDeliversTheRest) {
   EXPECT_EQ(peerGot, "ping\r\n");
 }
 
+// FNV-1a over what a stream is given.
+struct ChecksumStream : TStream {
+  uint32_t Read(void*, uint32_t) override { return 0; }
+  uint32_t Write(const void* data, uint32_t count) override {
+    for (uint32_t i = 0; i < count; ++i) Sum = (Sum ^ static_cast<const uint8_t*>(data)[i]) * 0x100000001B3ull;
+    Bytes += count;
+    return count;
+  }
+  uint64_t Bytes = 0, Sum = 0xCBF29CE484222325ull;
+};
+
+TEST_F(DataSocketWine, A16MiBStreamArrivesWhole) {
+  String block(1 << 16, '\0');
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + i / 251);
+  ChecksumStream sent, got;
+  for (int i = 0; i < 256; ++i) sent.Write(block.data(), static_cast<uint32_t>(block.size()));
+  Peer peer(
+      [&](SOCKET s, int) {
+        for (int i = 0; i < 256; ++i) SendAll(s, block);
+        ::shutdown(s, SD_SEND);
+        ReceiveUntil(s, "\n--never--");
+      },
+      1);
+  C.DataInits().ReceiveMode = rmStream;
+  C.DefaultPort = peer.Port;
+  C.ConnectTo("127.0.0.1");
+  C.DataSocket()->SetReceiveStream(&got);
+  ASSERT_TRUE(WindowSystem().PumpUntil([&] { return Count(1) == 1 && !C.IsActive(); }, 60000));
+  EXPECT_TRUE(Errors.empty()) << Errors[0];
+  EXPECT_EQ(got.Bytes, uint64_t{16} << 20);
+  EXPECT_EQ(got.Sum, sent.Sum);
+}
+
 TEST_F(DataSocketWine, ARefusedConnectionIsReportedOnFdConnect) {
   // A port that nothing listens on: bound once, then closed.
   SOCKET probe = ::socket(AF_INET, SOCK_STREAM, 0);
