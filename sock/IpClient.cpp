@@ -17,12 +17,6 @@ void TIpSocksServerInfo::Assign(const TIpSocksServerInfo& source) {
   UserCode = source.UserCode;
 }
 
-TIpCustomClient::TBusy::TBusy(TIpCustomClient& client) : Client(client) { ++Client.FBusy; }
-
-TIpCustomClient::TBusy::~TBusy() {
-  if (--Client.FBusy == 0) Client.FreeRetired();
-}
-
 TIpCustomClient::TIpCustomClient(TComponent* owner, TSocketMaker maker)
     : TIpSockControl(owner), FMakeSocket(maker), FSocksServer(std::make_unique<TIpSocksServerInfo>()) {}
 
@@ -40,8 +34,10 @@ void TIpCustomClient::Retire(TIpDataSocket* socket) {
   // Only the current socket object: any other was retired before.
   if (!socket || FDataSocket.get() != socket) return;
   FRetired.push_back(std::move(FDataSocket));
-  if (FBusy == 0) FreeRetired();
+  if (!InCall()) FreeRetired();
 }
+
+void TIpCustomClient::CallsReturned() { FreeRetired(); }
 
 void TIpCustomClient::FreeRetired() {
   // A socket object's destructor may call back (its handle closes through this control):
@@ -58,7 +54,7 @@ TIpDataSocket* TIpCustomClient::ClosedSocket(TSocket number) const {
 
 TSocket TIpCustomClient::CreateSocket() {
   if (!FMakeSocket) throw EIpWinSockError(String("This client makes no data socket"));
-  TBusy busy(*this);
+  TCallGuard call(*this);
   Retire(FDataSocket.get());
   FDataSocket = FMakeSocket(*this);
   return FDataSocket->Handle();
@@ -86,18 +82,19 @@ void TIpCustomClient::DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& c
 }
 
 void TIpCustomClient::NotifyClose(TSocket socket) {
-  TBusy busy(*this);
+  TCallGuard call(*this);
   CloseAndRetire(socket, &TIpDataSocket::HandleClose);
 }
 
 void TIpCustomClient::TimerElapsed(uint32_t elapsed) {
-  TBusy busy(*this);
-  if (FDataSocket) FDataSocket->HandleTimer(elapsed);
-}
-
-void TIpCustomClient::WndProc(TMessage& message) {
-  TBusy busy(*this);
-  TIpSockControl::WndProc(message);
+  TCallGuard call(*this);
+  if (!FDataSocket) return;
+  const TSocket socket = FDataSocket->Handle();
+  try {
+    FDataSocket->HandleTimer(elapsed);
+  } catch (const std::exception& e) {
+    ReportException(socket, e);
+  }
 }
 
 bool TIpCustomClient::Dispatch(TMessage& message) {
@@ -117,7 +114,7 @@ void TIpCustomClient::AttachWindow(THandle wnd) {
 }
 
 void TIpCustomClient::Disconnect(TSocket socket) {
-  TBusy busy(*this);
+  TCallGuard call(*this);
   CloseAndRetire(socket, &TIpDataSocket::Close);
 }
 
@@ -135,8 +132,9 @@ void TIpCustomClient::CloseAndRetire(TSocket socket, void (TIpDataSocket::*close
 }
 
 TSocket TIpCustomClient::ConnectTo(const String& address) {
-  TBusy busy(*this);
-  if (FDataSocket && FDataSocket->Connected()) throw EIpWinSockError(String(SAlreadyConnected));
+  TCallGuard call(*this);
+  if (FDataSocket && FDataSocket->LinkUp() && !FDataSocket->Refused())
+    throw EIpWinSockError(String(SAlreadyConnected));
   TSockAddrIn addr{};
   // A SOCKS 4a proxy looks the target's name up itself; the request that carries the name is
   // the SOCKS handshake's (from the socket's AddressText).
@@ -150,28 +148,28 @@ TSocket TIpCustomClient::ConnectTo(const String& address) {
 }
 
 TIpDataSocket& TIpCustomClient::SendingSocket() {
-  if (!FDataSocket || FDataSocket->Closed()) throw EIpWinSockError(wsaeNotConn, "send");
+  if (!FDataSocket || FDataSocket->Closed() || FDataSocket->Refused()) throw EIpWinSockError(wsaeNotConn, "send");
   return *FDataSocket;
 }
 
 int TIpCustomClient::SendText(const String& text) { return SendBytes(text.data(), static_cast<uint32_t>(text.size())); }
 
 int TIpCustomClient::SendBytes(const void* data, uint32_t length) {
-  TBusy busy(*this);
+  TCallGuard call(*this);
   return SendingSocket().QueueData(data, static_cast<int>(length), nullptr, false, false, false);
 }
 
 int TIpCustomClient::SendStream(std::unique_ptr<TStream> stream, bool closeAfter) {
-  TBusy busy(*this);
+  TCallGuard call(*this);
   return SendingSocket().QueueData(nullptr, 0, std::move(stream), closeAfter, false, false);
 }
 
 void TIpCustomClient::CloseWhenDone() {
-  TBusy busy(*this);
+  TCallGuard call(*this);
   SendingSocket().FinishSending();
 }
 
 int TIpCustomClient::CloseAfterSent() {
-  TBusy busy(*this);
+  TCallGuard call(*this);
   return SendingSocket().QueueData(nullptr, 0, nullptr, true, false, false);
 }

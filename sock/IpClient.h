@@ -3,8 +3,19 @@
 // when it closes. It also holds the port used when an address text names none and the SOCKS
 // proxy settings each new socket gets a copy of.
 //
-// A socket object that closed waits to be freed until the message or call that closed it has
-// returned: a handler may reconnect or disconnect from inside the socket's own work.
+// The lifetime rule, which the client, its data socket and the control keep everywhere:
+// - a user's handler may disconnect, reconnect, raise or open a box in any event;
+// - no object is freed while any of its code is on the stack: every public entry point that can
+//   run a handler (the control's messages, the client's calls, the data socket's own) holds the
+//   control's TCallGuard, and a socket object taken out of service is freed when the last one
+//   returns;
+// - the events of a connection belong to the connection object, never to a handle number, which
+//   the platform gives to the next socket it makes: the rest of an event whose handler closed
+//   the connection does not reach the next one with the same number;
+// - a connection's lines are delivered before its errors and its close status;
+// - a status is reported only after the read that caused it has committed its bytes.
+// A handler's exception inside a message goes to the application's handler (a WinSock error to
+// OnError) and the connection goes on; inside a call of the user's it reaches the caller.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +55,8 @@ class TIpCustomClient : public TIpSockControl {
 
   // The client's socket object; nullptr before the first ConnectTo and once it was freed.
   TIpDataSocket* DataSocket() const { return FDataSocket.get(); }
-  // The data socket's connection is up.
+  // The data socket's connection is up: connected, and through a proxy granted (not while the
+  // handshake runs, nor after a refusal).
   bool Connected() const;
   // The data socket's handle; InvalidSocket without one.
   TSocket SocketHandle() const;
@@ -61,10 +73,10 @@ class TIpCustomClient : public TIpSockControl {
   void DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection) override;
   // FD_CLOSE: the socket object closes and is freed, also when closing raised.
   void NotifyClose(TSocket socket) override;
+  // The data socket's tick; a handler's exception is reported and the timer goes on.
   void TimerElapsed(uint32_t elapsed) override;
   // The live socket object of the handle, else the closed one that had it.
   TIpSocket* FindSocket(TSocket socket, bool raiseIfMissing) override;
-  void WndProc(TMessage& message) override;
   // A window attached while connected learns it at once (IPM_SOCKET_STATE, 0x00010001).
   void AttachWindow(THandle wnd) override;
   // Closes the socket object of the handle and frees it, also when closing raised; a handle
@@ -73,15 +85,17 @@ class TIpCustomClient : public TIpSockControl {
   // Connects to "host", "host:port" or any address text the address parser reads: a dotted
   // address or a name looked up now. Reuses a data socket that never tried to connect, and
   // makes a fresh one otherwise. Returns the handle; the connection is up when OnStatus
-  // reports kind 0. Raises EIpWinSockError: "Socket is already connected" (code 0),
+  // reports kind 0. Raises EIpWinSockError: "Socket is already connected" (code 0; also while a
+  // proxy handshake runs),
   // "Destination address required" (code 0), 11001 "Host not found" for a name that does not
   // resolve, or the failing call's code; EConvertError for a port above 65535.
   virtual TSocket ConnectTo(const String& address);
 
   // Sending on the data socket, through its send queue: each returns the item's id (reported
   // again by OnItemSent when it has gone out), or 0 when it went out at once. Without a data
-  // socket they raise EIpWinSockError 10057 ("Socket is not connected", on API 'send'). Data
-  // queued before the connection is up goes out once it is.
+  // socket, after it closed or after the proxy refused the connection they raise
+  // EIpWinSockError 10057 ("Socket is not connected", on API 'send'). Data queued before the
+  // connection is up goes out once it is.
   int SendText(const String& text);
   int SendBytes(const void* data, uint32_t length);
   // Sends the stream's content from its position on; the client takes it over.
@@ -104,6 +118,7 @@ class TIpCustomClient : public TIpSockControl {
   TIpCustomClient(TComponent* owner, TSocketMaker maker);
 
   bool Dispatch(TMessage& message) override;
+  void CallsReturned() override;
 
  private:
   // The maker of the public constructor: a data socket with the client's settings. It is
@@ -111,7 +126,7 @@ class TIpCustomClient : public TIpSockControl {
   // client with it links that code.
   static std::unique_ptr<TIpDataSocket> MakeDataSocket(TIpCustomClient& client);
   TIpDataSocket& SendingSocket();
-  // Takes a socket object out of service; it is freed once no call into the client runs.
+  // Takes a socket object out of service; it is freed once no call into the control runs.
   void Retire(TIpDataSocket* socket);
   // Closes the client's socket object of `socket` (if it is one) with `close`, then retires it,
   // also when closing raises.
@@ -120,17 +135,8 @@ class TIpCustomClient : public TIpSockControl {
   // The socket object that closed with this number and waits to be freed; nullptr if none.
   TIpDataSocket* ClosedSocket(TSocket number) const;
 
-  // Counts the calls into the client that are running (messages and the public calls that
-  // reach the data socket); retired socket objects are freed when it returns to 0.
-  struct TBusy {
-    explicit TBusy(TIpCustomClient& client);
-    ~TBusy();
-    TIpCustomClient& Client;
-  };
-
   TSocketMaker FMakeSocket;
   std::unique_ptr<TIpSocksServerInfo> FSocksServer;
   std::unique_ptr<TIpDataSocket> FDataSocket;
   std::vector<std::unique_ptr<TIpDataSocket>> FRetired;
-  int FBusy = 0;
 };

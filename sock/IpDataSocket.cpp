@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <mutex>
 
 #include "base/IpUrl.h"
@@ -98,6 +99,7 @@ void TIpDataSocket::CountWritten(uint32_t raw, uint32_t data) {
 }
 
 void TIpDataSocket::HandleRead() {
+  TIpSockControl::TCallGuard call(*Owner());
   ResetIdle();
   while (ReadSocket(false) > 0)
     while (ProcessBuffer()) {
@@ -105,6 +107,7 @@ void TIpDataSocket::HandleRead() {
 }
 
 int TIpDataSocket::ReadSocket(bool force) {
+  TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
   if (Handle() == InvalidSocket || (!force && !FConnected)) return 0;
   uint8_t* at = FBuffer;
@@ -129,6 +132,12 @@ int TIpDataSocket::ReadSocket(bool force) {
   CountRead(raw, static_cast<uint32_t>(n));
   FDataMoved = true;
   if (n > 0) FFramer.Feed(at, static_cast<size_t>(n));
+  // The grant or the refusal is reported once the bytes that came with it are in the framer:
+  // its handler may read or close this socket.
+  if (FSocksDone) {
+    FSocksDone = false;
+    SocksFinished();
+  }
   return n;
 }
 
@@ -153,6 +162,7 @@ TIpFraming TIpDataSocket::Framing() const {
 }
 
 bool TIpDataSocket::ProcessBuffer() {
+  TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
   String piece;
   switch (ReceiveMode) {
@@ -165,7 +175,7 @@ bool TIpDataSocket::ProcessBuffer() {
         case TIpLineFramer::fsPiece:
           // The framer is up to date before the owner hears of the piece: its handler may
           // read, change the framing or close this socket.
-          Owner()->DoReadLine(LastHandle(), std::move(piece));
+          Owner()->DoReadLine(LastHandle(), std::move(piece), this);
           return true;
       }
       return false;
@@ -183,16 +193,20 @@ bool TIpDataSocket::ProcessBuffer() {
 }
 
 bool TIpDataSocket::DeliverRest() {
+  TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
   String piece;
   if (!FFramer.TakeAll(piece)) return false;
-  Owner()->DoReadLine(LastHandle(), std::move(piece));
+  Owner()->DoReadLine(LastHandle(), std::move(piece), this);
   return true;
 }
 
 int TIpDataSocket::QueueData(const void* data, int len, std::unique_ptr<TStream> stream, bool closeAfter, bool protocol,
                              bool raw) {
+  TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
+  // A refused connection carries no data: the proxy's answer ended it.
+  if (!protocol && Refused()) throw EIpWinSockError(wsaeNotConn, "send");
   if (FFinishing && !protocol) throw EIpWinSockError(wsaeShutdown, "send");
   auto owned = std::make_unique<TSendItem>();
   TSendItem* item = owned.get();
@@ -224,7 +238,9 @@ int TIpDataSocket::QueueData(const void* data, int len, std::unique_ptr<TStream>
       }
     }
   }
-  item->Id = ++FItemCounter;
+  // The handshake's and the telnet answers' items are the socket's own: they get no id and no
+  // OnItemSent.
+  if (!protocol) item->Id = ++FItemCounter;
   return item->Id;
 }
 
@@ -273,6 +289,7 @@ void TIpDataSocket::LoadStreamChunk(TSendItem& item) {
 }
 
 void TIpDataSocket::HandleWrite() {
+  TIpSockControl::TCallGuard call(*Owner());
   if (Handle() == InvalidSocket) return;
   FWritable = true;
   while (FlushQueue()) {
@@ -281,13 +298,14 @@ void TIpDataSocket::HandleWrite() {
 }
 
 bool TIpDataSocket::FlushQueue() {
+  TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
   if (Handle() == InvalidSocket || FSendQueue.empty() || !FWritable) return false;
   if (!SendItem(*FSendQueue.front())) return true;  // partly sent: try again (a blocked send stops it)
   // The item leaves the queue before its handler runs, which may queue, send or close.
   std::unique_ptr<TSendItem> done = std::move(FSendQueue.front());
   FSendQueue.pop_front();
-  Owner()->DoItemSent(Handle(), done->Id, static_cast<int>(FSendQueue.size()));
+  if (!done->Protocol) Owner()->DoItemSent(Handle(), done->Id, static_cast<int>(FSendQueue.size()));
   if (done->CloseAfter) CloseAndRequestFree();
   return true;
 }
@@ -354,27 +372,40 @@ int TIpDataSocket::ProcessSocksReply(uint8_t* data, int len) {
   // The data after the reply is never longer than what was read: it goes to the buffer's front.
   const size_t n = std::min(step.Data.size(), static_cast<size_t>(len));
   std::memcpy(data, step.Data.data(), n);
-  if (step.Finished) SocksFinished();
+  if (step.Finished) FSocksDone = true;  // reported by ReadSocket once the bytes are committed
   return static_cast<int>(n);
 }
 
 void TIpDataSocket::SocksFinished() {
+  TIpSockControl::TCallGuard call(*Owner());
   if (FSocks->Refused()) {
     FHeldItems.clear();
-    Owner()->NotifyError(Handle(), FSocks->RefusalCode(), FSocks->RefusalText());
+    Owner()->NotifyError(LastHandle(), FSocks->RefusalCode(), FSocks->RefusalText());
     return;
   }
-  // A proxy that reports 0.0.0.0:0 tells nothing new: the target stays the remote end.
-  if (FSocks->BoundAddress() != 0 || FSocks->BoundPort() != 0) {
+  // A proxy that reports no IPv4 address (0.0.0.0, a name, an IPv6 address) tells nothing new:
+  // the target stays the remote end.
+  if (FSocks->BoundAddress() != 0) {
     FRemoteSockAddr.sin_addr = FSocks->BoundAddress();
     FRemoteSockAddr.sin_port = FSocks->BoundPort();
   }
   FSocksState = TIpSocksHandshake::Connected;
-  TIpBaseSocket::HandleConnect();
-  // The held items, in order, behind whatever the handshake still has queued.
+  // The held items, in order, behind whatever the handshake still has queued; they go out after
+  // the status also when its handler raised, unless it closed the socket.
   while (!FHeldItems.empty()) {
     FSendQueue.push_back(std::move(FHeldItems.front()));
     FHeldItems.pop_front();
+  }
+  try {
+    TIpBaseSocket::HandleConnect();
+  } catch (...) {
+    try {
+      while (FlushQueue()) {
+      }
+    } catch (...) {
+      // The status handler's exception is the one reported.
+    }
+    throw;
   }
   while (FlushQueue()) {
   }
@@ -416,13 +447,22 @@ void TIpDataSocket::SendWindowSize() {
 }
 
 void TIpDataSocket::HandleTimer(uint32_t elapsed) {
+  TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
   if (Closed()) return;  // waits to be freed
-  if (FDataMoved) {
+  // Data moves only on a connection that was reported: not during a proxy's handshake.
+  // A status handler that raises does not stop the idle count.
+  std::exception_ptr raised;
+  if (FDataMoved && Connected()) {
     FDataMoved = false;
-    Owner()->DoStatus(Handle(), 2, ConnectionRecord());
+    try {
+      Owner()->DoStatus(Handle(), 2, ConnectionRecord());
+    } catch (...) {
+      raised = std::current_exception();
+    }
   }
-  AddIdle(elapsed);
+  if (!Closed()) AddIdle(elapsed);
+  if (raised) std::rethrow_exception(raised);
 }
 
 void TIpDataSocket::AddIdle(uint32_t elapsed) {
@@ -431,6 +471,7 @@ void TIpDataSocket::AddIdle(uint32_t elapsed) {
 }
 
 void TIpDataSocket::IdleTimedOut() {
+  TIpSockControl::TCallGuard call(*Owner());
   bool reset = false;
   Owner()->DoIdleTimeout(Handle(), reset);
   if (reset)
@@ -460,13 +501,16 @@ void TIpDataSocket::Shutdown() {
 }
 
 void TIpDataSocket::Close() {
+  TIpSockControl::TCallGuard call(*Owner());
   std::lock_guard guard(FLock);
   if (Closed()) return;
   try {
     Shutdown();
-    while (ReadSocket(true) > 0)
+    // The whole lines first, then the rest as one piece.
+    do
       while (ProcessBuffer()) {
       }
+    while (ReadSocket(true) > 0);
     DeliverRest();
   } catch (...) {
     // The handle is closed whatever raised; the first exception is the one reported.
@@ -480,7 +524,16 @@ void TIpDataSocket::Close() {
 }
 
 void TIpDataSocket::HandleClose() {
-  if (Connected()) Close();
+  TIpSockControl::TCallGuard call(*Owner());
+  if (!LinkUp()) return;
+  // A proxy that hangs up before its final reply refused the connection: an error, not an
+  // orderly close.
+  if (FSocks && !FSocks->Done()) {
+    FSocks->Closed();
+    FSocksDone = false;
+    SocksFinished();
+  }
+  Close();
 }
 
 std::unique_ptr<TIpDataSocket> TIpCustomClient::MakeDataSocket(TIpCustomClient& client) {

@@ -64,6 +64,8 @@ class TIpDataSocket : public TIpBaseSocket {
   // Received bytes not yet delivered: the start of a line whose end has not come.
   std::string_view Unframed() const { return FFramer.Unframed(); }
   size_t QueuedItems() const { return FSendQueue.size(); }
+  // The proxy refused the connection (or hung up during the handshake): nothing can be sent.
+  bool Refused() const { return FSocks && FSocks->Refused(); }
 
   // The virtual operations added to those of the base socket, in slot order.
   // OnIdleTimeout; a handler that sets Reset starts the idle time again.
@@ -72,7 +74,8 @@ class TIpDataSocket : public TIpBaseSocket {
   // and read chunk by chunk as it goes out); `closeAfter` closes the socket once the item is
   // sent and has the owner free the object (IPM_SOCKET_FREE); `protocol` bytes are not counted
   // as data nor logged as written data; `raw` bytes get no telnet doubling. Returns the item's
-  // id, or 0 when it went out at once.
+  // id, or 0 when it went out at once (protocol items get none and no OnItemSent). Raises
+  // EIpWinSockError 10057 for the user's bytes after the proxy refused the connection.
   virtual int QueueData(const void* data, int len, std::unique_ptr<TStream> stream, bool closeAfter, bool protocol,
                         bool raw);
   virtual void HandleSubnegotiation(const String&) {}
@@ -163,6 +166,7 @@ class TIpDataSocket : public TIpBaseSocket {
   std::deque<std::unique_ptr<TSendItem>> FHeldItems;
   std::unique_ptr<TIpSocksHandshake> FSocks;
   std::unique_ptr<TIpTelnet> FTelnet;
+  bool FSocksDone = false;  // the last reply ended the handshake; reported after its read
   bool FDataMoved = false;
   bool FWritable = false;
   bool FFinishing = false;  // FinishSending was called

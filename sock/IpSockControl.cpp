@@ -1,5 +1,6 @@
 #include "sock/IpSockControl.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/IpUrl.h"
@@ -385,14 +386,39 @@ void TIpSockControl::DoLookupPort(uintptr_t handle, uint16_t port) {
   if (OnLookupPort) OnLookupPort(this, handle, port);
 }
 
-void TIpSockControl::DoReadLine(TSocket socket, String line) {
+void TIpSockControl::DoReadLine(TSocket socket, String line, const TIpSocket* source) {
   if (DirectLineEvents) {
-    if (OnReadLine) OnReadLine(this, socket, line);
+    DeliverLine({socket, std::move(line), source});
     return;
   }
   std::lock_guard guard(FLinesLock);
-  FLines.push_back({socket, std::move(line)});
+  FLines.push_back({socket, std::move(line), source});
   FLineWake.Request();
+}
+
+void TIpSockControl::DeliverLine(const TQueuedLine& line) {
+  if (!OnReadLine) return;
+  try {
+    OnReadLine(this, line.Socket, line.Line);
+  } catch (const std::exception& e) {
+    ReportException(line.Socket, e);
+  }
+}
+
+void TIpSockControl::DeliverLines(const TIpSocket* source) {
+  if (!source) return;
+  TCallGuard call(*this);
+  for (;;) {
+    TQueuedLine line;
+    {
+      std::lock_guard guard(FLinesLock);
+      auto it = std::find_if(FLines.begin(), FLines.end(), [source](const TQueuedLine& l) { return l.Source == source; });
+      if (it == FLines.end()) return;
+      line = std::move(*it);
+      FLines.erase(it);
+    }
+    DeliverLine(line);
+  }
 }
 
 void TIpSockControl::LinesReady() {
@@ -422,7 +448,7 @@ void TIpSockControl::LinesReady() {
       line = std::move(FLines.front());
       FLines.pop_front();
     }
-    if (OnReadLine) OnReadLine(this, line.Socket, line.Line);
+    DeliverLine(line);
   }
 }
 
@@ -499,7 +525,15 @@ void TIpSockControl::HandleException(const std::exception& e) {
   if (Application) Application->HandleException(this, e);
 }
 
+void TIpSockControl::ReportException(TSocket socket, const std::exception& e) {
+  if (const auto* winSock = dynamic_cast<const EIpWinSockError*>(&e))
+    NotifyError(socket, winSock->ErrorCode(), winSock->Message());
+  else
+    HandleException(e);
+}
+
 void TIpSockControl::WndProc(TMessage& message) {
+  TCallGuard call(*this);
   if (message.Msg == wmTimer) {
     try {
       DoTimer();
@@ -551,10 +585,24 @@ void TIpSockControl::SocketEvent(TMessage& message) {
   // Posted before the handle was closed: it belongs to the closed socket, not to a new one
   // that the platform may have given the same number since.
   if (IsClosedHandle(socket)) return;
+  TCallGuard call(*this);
+  // The event is the object's that has the number now; a handler may close it and make another
+  // with the same number, which the rest of the event must not reach.
+  TIpSocket* const target = FindSocket(socket, false);
   try {
     if (error != 0) {
-      NotifyError(socket, error, Format(SWinSockErrorFormat, {error, ErrorText(error), EventName(event)}));
-      if (event == fdClose) NotifyClose(socket);
+      // Lines read before the error come before it; a handler of theirs may close the
+      // connection, and the error is then no more its.
+      DeliverLines(target);
+      const auto same = [&] { return !IsClosedHandle(socket) && FindSocket(socket, false) == target; };
+      if (!same()) return;
+      try {
+        NotifyError(socket, error, Format(SWinSockErrorFormat, {error, ErrorText(error), EventName(event)}));
+      } catch (const std::exception& e) {
+        if (event != fdClose) throw;
+        HandleException(e);  // the connection closes all the same
+      }
+      if (event == fdClose && same()) NotifyClose(socket);
     } else {
       switch (event) {
         case fdRead: NotifyRead(socket); break;
@@ -566,10 +614,8 @@ void TIpSockControl::SocketEvent(TMessage& message) {
         default: break;
       }
     }
-  } catch (const EIpWinSockError& e) {
-    NotifyError(socket, e.ErrorCode(), e.Message());
   } catch (const std::exception& e) {
-    HandleException(e);
+    ReportException(socket, e);
   }
   message.Result = 0;
 }

@@ -276,6 +276,28 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   String WinSockStatus() const override;
   uint16_t WinSockVersion() const override;
 
+  // Held by every call that can run a user's handler: the control's messages, the client's
+  // public calls and the socket objects' own. Socket objects taken out of service are freed
+  // only when the last such call returns (CallsReturned), never while their code is running.
+  class TCallGuard {
+   public:
+    explicit TCallGuard(TIpSockControl& control) : FControl(control) { ++FControl.FCalls; }
+    ~TCallGuard() {
+      if (--FControl.FCalls == 0) FControl.CallsReturned();
+    }
+    TCallGuard(const TCallGuard&) = delete;
+    TCallGuard& operator=(const TCallGuard&) = delete;
+
+   private:
+    TIpSockControl& FControl;
+  };
+  bool InCall() const { return FCalls != 0; }
+
+  // Hands the lines still queued for `source` to OnReadLine now, in order: a connection's lines
+  // come before its close status and its errors. A handler that raises is reported as an
+  // event's exception is, and the next line still comes.
+  void DeliverLines(const TIpSocket* source);
+
   // The virtual operations, in slot order.
   virtual TSocket CreateSocket();
   virtual void FreeSocket(TSocket socket);
@@ -288,8 +310,10 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   virtual void DoItemSent(TSocket socket, int handle, int remaining);
   virtual void DoLookupName(uintptr_t handle, const String& name);
   virtual void DoLookupPort(uintptr_t handle, uint16_t port);
-  // Takes the line by value: a line queued for IPM_LINE_READY is moved, not copied.
-  virtual void DoReadLine(TSocket socket, String line);
+  // Takes the line by value: a line queued for IPM_LINE_READY is moved, not copied. `source` is
+  // the socket object the line came from: queued lines are told apart by it, not by the number,
+  // which the platform may give to the next socket.
+  virtual void DoReadLine(TSocket socket, String line, const TIpSocket* source = nullptr);
   virtual void DoLookupService(uintptr_t handle, const String& name);
   // Kind 0 connected, 1 closed, 2 data moved. OnStatus (with a copy of the socket object's
   // statistics) for the kinds in StatusKinds; an event-log line for kinds 0 and 1.
@@ -315,6 +339,11 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   void SocketEvent(TMessage& message);
   // Hands an exception that escaped event handling to the application's handler.
   void HandleException(const std::exception& e);
+  // What an event does with an exception of a handler or hook: a WinSock error becomes OnError
+  // for `socket`, anything else goes to the application's handler.
+  void ReportException(TSocket socket, const std::exception& e);
+  // The last call holding a TCallGuard returned.
+  virtual void CallsReturned() {}
   // IPM_LOOKUP_DONE: the result or the error of a pending lookup.
   void LookupDone(TMessage& message);
   // IPM_LINE_READY: delivers the lines queued when the wake-up came, in order.
@@ -324,7 +353,10 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   struct TQueuedLine {
     TSocket Socket;
     String Line;
+    const TIpSocket* Source;  // compared only: the object may be gone
   };
+  // One queued line to OnReadLine, its handler's exception reported.
+  void DeliverLine(const TQueuedLine& line);
   uintptr_t StartLookup(std::unique_ptr<TIpLookupRecord> record);
   std::unique_ptr<TIpDebugLog> FDebugLog;
   std::unique_ptr<TIpEventLog> FEventLog;
@@ -340,6 +372,7 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   TCriticalSection FLinesLock;
   std::deque<TQueuedLine> FLines;
   TWakeUp FLineWake;
+  int FCalls = 0;
   // Closed handle numbers, each with the number of IPM_SOCKET_CLOSED barriers still on their way.
   std::map<TSocket, int> FClosedHandles;
 };

@@ -210,5 +210,6 @@ void TIpBaseSocket::Close() {
   FHandle.Close();
   // The number is reported as it was; the platform may already have given it to a new socket.
   const TIpConnRec rec = ConnectionRecord();
+  FOwner->DeliverLines(this);
   FOwner->DoStatus(FLastHandle, 1, rec);
 }

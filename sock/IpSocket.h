@@ -61,8 +61,11 @@ class TIpBaseSocket : public TIpSocket {
   TSocket LastHandle() const { return FLastHandle; }
   // Close ran: the handle is closed and the object waits to be freed.
   bool Closed() const { return FClosed; }
-  // The connection is up (set on connect, cleared on close).
-  bool Connected() const { return FConnected; }
+  // The connection is up: connected, and through a proxy granted (false while the handshake
+  // runs and after a refusal).
+  bool Connected() const { return FConnected && (FSocksState == 0 || FSocksState == TIpSocksHandshake::Connected); }
+  // The connection to the peer or the proxy is up (set on connect, cleared on close).
+  bool LinkUp() const { return FConnected; }
   // Connect was called: a socket that tried once is not connected again.
   bool ConnectStarted() const { return FConnectStarted; }
   String AddressText();  // the address text given to Connect, read under the lock
@@ -101,8 +104,8 @@ class TIpBaseSocket : public TIpSocket {
   void HandleRead() override {}
   void HandleTimer(uint32_t) override {}
   void HandleWrite() override {}
-  // Closes the handle and reports status kind 1 with the number it had. A second call does
-  // nothing.
+  // Closes the handle, delivers the lines still queued for the object and reports status kind 1
+  // with the number it had. A second call does nothing.
   virtual void Close();
   // Connects without waiting (completion comes as FD_CONNECT) to `addr`, or to the proxy when
   // one is configured. Raises EIpWinSockError "Connect" or "SocksConnect".

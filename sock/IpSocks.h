@@ -24,6 +24,7 @@ struct TIpSocksStep {
 
 inline constexpr const char SSocksBadVersion[] = "SOCKS reply of wrong version - %d";
 inline constexpr const char SSocksBadAddressType[] = "SOCKS reply with unknown address type - %d";
+inline constexpr const char SSocksClosed[] = "SOCKS proxy closed the connection during the handshake";
 
 class TIpSocksHandshake {
  public:
@@ -38,6 +39,9 @@ class TIpSocksHandshake {
   // Refusal codes of replies this side cannot read; the proxy's own codes are 0 to 255.
   static constexpr int BadVersionCode = -1;      // a reply's version byte is not the one expected
   static constexpr int BadAddressTypeCode = -2;  // SOCKS5 connect reply of an unknown address type
+  // The proxy closed the connection before its final reply: a failed connection, reported with
+  // WinSock's code for a connection the peer ended (WSAECONNRESET), not as the proxy's refusal.
+  static constexpr int ClosedCode = 10054;
 
   // Longest user name or password a SOCKS5 authentication carries; longer texts are cut.
   static constexpr size_t MaxAuthLength = 255;
@@ -56,6 +60,11 @@ class TIpSocksHandshake {
   // Start, it starts the handshake first.
   TIpSocksStep Receive(const String& received);
 
+  // The proxy closed the connection: a handshake not yet done is refused with ClosedCode.
+  void Closed() {
+    if (!Done()) Refuse(ClosedCode, SSocksClosed);
+  }
+
   uint8_t State() const { return FState; }
   bool Granted() const { return FState == Connected; }
   bool Refused() const { return FRefused; }
@@ -68,7 +77,7 @@ class TIpSocksHandshake {
   uint16_t BoundPort() const { return FBoundPort; }
 
   // The proxy's code (SOCKS4 result, SOCKS5 method, authentication status or reply code), or
-  // BadVersionCode or BadAddressTypeCode, and the error text for it.
+  // BadVersionCode, BadAddressTypeCode or ClosedCode, and the error text for it.
   int RefusalCode() const { return FRefusalCode; }
   const String& RefusalText() const { return FRefusalText; }
 

@@ -298,6 +298,11 @@ lc bytes4a --socks4a 127.0.0.96:$port target.kairotsu.test:$port
 expect "SOCKS 4a sends 0.0.0.1 and the name after the empty user id: status 0 (got $status)" test "$status" -eq 0
 expect "the line is printed" same "$work/bytes4a.out" $'named\r\n'
 peer_done
+peer hangup 127.0.0.96 take "04011b6f7f00005f00" close
+lc hangup --socks4 127.0.0.96:$port -s hello 127.0.0.95:$port
+expect "a proxy that hangs up before its reply: a failed connection, status 2 (got $status)" test "$status" -eq 2
+expect "the hang-up is on standard error" grep -q "SOCKS proxy closed the connection" "$work/hangup.err"
+peer_done
 peer endless 127.0.0.96 bytes "fffa$(printf '78%.0s' $(seq 4096))$(hex $'after cap\r\n')" send "still talking" close
 lc endless --telnet 127.0.0.96:$port
 expect "a subnegotiation that never ends: status 0 (got $status)" test "$status" -eq 0

@@ -114,6 +114,25 @@ TEST_F(ProxiedSocket, TheHandshakeGoesOutAndItsGrantIsTheConnectionWhereverTheRe
         Bytes({5, 1, 0, 1, 10, 1, 2, 3, 0, 23}), Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0})},
        0x0A010203,
        23},
+      // Bound to a name or an IPv6 address: no IPv4 end to show, the target stays.
+      {"socks5 bound to a name",
+       svSocks5,
+       "",
+       "",
+       "10.1.2.3:23",
+       {Bytes({5, 2, 0, 2}), Bytes({5, 0}), Bytes({5, 1, 0, 1, 10, 1, 2, 3, 0, 23}),
+        Bytes({5, 0, 0, 3, 2, 'p', 'x', 0, 99})},
+       0x0A010203,
+       23},
+      {"socks5 bound to an IPv6 address",
+       svSocks5,
+       "",
+       "",
+       "10.1.2.3:23",
+       {Bytes({5, 2, 0, 2}), Bytes({5, 0}), Bytes({5, 1, 0, 1, 10, 1, 2, 3, 0, 23}),
+        Bytes({5, 0, 0, 4, 0x20, 1, 0xD, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 99})},
+       0x0A010203,
+       23},
   };
   for (const GrantRow& row : rows) {
     C.SocksServer().SocksVersion = row.Version;
@@ -194,6 +213,13 @@ TEST_F(ProxiedSocket, ARefusalIsAnErrorAndNothingAfterItIsData) {
     EXPECT_TRUE(Statuses.empty());
     EXPECT_EQ(Sock().Output, sent);
   }
+  // A proxy that hangs up before its reply: a failed connection, not an orderly close.
+  Connect("10.1.2.3:23");
+  Sock().PeerClosed = true;
+  Event(fdClose);
+  EXPECT_EQ(Errors, (std::vector<std::tuple<TSocket, int, String>>{
+                        {S, 10054, "SOCKS proxy closed the connection during the handshake"}}));
+  EXPECT_EQ(Statuses, std::vector<uint8_t>{1});
 }
 
 TEST_F(ProxiedSocket, TelnetModeAnswersNegotiationFromTheReceivePathAndLogsIt) {

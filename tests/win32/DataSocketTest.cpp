@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 
 #include "sock/IpClient.h"
@@ -230,6 +231,70 @@ TEST_F(DataSocketWine, EventsOfAClosedHandleDoNotReachTheNewSocketThatReusesIt) 
   EXPECT_EQ(Count(1), 1u);
   EXPECT_TRUE(Errors.empty()) << Errors[0];
   C.Disconnect(second);
+}
+
+// What the process holds, as Wine lets it be seen: the next kernel handle and socket numbers
+// (both the lowest free ones: a leak pushes them up), the hidden windows, the heaps' bytes in use.
+struct Holdings {
+  uintptr_t NextHandle = 0, NextSocket = 0;
+  int Windows = 0;
+  SIZE_T HeapBytes = 0;
+  static Holdings Now() {
+    Holdings h;
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    h.NextHandle = reinterpret_cast<uintptr_t>(event);
+    CloseHandle(event);
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    h.NextSocket = s;
+    ::closesocket(s);
+    for (HWND w = nullptr; (w = FindWindowExA(HWND_MESSAGE, w, nullptr, nullptr)) != nullptr;) ++h.Windows;
+    HANDLE heaps[64];
+    const DWORD count = GetProcessHeaps(64, heaps);
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+      PROCESS_HEAP_ENTRY e{};
+      HeapLock(heaps[i]);
+      while (HeapWalk(heaps[i], &e))
+        if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY) h.HeapBytes += e.cbData;
+      HeapUnlock(heaps[i]);
+    }
+    return h;
+  }
+};
+
+TEST_F(DataSocketWine, ConnectAndCloseCyclesLeaveNoHandleWindowOrMemoryBehind) {
+  constexpr int kWarmUp = 200, kCycles = 2000;
+  Peer peer([](SOCKET s, int) { ReceiveUntil(s, "\n--never--"); }, kWarmUp + kCycles);
+  C.DefaultPort = peer.Port;
+  // Counted, not recorded: a growing record would be the growth measured.
+  size_t ups = 0, downs = 0;
+  C.OnStatus = [&](TObject*, TSocket, uint8_t kind, const TIpConnRec&, const TIpSockStatRec&) {
+    ++(kind == 0 ? ups : downs);
+  };
+  Holdings before;
+  for (int i = 0; i < kWarmUp + kCycles; ++i) {
+    if (i == kWarmUp) before = Holdings::Now();
+    const TSocket s = C.ConnectTo("127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return C.Connected(); })) << i << (Errors.empty() ? "" : Errors[0]);
+    C.Disconnect(s);
+    ASSERT_FALSE(C.IsActive());
+  }
+  // The barriers of the closed numbers come back.
+  WindowSystem().PumpUntil([] { return false; }, 200);
+  const Holdings after = Holdings::Now();
+  for (const Holdings& h : {before, after})
+    std::printf("next handle %#llx, next socket %llu, %d hidden windows, %llu heap bytes in use\n",
+                static_cast<unsigned long long>(h.NextHandle), static_cast<unsigned long long>(h.NextSocket),
+                h.Windows, static_cast<unsigned long long>(h.HeapBytes));
+  EXPECT_EQ(ups, static_cast<size_t>(kWarmUp + kCycles));
+  EXPECT_EQ(downs, static_cast<size_t>(kWarmUp + kCycles));
+  EXPECT_TRUE(Errors.empty()) << Errors[0];
+  EXPECT_EQ(after.NextHandle, before.NextHandle);
+  EXPECT_EQ(after.NextSocket, before.NextSocket);
+  EXPECT_GT(before.Windows, 0);
+  EXPECT_EQ(after.Windows, before.Windows);
+  // A leak of one small object per cycle would be 2000 times its size.
+  EXPECT_GT(before.HeapBytes, 0u);
+  EXPECT_LE(after.HeapBytes, before.HeapBytes + 64 * 1024);
 }
 
 }  // namespace
