@@ -5,15 +5,9 @@
 
 namespace {
 
-// The session window's own messages.
-constexpr uint32_t kInputReady = 0x8001;  // TLineInput has lines or its end
-constexpr uint32_t kCloseNow = 0x8002;    // close the connection and finish
-
 // The connection's status kinds (OnStatus).
 constexpr uint8_t kStatusConnected = 0;
 constexpr uint8_t kStatusClosed = 1;
-
-constexpr int kConnectionReset = 10054;  // WSAECONNRESET
 
 // A client that tells a reset connection from an orderly close. WinSock reports a reset with
 // an error in its FD_CLOSE event; Wine's WinSock reports it as a plain FD_CLOSE, but refuses a
@@ -25,14 +19,16 @@ class TResetAwareClient final : public TIpCustomClient {
   using TIpCustomClient::TIpCustomClient;
 
   void NotifyError(TSocket socket, int errCode, const String& errStr) override {
-    if (socket == SocketHandle() && errCode != 0 && errCode != TIpDataSocket::LineTooLongError) FErrorReported = true;
+    const TIpErrorOrigin origin = ErrorOrigin(errCode);
+    if (socket == SocketHandle() && (origin == eoWinSock || origin == eoSocks || origin == eoUnknown))
+      FErrorReported = true;
     TIpCustomClient::NotifyError(socket, errCode, errStr);
   }
 
   void NotifyClose(TSocket socket) override {
     if (socket == SocketHandle() && Connected() && !FErrorReported && WinSockAccess &&
-        WinSockAccess->Send()(socket, "", 0, 0) != 0 && WinSockAccess->WSAGetLastError()() == kConnectionReset)
-      NotifyError(socket, kConnectionReset, EIpWinSockError(kConnectionReset, EventName(fdClose)).Message());
+        WinSockAccess->Send()(socket, "", 0, 0) != 0 && WinSockAccess->WSAGetLastError()() == wsaeConnReset)
+      NotifyError(socket, wsaeConnReset, EIpWinSockError(wsaeConnReset, EventName(fdClose)).Message());
     TIpCustomClient::NotifyClose(socket);
   }
 
@@ -153,9 +149,9 @@ void TLineSession::Start() {
   c.OnReadLine = [this](TObject*, TSocket, const String& line) { ReadLine(line); };
   c.OnError = [this](TObject*, uint32_t, int code, const String& text) { Error(code, text); };
   c.OnIdleTimeout = [this](TObject*, TSocket, bool& reset) { Idle(reset); };
-  if (FInput) FInput->Attach(FWindow->Handle(), kInputReady);
+  if (FInput) FInput->Attach(FWindow->Handle(), WM_LINE_INPUT);
   try {
-    c.ConnectTo(FOptions.Host);
+    c.ConnectTo(FOptions.Host, FOptions.Port);
     // Without a type or a window size nothing is attached: the type is then "dumb" and no
     // window size is reported.
     if (FOptions.Telnet && (!FOptions.TerminalType.empty() || FOptions.WindowCols != 0))
@@ -187,8 +183,8 @@ void TLineSession::WriteDebugLog() {
 }
 
 void TLineSession::OnWindowMessage(TMessage& message) {
-  if (message.Msg == kInputReady) SendInput();
-  if (message.Msg == kCloseNow) CloseNow();
+  if (message.Msg == WM_LINE_INPUT) SendInput();
+  if (message.Msg == WM_LINE_CLOSE) CloseNow();
 }
 
 void TLineSession::Connected() {
@@ -231,18 +227,15 @@ void TLineSession::ReadLine(const String& line) {
 
 void TLineSession::Error(int code, const String& text) {
   FOutput.Error(text);
-  // A line too long for the buffer is dropped and reading goes on.
-  if (code == TIpDataSocket::LineTooLongError) return;
-  // Code 0 is no WinSock error: a log line that could not be written.
-  if (code == 0) {
-    FLogFailed = true;
-    return;
+  switch (ErrorOrigin(code)) {
+    case eoLineTooLong: return;  // the line is dropped and reading goes on
+    case eoLogWrite: FLogFailed = true; return;
+    case eoSocks:
+      if (!FFinished) FProxyRefused = true;
+      break;
+    default: break;
   }
   if (FFinished) return;
-  // The handshake's own codes (the proxy's 0 to 255, or a reply it could not read) come while
-  // the handshake runs; WinSock's codes are 10000 and up.
-  const TIpDataSocket* socket = FClient->DataSocket();
-  if (socket && socket->SocksState() >= 1 && socket->SocksState() <= 4 && code < 10000) FProxyRefused = true;
   FFailed = true;
   RequestClose();
 }
@@ -258,7 +251,7 @@ void TLineSession::Idle(bool& reset) {
 void TLineSession::RequestClose() {
   if (FCloseRequested) return;
   FCloseRequested = true;
-  if (!WindowSystem().Post(FWindow->Handle(), kCloseNow, 0, 0)) CloseNow();
+  if (!WindowSystem().Post(FWindow->Handle(), WM_LINE_CLOSE, 0, 0)) CloseNow();
 }
 
 void TLineSession::CloseNow() {
