@@ -229,8 +229,8 @@ TEST_F(ProxiedSocket, TelnetModeAnswersNegotiationFromTheReceivePathAndLogsIt) {
   }
   // The user's 0xFF is doubled; the window size goes out again when the control asks for it.
   Sock().Output.clear();
-  C.SendText(Bytes({'x', 255}));
-  EXPECT_EQ(Sock().Output, Bytes({'x', 255, 255}));
+  C.SendText(Bytes({255, 'x'}));
+  EXPECT_EQ(Sock().Output, Bytes({255, 255, 'x'}));
   D().SetTelnetTerminal({"vt100", 100, 40});
   Sock().Output.clear();
   WindowSystem().Post(C.WindowHandle(), IPM_SEND_WINDOW_SIZE, static_cast<uintptr_t>(S), 0);
@@ -247,7 +247,7 @@ TEST_F(ProxiedSocket, TelnetModeAnswersNegotiationFromTheReceivePathAndLogsIt) {
   }
   EXPECT_EQ(logged, (std::vector<std::pair<uintptr_t, uint32_t>>{
                         {1, 253 * 256 + 24}, {2, 251 * 256 + 24}, {1, 253 * 256 + 31}, {2, 251 * 256 + 31}}));
-  EXPECT_EQ(written, std::vector<String>{Bytes({'x', 255})});
+  EXPECT_EQ(written, std::vector<String>{Bytes({255, 'x'})});
   // Without loTelnet nothing is logged.
   D().LogOptions = 0;
   C.DebugLog().ClearBuffer();
