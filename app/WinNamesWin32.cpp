@@ -66,6 +66,8 @@ static_assert(wmWindowPosChanged == WM_WINDOWPOSCHANGED);
 static_assert(wmNcDestroy == WM_NCDESTROY);
 static_assert(wmCommand == WM_COMMAND);
 static_assert(wmSysCommand == WM_SYSCOMMAND);
+static_assert(wmKeyDown == WM_KEYDOWN);
+static_assert(wmKeyUp == WM_KEYUP);
 static_assert(wmTimer == WM_TIMER);
 static_assert(wmMouseMove == WM_MOUSEMOVE);
 static_assert(wmLButtonDown == WM_LBUTTONDOWN);
@@ -77,6 +79,7 @@ static_assert(wmMButtonDown == WM_MBUTTONDOWN);
 static_assert(wmMButtonUp == WM_MBUTTONUP);
 static_assert(wmPowerBroadcast == WM_POWERBROADCAST);
 static_assert(wmUser == WM_USER);
+static_assert(wmApp == WM_APP);
 static_assert(pbtApmResumeCritical == PBT_APMRESUMECRITICAL);
 static_assert(pbtApmResumeSuspend == PBT_APMRESUMESUSPEND);
 static_assert(pbtApmResumeStandby == PBT_APMRESUMESTANDBY);
@@ -153,12 +156,18 @@ static_assert(wsaeInval == WSAEINVAL);
 static_assert(wsaeMsgSize == WSAEMSGSIZE);
 static_assert(wsaeNoProtoOpt == WSAENOPROTOOPT);
 static_assert(wsaeNotConn == WSAENOTCONN);
+static_assert(wsaeConnReset == WSAECONNRESET);
 static_assert(wsahostNotFound == WSAHOST_NOT_FOUND);
 static_assert(InvalidSocket == INVALID_SOCKET);
 static_assert(SocketCallFailed == SOCKET_ERROR);
 static_assert(WsaDescriptionLen == WSADESCRIPTION_LEN);
 static_assert(WsaSysStatusLen == WSASYS_STATUS_LEN);
+static_assert(errPrivilegeNotHeld == ERROR_PRIVILEGE_NOT_HELD);
 
 // The program's own messages lie above the system's and below the range of registered ones.
-static_assert(WM_TRAYICON_CALLBACK >= WM_USER && IPM_LOOKUP_DONE >= WM_USER);
-static_assert(IPM_SNTP_REPLY < WM_APP);
+static_assert(PrivateMessagesDistinct());
+static_assert([] {
+  for (uint32_t m : kPrivateMessages)
+    if (m < WM_USER || m >= 0xC000) return false;
+  return true;
+}());

@@ -5,16 +5,6 @@
 
 namespace {
 
-// The session window's own messages.
-constexpr uint32_t kInputReady = 0x8001;  // TLineInput has lines or its end
-constexpr uint32_t kCloseNow = 0x8002;    // close the connection and finish
-
-// The connection's status kinds (OnStatus).
-constexpr uint8_t kStatusConnected = 0;
-constexpr uint8_t kStatusClosed = 1;
-
-constexpr int kConnectionReset = 10054;  // WSAECONNRESET
-
 // A client that tells a reset connection from an orderly close. WinSock reports a reset with
 // an error in its FD_CLOSE event; Wine's WinSock reports it as a plain FD_CLOSE, but refuses a
 // send on the socket afterwards with the reset's error. So an FD_CLOSE that came without an
@@ -25,14 +15,16 @@ class TResetAwareClient final : public TIpCustomClient {
   using TIpCustomClient::TIpCustomClient;
 
   void NotifyError(TSocket socket, int errCode, const String& errStr) override {
-    if (socket == SocketHandle() && errCode != 0 && errCode != TIpDataSocket::LineTooLongError) FErrorReported = true;
+    const TIpErrorOrigin origin = ErrorOrigin(errCode);
+    if (socket == SocketHandle() && (origin == eoWinSock || origin == eoSocks || origin == eoUnknown))
+      FErrorReported = true;
     TIpCustomClient::NotifyError(socket, errCode, errStr);
   }
 
   void NotifyClose(TSocket socket) override {
     if (socket == SocketHandle() && Connected() && !FErrorReported && WinSockAccess &&
-        WinSockAccess->Send()(socket, "", 0, 0) != 0 && WinSockAccess->WSAGetLastError()() == kConnectionReset)
-      NotifyError(socket, kConnectionReset, EIpWinSockError(kConnectionReset, EventName(fdClose)).Message());
+        WinSockAccess->Send()(socket, "", 0, 0) != 0 && WinSockAccess->WSAGetLastError()() == wsaeConnReset)
+      NotifyError(socket, wsaeConnReset, EIpWinSockError(wsaeConnReset, EventName(fdClose)).Message());
     TIpCustomClient::NotifyClose(socket);
   }
 
@@ -99,7 +91,7 @@ bool TLineInput::Take(std::vector<String>& lines) {
 TLineSession::TLineSession(const TLineClientOptions& options, TLineOutput& output)
     : FOptions(options), FOutput(output), FClient(std::make_unique<TResetAwareClient>(nullptr)) {
   FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { OnWindowMessage(m); });
-  FCloseRequest.SetTarget(FWindow->Handle(), kCloseNow);
+  FCloseRequest.SetTarget(FWindow->Handle(), WM_LINE_CLOSE);
 }
 
 TLineSession::~TLineSession() {
@@ -142,15 +134,15 @@ void TLineSession::Start() {
     c.EventLog().SetEnabled(true);
   }
   c.OnStatus = [this](TObject*, TSocket, uint8_t kind, const TIpConnRec&, const TIpSockStatRec&) {
-    if (kind == kStatusConnected) Connected();
-    if (kind == kStatusClosed) Finish();
+    if (kind == skConnected) Connected();
+    if (kind == skClosed) Finish();
   };
   c.OnReadLine = [this](TObject*, TSocket, const String& line) { ReadLine(line); };
   c.OnError = [this](TObject*, uint32_t, int code, const String& text) { Error(code, text); };
   c.OnIdleTimeout = [this](TObject*, TSocket, bool& reset) { Idle(reset); };
-  if (FInput) FInput->Attach(FWindow->Handle(), kInputReady);
+  if (FInput) FInput->Attach(FWindow->Handle(), WM_LINE_INPUT);
   try {
-    c.ConnectTo(FOptions.Host);
+    c.ConnectTo(FOptions.Host, FOptions.Port);
     // Without a type or a window size nothing is attached: the type is then "dumb" and no
     // window size is reported.
     if (FOptions.Telnet && (!FOptions.TerminalType.empty() || FOptions.WindowCols != 0))
@@ -182,8 +174,8 @@ void TLineSession::WriteDebugLog() {
 }
 
 void TLineSession::OnWindowMessage(TMessage& message) {
-  if (message.Msg == kInputReady) SendInput();
-  if (message.Msg == kCloseNow && FCloseRequest.Arrived()) {
+  if (message.Msg == WM_LINE_INPUT) SendInput();
+  if (message.Msg == WM_LINE_CLOSE && FCloseRequest.Arrived()) {
     FCloseRequest.Done();
     CloseNow();
   }
@@ -228,18 +220,15 @@ void TLineSession::ReadLine(const String& line) {
 
 void TLineSession::Error(int code, const String& text) {
   FOutput.Error(text);
-  // A line too long for the buffer is dropped and reading goes on.
-  if (code == TIpDataSocket::LineTooLongError) return;
-  // Code 0 is no WinSock error: a log line that could not be written.
-  if (code == 0) {
-    FLogFailed = true;
-    return;
+  switch (ErrorOrigin(code)) {
+    case eoLineTooLong: return;  // the line is dropped and reading goes on
+    case eoLogWrite: FLogFailed = true; return;
+    case eoSocks:
+      if (!FFinished) FProxyRefused = true;
+      break;
+    default: break;
   }
   if (FFinished) return;
-  // The handshake's own codes (the proxy's 0 to 255, or a reply it could not read) come while
-  // the handshake runs; WinSock's codes are 10000 and up.
-  const TIpDataSocket* socket = FClient->DataSocket();
-  if (socket && socket->SocksState() >= 1 && socket->SocksState() <= 4 && code < 10000) FProxyRefused = true;
   FFailed = true;
   RequestClose();
 }

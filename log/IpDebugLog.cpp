@@ -9,6 +9,8 @@
 namespace {
 
 constexpr uint32_t kFirstScratchSize = 1024;
+// The text is written in pieces of about this size: a large ring is never rendered whole.
+constexpr size_t kWritePiece = 64 * 1024;
 
 void Put32(uint8_t* at, uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -195,17 +197,29 @@ String TIpDebugLog::RenderEntry(const TIpLogEntry& entry) const {
 void TIpDebugLog::WriteDebugLog() {
   std::lock_guard guard(FLock);
   TLogFile file(FileName(), FWriteMode == wmAppend ? TLogFileMode::Append : TLogFileMode::Replace);
-  // The whole text goes out in one write, and the ring forgets its entries only once the
-  // write has succeeded: a full disk leaves every entry buffered for a later attempt.
+  // The text goes out piece by piece, and the ring forgets its entries only once all of it
+  // has been written: a full disk leaves every entry buffered for a later attempt, and the
+  // file as it was.
   const uint32_t head = FHead;
+  const uint64_t start = file.Size();
   try {
-    String text = file.Size() == 0 ? DebugLogHeader(Owner()) : String();
+    String text = start == 0 ? DebugLogHeader(Owner()) : String();
     TIpLogEntry entry;
-    while (GetLogEntry(entry))
+    while (GetLogEntry(entry)) {
       text += LogTimePrefix(static_cast<int32_t>(entry.Tick - FStartTick)) + RenderEntry(entry) + "\r\n";
+      if (text.size() >= kWritePiece) {
+        file.Write(text);
+        text.clear();
+      }
+    }
     file.Write(text);
   } catch (...) {
     FHead = head;  // taking entries out leaves their bytes in place
+    try {
+      file.Truncate(start);
+    } catch (...) {
+      // The first failure is the one reported.
+    }
     throw;
   }
 }

@@ -97,8 +97,9 @@ class TIpDebugLog : public TIpBaseLog {
   void ClearBuffer();
   // Writes every buffered entry to FileName as text and empties the ring. In wmAppend mode an
   // existing file is continued; otherwise the file is replaced. An empty file first gets the
-  // header. Raises ELogFileError when the file cannot be opened or written; the entries then
-  // stay buffered (a write that failed part-way may have left part of the text in the file).
+  // header. The text is rendered and written in pieces of about 64 KiB, not as a whole. Raises
+  // ELogFileError when the file cannot be opened or written; the entries then stay buffered,
+  // and a write that failed part-way is cut off the file again.
   void WriteDebugLog();
 
   // Where the oldest entry starts and the next one goes, and the scratch buffer's size.

@@ -28,6 +28,9 @@ class TLogFile {
   uint64_t Size() const { return FSize; }
   // Writes all of `bytes` at the end; raises when the system takes fewer.
   void Write(const String& bytes);
+  // Cuts the file back to its first `size` bytes (no more than it has) and goes on writing
+  // there; raises when the system refuses.
+  void Truncate(uint64_t size);
 
  private:
   String FPath;

@@ -35,6 +35,14 @@ TLogFile::TLogFile(const String& path, TLogFileMode mode) : FPath(path) {
 
 TLogFile::~TLogFile() { ::close(static_cast<int>(FHandle)); }
 
+void TLogFile::Truncate(uint64_t size) {
+  if (size > FSize) return;
+  const int fd = static_cast<int>(FHandle);
+  if (::ftruncate(fd, static_cast<off_t>(size)) != 0 || ::lseek(fd, 0, SEEK_END) < 0)
+    throw ELogFileError(Format("Cannot write file \"%s\". %s", {FPath, Reason(errno)}));
+  FSize = size;
+}
+
 void TLogFile::Write(const String& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {

@@ -31,6 +31,16 @@ TLogFile::TLogFile(const String& path, TLogFileMode mode) : FPath(path) {
 
 TLogFile::~TLogFile() { CloseHandle(reinterpret_cast<HANDLE>(FHandle)); }
 
+void TLogFile::Truncate(uint64_t size) {
+  if (size > FSize) return;
+  const HANDLE h = reinterpret_cast<HANDLE>(FHandle);
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(size);
+  if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))
+    throw ELogFileError(Format("Cannot write file \"%s\". %s", {FPath, Reason(GetLastError())}));
+  FSize = size;
+}
+
 void TLogFile::Write(const String& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kWmKeyDown = 0x0100;
-constexpr uint32_t kWmKeyUp = 0x0101;
 constexpr int32_t kHotKeyKeyData = 0x01480001;
 
 TWinControl& AsWinControl(TComponent* c) {
@@ -38,8 +36,8 @@ void SetHotKeyOf(TControl& c, int32_t value) {
   hotKey.SetHotKey(static_cast<uint16_t>(value));
   // Keys such as PageUp or Home need a key press in the control to show their name.
   if ((value & 0xFFF) >= 0x21 && (value & 0xFFF) <= 0x2F && hotKey.HandleAllocated()) {
-    WindowSystem().Post(hotKey.Handle(), kWmKeyDown, static_cast<uint32_t>(value), kHotKeyKeyData);
-    WindowSystem().Post(hotKey.Handle(), kWmKeyUp, static_cast<uint32_t>(value), kHotKeyKeyData);
+    WindowSystem().Post(hotKey.Handle(), wmKeyDown, static_cast<uint32_t>(value), kHotKeyKeyData);
+    WindowSystem().Post(hotKey.Handle(), wmKeyUp, static_cast<uint32_t>(value), kHotKeyKeyData);
   }
 }
 

@@ -75,8 +75,8 @@ TIpSocket* TIpCustomClient::FindSocket(TSocket socket, bool raiseIfMissing) {
 
 void TIpCustomClient::DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection) {
   TIpSockControl::DoStatus(socket, kind, connection);
-  if (kind > 1) return;
-  const intptr_t state = kind == 0 ? 0x00010001 : 0x00010002;
+  if (kind != skConnected && kind != skClosed) return;
+  const intptr_t state = kind == skConnected ? ipsConnected : ipsClosed;
   for (THandle wnd : std::vector<THandle>(AttachedWindows))
     WindowSystem().Post(wnd, IPM_SOCKET_STATE, static_cast<uintptr_t>(socket), state);
 }
@@ -109,7 +109,7 @@ bool TIpCustomClient::Dispatch(TMessage& message) {
 }
 
 void TIpCustomClient::AttachWindow(THandle wnd) {
-  if (Connected()) WindowSystem().Post(wnd, IPM_SOCKET_STATE, static_cast<uintptr_t>(SocketHandle()), 0x00010001);
+  if (Connected()) WindowSystem().Post(wnd, IPM_SOCKET_STATE, static_cast<uintptr_t>(SocketHandle()), ipsConnected);
   TIpSockControl::AttachWindow(wnd);
 }
 
@@ -136,14 +136,29 @@ TSocket TIpCustomClient::ConnectTo(const String& address) {
   if (FDataSocket && FDataSocket->LinkUp() && !FDataSocket->Refused())
     throw EIpWinSockError(String(SAlreadyConnected));
   TSockAddrIn addr{};
+  ResolveSockAddr(address, addr, DefaultPort, NameResolution());
+  return StartConnect(addr, address);
+}
+
+TSocket TIpCustomClient::ConnectTo(const String& host, uint16_t port) {
+  TBusy busy(*this);
+  if (FDataSocket && FDataSocket->Connected()) throw EIpWinSockError(String(SAlreadyConnected));
+  TSockAddrIn addr{};
+  ResolveHostPort(host, port, addr, NameResolution());
+  return StartConnect(addr, host);
+}
+
+TIpNameResolution TIpCustomClient::NameResolution() const {
   // A SOCKS 4a proxy looks the target's name up itself; the request that carries the name is
   // the SOCKS handshake's (from the socket's AddressText).
-  const bool proxyResolves = !FSocksServer->Address.empty() && FSocksServer->SocksVersion == svSocks4a;
-  ResolveSockAddr(address, addr, DefaultPort, proxyResolves ? nrByProxy : nrLocal);
+  return !FSocksServer->Address.empty() && FSocksServer->SocksVersion == svSocks4a ? nrByProxy : nrLocal;
+}
+
+TSocket TIpCustomClient::StartConnect(const TSockAddrIn& addr, const String& addressText) {
   // A socket object that closed, or that tried to connect once, is not used again.
   if (!FDataSocket || FDataSocket->Closed() || FDataSocket->ConnectStarted()) CreateSocket();
   TIpDataSocket& s = *FDataSocket;
-  s.Connect(addr, address);
+  s.Connect(addr, addressText);
   return s.Handle();
 }
 

@@ -43,6 +43,11 @@ class TIpSocksServerInfo : public TIpBasePersistent {
 
 class TIpDataSocket;
 
+// LParam of IPM_SOCKET_STATE, which a client posts to its attached windows (WParam: the socket's
+// handle): the connection is up, or closed.
+inline constexpr intptr_t ipsConnected = 0x00010001;
+inline constexpr intptr_t ipsClosed = 0x00010002;
+
 class TIpCustomClient : public TIpSockControl {
  public:
   explicit TIpCustomClient(TComponent* owner) : TIpCustomClient(owner, &MakeDataSocket) {}
@@ -68,8 +73,8 @@ class TIpCustomClient : public TIpSockControl {
   // EIpNoSocketError when there is none.
   void FreeSocket(TSocket socket) override;
   bool IsActive() override { return FDataSocket != nullptr; }
-  // The control's status handling, then IPM_SOCKET_STATE to the attached windows for kind 0
-  // (LParam 0x00010001) and kind 1 (0x00010002).
+  // The control's status handling, then IPM_SOCKET_STATE to the attached windows for
+  // skConnected (LParam ipsConnected) and skClosed (ipsClosed).
   void DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection) override;
   // FD_CLOSE: the socket object closes and is freed, also when closing raised.
   void NotifyClose(TSocket socket) override;
@@ -77,7 +82,7 @@ class TIpCustomClient : public TIpSockControl {
   void TimerElapsed(uint32_t elapsed) override;
   // The live socket object of the handle, else the closed one that had it.
   TIpSocket* FindSocket(TSocket socket, bool raiseIfMissing) override;
-  // A window attached while connected learns it at once (IPM_SOCKET_STATE, 0x00010001).
+  // A window attached while connected learns it at once (IPM_SOCKET_STATE, ipsConnected).
   void AttachWindow(THandle wnd) override;
   // Closes the socket object of the handle and frees it, also when closing raised; a handle
   // that is not the client's does nothing.
@@ -85,11 +90,17 @@ class TIpCustomClient : public TIpSockControl {
   // Connects to "host", "host:port" or any address text the address parser reads: a dotted
   // address or a name looked up now. Reuses a data socket that never tried to connect, and
   // makes a fresh one otherwise. Returns the handle; the connection is up when OnStatus
-  // reports kind 0. Raises EIpWinSockError: "Socket is already connected" (code 0; also while a
-  // proxy handshake runs),
+  // reports skConnected. Raises EIpWinSockError: "Socket is already connected" (code 0; also
+  // while a proxy handshake runs),
   // "Destination address required" (code 0), 11001 "Host not found" for a name that does not
   // resolve, or the failing call's code; EConvertError for a port above 65535.
+  // The parser reads URLs: a word without a dot before a colon is a scheme, so
+  // "localhost:8080" is the host "8080", which the platform reads as the address 0.0.31.144.
+  // For a host and a port, use the overload below.
   virtual TSocket ConnectTo(const String& address);
+  // Connects to `host` (a dotted address or a name, taken as it is, no port in it) at `port`
+  // (host order). The socket's AddressText is the host. Raises as above.
+  virtual TSocket ConnectTo(const String& host, uint16_t port);
 
   // Sending on the data socket, through its send queue: each returns the item's id (reported
   // again by OnItemSent when it has gone out), or 0 when it went out at once. Without a data
@@ -126,6 +137,9 @@ class TIpCustomClient : public TIpSockControl {
   // client with it links that code.
   static std::unique_ptr<TIpDataSocket> MakeDataSocket(TIpCustomClient& client);
   TIpDataSocket& SendingSocket();
+  TIpNameResolution NameResolution() const;
+  // Connects the data socket (a fresh one unless it never tried) to `addr`.
+  TSocket StartConnect(const TSockAddrIn& addr, const String& addressText);
   // Takes a socket object out of service; it is freed once no call into the control runs.
   void Retire(TIpDataSocket* socket);
   // Closes the client's socket object of `socket` (if it is one) with `close`, then retires it,

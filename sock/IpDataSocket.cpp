@@ -11,13 +11,30 @@
 #include "sock/IpConst.h"
 
 namespace {
-// The debug log's data kinds of a socket object (rendered by TIpSockControl::FormatDataEntry).
-constexpr uint32_t deReadData = 0x80000001;
-constexpr uint32_t deWriteData = 0x80000002;
-constexpr uint32_t deRecvApi = 0x80000003;
-constexpr uint32_t deSendApi = 0x80000004;
 // Below this size a buffer-size request is not made: the system's default stays.
 constexpr int kMinBufferSize = 1460;
+
+// The user's bytes of a send item whose 0xFF bytes were doubled.
+String Undoubled(const char* bytes, size_t len) {
+  String out;
+  out.reserve(len);
+  for (size_t i = 0; i < len; ++i) {
+    out += bytes[i];
+    if (static_cast<uint8_t>(bytes[i]) == tcIAC && i + 1 < len) ++i;
+  }
+  return out;
+}
+
+// A data socket's telnet logic: what it receives goes through the socket's telnet hooks.
+class TSocketTelnet final : public TIpTelnet {
+ public:
+  explicit TSocketTelnet(TIpDataSocket& socket) : FSocket(socket) {}
+  bool HandleTelnetCommand(uint8_t Cmd, uint8_t Opt) override { return FSocket.HandleTelnetCommand(Cmd, Opt); }
+  void HandleSubnegotiation(const String& Text) override { FSocket.HandleSubnegotiation(Text); }
+
+ private:
+  TIpDataSocket& FSocket;
+};
 }  // namespace
 
 std::unique_ptr<uint8_t[]> TakeDataCopy(uintptr_t wparam) {
@@ -217,12 +234,13 @@ int TIpDataSocket::QueueData(const void* data, int len, std::unique_ptr<TStream>
   if (item->Stream) {
     LoadStreamChunk(*item);
   } else {
-    item->Buf = TelnetMode() && !raw ? TIpTelnet::TelnetEscape(bytes) : bytes;
+    item->Doubled = TelnetMode() && !raw;
+    item->Buf = item->Doubled ? TIpTelnet::TelnetEscape(bytes) : bytes;
     item->DataLen = static_cast<uint32_t>(bytes.size());
   }
-  if (!protocol && FSocksState >= 1 && FSocksState <= 4) {
+  if (!protocol && SocksHandshaking()) {
     // The proxy reads the handshake first: the user's bytes wait for the grant.
-    item->Id = ++FItemCounter;
+    item->Id = NextItemId();
     FHeldItems.push_back(std::move(owned));
     return item->Id;
   }
@@ -240,8 +258,13 @@ int TIpDataSocket::QueueData(const void* data, int len, std::unique_ptr<TStream>
   }
   // The handshake's and the telnet answers' items are the socket's own: they get no id and no
   // OnItemSent.
-  if (!protocol) item->Id = ++FItemCounter;
+  if (!protocol) item->Id = NextItemId();
   return item->Id;
+}
+
+int TIpDataSocket::NextItemId() {
+  if (++FItemCounter == 0) ++FItemCounter;
+  return static_cast<int>(FItemCounter);
 }
 
 bool TIpDataSocket::SendItem(TSendItem& item) {
@@ -258,7 +281,15 @@ bool TIpDataSocket::SendItem(TSendItem& item) {
       CountWritten(static_cast<uint32_t>(item.Buf.size()), 0);
     } else {
       CountWritten(static_cast<uint32_t>(item.Buf.size()), item.DataLen);
-      if (LogOptions & LogOption(loHighData)) Log(deWriteData, item.Buf.data(), item.DataLen);
+      if (LogOptions & LogOption(loHighData)) {
+        // The user's bytes, as they were queued: not the 0xFF doubling of telnet mode.
+        if (item.Doubled) {
+          const String data = Undoubled(item.Buf.data(), item.Buf.size());
+          Log(deWriteData, data.data(), static_cast<uint32_t>(data.size()));
+        } else {
+          Log(deWriteData, item.Buf.data(), item.DataLen);
+        }
+      }
     }
     FDataMoved = true;
     if (!item.Stream) return true;
@@ -282,7 +313,8 @@ void TIpDataSocket::LoadStreamChunk(TSendItem& item) {
   String chunk(max, '\0');
   const uint32_t n = item.Stream->Read(chunk.data(), max);
   chunk.resize(n);
-  item.Buf = TelnetMode() ? TIpTelnet::TelnetEscape(chunk) : chunk;
+  item.Doubled = TelnetMode();
+  item.Buf = item.Doubled ? TIpTelnet::TelnetEscape(chunk) : chunk;
   item.DataLen = n;
   item.Sent = 0;
   if (n < max) item.Stream.reset();  // the last chunk
@@ -356,8 +388,10 @@ void TIpDataSocket::SendSocksRequest() {
     ParseURL(AddressText(), rec);
     name = rec.Authority;
   }
-  FSocks = std::make_unique<TIpSocksHandshake>(info.SocksVersion, info.UserCode, info.Password,
-                                               FRemoteSockAddr.sin_addr, FRemoteSockAddr.sin_port, name);
+  // Copied out first: make_unique would bind the packed fields by reference.
+  const uint32_t address = FRemoteSockAddr.sin_addr;
+  const uint16_t port = FRemoteSockAddr.sin_port;
+  FSocks = std::make_unique<TIpSocksHandshake>(info.SocksVersion, info.UserCode, info.Password, address, port, name);
   const String request = FSocks->Start();
   FSocksState = FSocks->State();
   QueueData(request.data(), static_cast<int>(request.size()), nullptr, false, true, true);
@@ -413,10 +447,21 @@ void TIpDataSocket::SocksFinished() {
 }
 
 TIpTelnet& TIpDataSocket::Telnet() {
+  std::lock_guard guard(FLock);
   if (!FTelnet) {
-    FTelnet = std::make_unique<TIpTelnet>();
+    FTelnet = std::make_unique<TSocketTelnet>(*this);
     FTelnet->OnSend = [this](const String& bytes) {
-      QueueData(bytes.data(), static_cast<int>(bytes.size()), nullptr, false, true, true);
+      if (!FTelnetReading) {
+        QueueData(bytes.data(), static_cast<int>(bytes.size()), nullptr, false, true, true);
+        return;
+      }
+      // The answer stays queued; the read that asked for it keeps its bytes, and the failure
+      // is reported once the read is over.
+      try {
+        QueueData(bytes.data(), static_cast<int>(bytes.size()), nullptr, false, true, true);
+      } catch (const EIpWinSockError& e) {
+        Owner()->ReportLater(LastHandle(), e.ErrorCode(), e.Message());
+      }
     };
     FTelnet->OnLog = [this](uint8_t direction, uint8_t cmd, uint8_t opt) {
       if (!(LogOptions & LogOption(loTelnet))) return;
@@ -430,10 +475,45 @@ TIpTelnet& TIpDataSocket::Telnet() {
 
 int TIpDataSocket::TelnetFilter(uint8_t* data, int len) {
   std::lock_guard guard(FLock);
+  FTelnetReading = true;
+  struct Done {
+    bool& Reading;
+    ~Done() { Reading = false; }
+  } done{FTelnetReading};
   const String out = Telnet().Filter(String(reinterpret_cast<const char*>(data), static_cast<size_t>(len)));
   const size_t n = std::min(out.size(), static_cast<size_t>(len));
   std::memcpy(data, out.data(), n);
   return static_cast<int>(n);
+}
+
+bool TIpDataSocket::HandleTelnetCommand(uint8_t Cmd, uint8_t Opt) {
+  std::lock_guard guard(FLock);
+  return Telnet().TIpTelnet::HandleTelnetCommand(Cmd, Opt);
+}
+
+void TIpDataSocket::HandleSubnegotiation(const String& Text) {
+  std::lock_guard guard(FLock);
+  Telnet().TIpTelnet::HandleSubnegotiation(Text);
+}
+
+void TIpDataSocket::SendTelnetCommand(uint8_t Cmd, uint8_t Opt) {
+  std::lock_guard guard(FLock);
+  Telnet().SendTelnetCommand(Cmd, Opt);
+}
+
+void TIpDataSocket::SendSubnegotiation(const String& Body) {
+  std::lock_guard guard(FLock);
+  Telnet().SendSubnegotiation(Body);
+}
+
+void TIpDataSocket::SendStatus() {
+  std::lock_guard guard(FLock);
+  Telnet().SendStatus();
+}
+
+void TIpDataSocket::SendTerminalType() {
+  std::lock_guard guard(FLock);
+  Telnet().SendTerminalType();
 }
 
 void TIpDataSocket::SetTelnetTerminal(const TIpTelnetTerminal& terminal) {
@@ -456,7 +536,7 @@ void TIpDataSocket::HandleTimer(uint32_t elapsed) {
   if (FDataMoved && Connected()) {
     FDataMoved = false;
     try {
-      Owner()->DoStatus(Handle(), 2, ConnectionRecord());
+      Owner()->DoStatus(Handle(), skDataMoved, ConnectionRecord());
     } catch (...) {
       raised = std::current_exception();
     }

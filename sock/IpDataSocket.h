@@ -26,10 +26,10 @@ std::unique_ptr<uint8_t[]> TakeDataCopy(uintptr_t wparam);
 
 class TIpDataSocket : public TIpBaseSocket {
  public:
-  static constexpr uint32_t BufferCapacity = 65536;  // the most one recv reads
-  static constexpr uint32_t MaxLineBuf = 1048576;   // longest line kept while its end is missing
-  static constexpr int LineTooLongError = 8001;     // OnError code when a line outgrows MaxLineBuf
-  static constexpr uint32_t StreamChunk = 1460;     // bytes read from a stream per send
+  static constexpr uint32_t BufferCapacity = 65536;              // the most one recv reads
+  static constexpr uint32_t MaxLineBuf = 1048576;                // longest line kept while its end is missing
+  static constexpr int LineTooLongError = LineTooLongErrorCode;  // OnError code when a line outgrows MaxLineBuf
+  static constexpr uint32_t StreamChunk = 1460;                  // bytes read from a stream per send
   static constexpr uint32_t TelnetStreamChunk = 1024;
 
   // `inits` may be nullptr: the defaults of TIpDataInits then apply.
@@ -78,8 +78,12 @@ class TIpDataSocket : public TIpBaseSocket {
   // EIpWinSockError 10057 for the user's bytes after the proxy refused the connection.
   virtual int QueueData(const void* data, int len, std::unique_ptr<TStream> stream, bool closeAfter, bool protocol,
                         bool raw);
-  virtual void HandleSubnegotiation(const String&) {}
-  virtual bool HandleTelnetCommand(uint8_t, uint8_t) { return false; }
+  // The telnet hooks (telnet mode): each command received with its option byte, and each
+  // subnegotiation body, as TIpTelnet hands them on. By default they answer as TIpTelnet
+  // does; a descendant may answer otherwise (with the Send operations below), or call these
+  // for the usual answer. HandleTelnetCommand returns whether the option byte was used.
+  virtual void HandleSubnegotiation(const String& Text);
+  virtual bool HandleTelnetCommand(uint8_t Cmd, uint8_t Opt);
 
   void HandleClose() override;
   void HandleRead() override;
@@ -93,6 +97,17 @@ class TIpDataSocket : public TIpBaseSocket {
   // The terminal the telnet peer learns about (type name, width and height); used in telnet
   // mode only.
   void SetTelnetTerminal(const TIpTelnetTerminal& terminal);
+  // The telnet logic, made on first use: its option sets say what each side performs and what
+  // this side agrees to. Its output goes to the send queue as protocol bytes, its commands to
+  // the debug log (loTelnet).
+  TIpTelnet& Telnet();
+  // Negotiation this side starts, through the telnet logic: IAC Cmd Opt; IAC SB, the body
+  // with 0xFF doubled, IAC SE; STATUS IS and TERMINAL-TYPE IS, each only while the option is
+  // enabled here. They raise EIpWinSockError as QueueData does.
+  void SendTelnetCommand(uint8_t Cmd, uint8_t Opt);
+  void SendSubnegotiation(const String& Body);
+  void SendStatus();
+  void SendTerminalType();
   // Reports the terminal's window size to the telnet peer, when it agreed to hear it.
   void SendWindowSize() override;
   // Starts the SOCKS handshake once the proxy connection is up.
@@ -125,6 +140,10 @@ class TIpDataSocket : public TIpBaseSocket {
   virtual int ProcessSocksReply(uint8_t* data, int len);
   virtual int TelnetFilter(uint8_t* data, int len);
 
+  // The last item id handed out. Ids count up and wrap past 0xFFFFFFFF (as int, past the
+  // largest to the most negative), skipping 0, which means "sent at once".
+  uint32_t FItemCounter = 0;
+
  private:
   struct TSendItem {
     int Id = 0;
@@ -134,7 +153,9 @@ class TIpDataSocket : public TIpBaseSocket {
     String Buf;                       // bytes as they go on the wire
     uint32_t Sent = 0;
     uint32_t DataLen = 0;  // user bytes Buf stands for, before telnet doubling
+    bool Doubled = false;  // Buf has the user's 0xFF bytes doubled (telnet mode)
   };
+  int NextItemId();
   // Sends what the item has left; true when the item is finished.
   bool SendItem(TSendItem& item);
   void LoadStreamChunk(TSendItem& item);
@@ -151,8 +172,6 @@ class TIpDataSocket : public TIpBaseSocket {
   bool DeliverRest();
   TIpFraming Framing() const;
   void SetBufferSize(int option, int size);
-  // The telnet logic, made on first use, its output wired to the send queue and the log.
-  TIpTelnet& Telnet();
   // The SOCKS handshake ended: reports the connection or the refusal.
   void SocksFinished();
   // After FinishSending: shuts the send side once nothing is left to send.
@@ -160,13 +179,13 @@ class TIpDataSocket : public TIpBaseSocket {
 
   uint8_t FBuffer[BufferCapacity];  // what one recv read, rewritten by the stages in place
   TIpLineFramer FFramer;
-  int FItemCounter = 0;
-  std::deque<std::unique_ptr<TSendItem>> FSendQueue;
+    std::deque<std::unique_ptr<TSendItem>> FSendQueue;
   // The user's items queued while the SOCKS handshake runs: they go out after the grant.
   std::deque<std::unique_ptr<TSendItem>> FHeldItems;
   std::unique_ptr<TIpSocksHandshake> FSocks;
   std::unique_ptr<TIpTelnet> FTelnet;
   bool FSocksDone = false;  // the last reply ended the handshake; reported after its read
+  bool FTelnetReading = false;  // TelnetFilter runs: a failed answer is reported after the read
   bool FDataMoved = false;
   bool FWritable = false;
   bool FFinishing = false;  // FinishSending was called

@@ -5,6 +5,7 @@
 
 #include "base/IpUrl.h"
 #include "sock/IpConst.h"
+#include "sock/IpSocks.h"
 #include "toolkit/Application.h"
 
 namespace {
@@ -14,6 +15,7 @@ constexpr uint32_t kTimerId = 1;
 TIpSockControl::TIpSockControl(TComponent* owner) : TIpBaseComponent(owner) {
   FWindow = WindowSystem().CreateMessageWindow([this](TMessage& m) { WndProc(m); });
   FLineWake.SetTarget(FWindow->Handle(), IPM_LINE_READY);
+  FLateWake.SetTarget(FWindow->Handle(), IPM_LATE_ERROR);
   FDebugLog = std::make_unique<TIpDebugLog>(this);
   FEventLog = std::make_unique<TIpEventLog>(this);
   FEventLog->SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
@@ -53,14 +55,12 @@ TIpSockControl::~TIpSockControl() {
 }
 
 void TIpSockControl::FormatDataEntry(int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length, String& Text) {
-  // The data kinds that socket objects log with this class as their formatter.
-  constexpr uint32_t kReadData = 0x80000001, kWriteData = 0x80000002, kRecvApi = 0x80000003, kSendApi = 0x80000004;
   const char* unit = Length == 1 ? "byte" : "bytes";
   switch (Kind) {
-    case kReadData: Text = Format("Read - %d %s read from socket %d\r\n", {Length, unit, Socket}); break;
-    case kWriteData: Text = Format("Write - %d %s written to socket %d\r\n", {Length, unit, Socket}); break;
-    case kRecvApi: Text = Format("[%d] Recv API: %d %s read\r\n", {Socket, Length, unit}); break;
-    case kSendApi: Text = Format("[%d] Send API: %d %s written\r\n", {Socket, Length, unit}); break;
+    case deReadData: Text = Format("Read - %d %s read from socket %d\r\n", {Length, unit, Socket}); break;
+    case deWriteData: Text = Format("Write - %d %s written to socket %d\r\n", {Length, unit, Socket}); break;
+    case deRecvApi: Text = Format("[%d] Recv API: %d %s read\r\n", {Socket, Length, unit}); break;
+    case deSendApi: Text = Format("[%d] Send API: %d %s written\r\n", {Socket, Length, unit}); break;
     default: return;  // nothing of ours: the text stays as it was handed in
   }
   Text += HexDump(Data, Length);
@@ -198,7 +198,7 @@ void TIpSockControl::LookupDone(TMessage& message) {
   // The record is freed when this returns, also when a hook raises.
   std::unique_ptr<TIpLookupRecord> record = PendingLookups.Take(message.WParam);
   if (!record) return;
-  const int error = static_cast<int>((static_cast<uint32_t>(message.LParam) >> 16) & 0xFFFF);
+  const int error = WinSockParamError(message.LParam);
   if (error != 0) {
     NotifyErrorReply(record->Handle, error,
                      Format(SWinSockErrorFormat, {error, ErrorText(error), LookupKindName(record->Kind)}));
@@ -256,10 +256,8 @@ uint32_t TIpSockControl::ResolveHost(const String& host) {
 
 void TIpSockControl::ResolveSockAddr(const String& text, TSockAddrIn& addr, uint16_t defaultPort,
                                      TIpNameResolution resolution) {
-  addr.sin_family = afInet;
   TIpAddrRec rec;
   ParseURL(text, rec);
-  const String& host = rec.Authority;
   uint16_t port = defaultPort;
   if (!rec.Port.empty()) {
     // Digits only (the parser stops at anything else); beyond 65535 the port would wrap.
@@ -267,6 +265,12 @@ void TIpSockControl::ResolveSockAddr(const String& text, TSockAddrIn& addr, uint
       throw EConvertError("'" + rec.Port + "' is not a valid port");
     port = static_cast<uint16_t>(std::stoul(rec.Port));
   }
+  ResolveHostPort(rec.Authority, port, addr, resolution);
+}
+
+void TIpSockControl::ResolveHostPort(const String& host, uint16_t port, TSockAddrIn& addr,
+                                     TIpNameResolution resolution) {
+  addr.sin_family = afInet;
   addr.sin_port = HostToNetShort(port);
   if (host.empty()) throw EIpWinSockError(String(SDestAddrRequired));
   // Taken out first: TextToAddress answers the same number for a text that is no address.
@@ -461,16 +465,55 @@ void TIpSockControl::DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& co
     const TIpSockStatRec statistics = FindSocket(socket, true)->CopyStatistics();
     OnStatus(this, socket, kind, connection, statistics);
   }
-  if (kind > 1) return;
+  if (kind != skConnected && kind != skClosed) return;
   const String remote = AddressToText(connection.RemoteAddress) + ":" + std::to_string(connection.RemotePort);
   const String local = AddressToText(connection.LocalAddress) + ":" + std::to_string(connection.LocalPort);
   // The socket object calls this in the middle of its own state change: a log file that cannot
-  // be written must not stop it, so the failure is reported once the step is done.
+  // be written must not stop it, and a handler of the error must not run inside it (it may
+  // disconnect or reconnect), so the failure is reported once the step is over.
   try {
-    FEventLog->WriteEventString(Format(kind == 0 ? SEventConnect : SEventClose, {local, remote}));
+    FEventLog->WriteEventString(Format(kind == skConnected ? SEventConnect : SEventClose, {local, remote}));
   } catch (const std::exception& e) {
-    NotifyError(socket, 0, ExceptionMessage(e));
+    ReportLater(socket, LogWriteErrorCode, ExceptionMessage(e));
   }
+}
+
+void TIpSockControl::ReportLater(TSocket socket, int code, const String& text) {
+  std::lock_guard guard(FLateLock);
+  FLateErrors.push_back({socket, code, text});
+  FLateWake.Request();  // a refused post is tried again on the next timer tick
+}
+
+void TIpSockControl::LateErrorsDue() {
+  std::deque<TLateError> due;
+  {
+    std::lock_guard guard(FLateLock);
+    if (!FLateWake.Arrived()) return;
+    due.swap(FLateErrors);
+    FLateWake.Done();
+  }
+  while (!due.empty()) {
+    const TLateError e = std::move(due.front());
+    due.pop_front();
+    try {
+      NotifyError(e.Socket, e.Code, e.Text);
+    } catch (...) {
+      // The rest wait for a wake-up of their own, in front of any reported since.
+      std::lock_guard guard(FLateLock);
+      FLateErrors.insert(FLateErrors.begin(), std::make_move_iterator(due.begin()), std::make_move_iterator(due.end()));
+      if (!FLateErrors.empty()) FLateWake.Request();
+      throw;
+    }
+  }
+}
+
+TIpErrorOrigin ErrorOrigin(int code) {
+  if (code >= 10000 && code < 12000) return eoWinSock;
+  if (code == LineTooLongErrorCode) return eoLineTooLong;
+  if (code == LogWriteErrorCode) return eoLogWrite;
+  if (code == 0) return eoLibrary;
+  if (code >= TIpSocksHandshake::BadAddressTypeCode && code <= 255) return eoSocks;
+  return eoUnknown;
 }
 void TIpSockControl::NotifyAccept(TSocket) {}
 
@@ -507,6 +550,10 @@ void TIpSockControl::DoTimer() {
   {
     std::lock_guard guard(FLinesLock);
     FLineWake.Tick();  // lines whose wake-up could not be posted
+  }
+  {
+    std::lock_guard guard(FLateLock);
+    FLateWake.Tick();  // errors whose wake-up could not be posted
   }
   uint32_t now = SystemApi().GetTickCount();
   uint32_t elapsed = now < FLastTick ? (0xFFFFFFFFu - FLastTick) + now : now - FLastTick;
@@ -562,6 +609,10 @@ bool TIpSockControl::Dispatch(TMessage& message) {
       message.Result = 0;
       LinesReady();
       return true;
+    case IPM_LATE_ERROR:
+      message.Result = 0;
+      LateErrorsDue();
+      return true;
     case IPM_SOCKET_FREE: FreeSocket(static_cast<TSocket>(message.WParam)); return true;
     case IPM_SEND_WINDOW_SIZE:
       if (TIpSocket* s = FindSocket(static_cast<TSocket>(message.WParam), false)) s->SendWindowSize();
@@ -578,9 +629,8 @@ bool TIpSockControl::Dispatch(TMessage& message) {
 
 void TIpSockControl::SocketEvent(TMessage& message) {
   const TSocket socket = static_cast<TSocket>(message.WParam);
-  const uint32_t lparam = static_cast<uint32_t>(message.LParam);
-  const int error = static_cast<int>(lparam >> 16);
-  const uint32_t event = lparam & 0xFFFF;
+  const int error = WinSockParamError(message.LParam);
+  const uint32_t event = WinSockParamLow(message.LParam);
   message.Result = 0;
   // Posted before the handle was closed: it belongs to the closed socket, not to a new one
   // that the platform may have given the same number since.

@@ -1,7 +1,8 @@
 // The socket control: the root of every socket-using component. It owns a hidden window to
 // which WinSock posts asynchronous socket events; each event becomes a call of a virtual hook
 // (NotifyRead, NotifyClose …), and errors, whether reported by WinSock or raised as
-// EIpWinSockError by a hook, become OnError events with one fixed text. It also runs a window
+// EIpWinSockError by a hook, become OnError events with one fixed text; ErrorOrigin tells a
+// handler where an error's code comes from. It also runs a window
 // timer for idle and status handling, holds the settings handed to new sockets, and offers
 // name, address and byte-order helpers over the WinSock table.
 //
@@ -120,6 +121,16 @@ class TIpSocket : public TObject {
   TIpSockStatRec FStatistics{};
 };
 
+// The LParam of IPM_SOCKET_EVENT and of IPM_LOOKUP_DONE as WinSock makes it: the event (for a
+// lookup, the entry's length) in the low word, an error code (0: none) in the high word.
+constexpr intptr_t WinSockParam(uint32_t low, int error) {
+  return static_cast<intptr_t>((low & 0xFFFF) | static_cast<uint32_t>(error) << 16);
+}
+constexpr uint32_t WinSockParamLow(intptr_t lparam) { return static_cast<uint32_t>(lparam) & 0xFFFF; }
+constexpr int WinSockParamError(intptr_t lparam) {
+  return static_cast<int>((static_cast<uint32_t>(lparam) >> 16) & 0xFFFF);
+}
+
 // The kinds of asynchronous lookup.
 enum TIpLookupKind : uint8_t {
   lkHostByName,  // host name -> address
@@ -164,16 +175,26 @@ class TIpPendingLookups {
 using TIpLookupAddressEvent = std::function<void(TObject* Sender, uintptr_t Handle, uint32_t Address)>;
 using TIpLookupNameEvent = std::function<void(TObject* Sender, uintptr_t Handle, const String& Name)>;
 using TIpLookupPortEvent = std::function<void(TObject* Sender, uintptr_t Handle, uint16_t Port)>;
+// The kinds of status a socket object reports (DoStatus, OnStatus); StatusKinds has bit n for
+// kind n. Kinds 3 to 7 are left to descendants.
+enum TIpStatusKind : uint8_t {
+  skConnected = 0,  // the connection is up (through a proxy: the proxy granted it)
+  skClosed = 1,     // the connection is closed; its handle number is reported as it was
+  skDataMoved = 2   // bytes moved since the last timer tick
+};
+
+// The debug log's data entries of a socket object (rendered by TIpSockControl::FormatDataEntry):
+// bytes delivered after the receive filters, user bytes sent, and what recv and send moved.
+inline constexpr uint32_t deReadData = deDataFollows | 1;
+inline constexpr uint32_t deWriteData = deDataFollows | 2;
+inline constexpr uint32_t deRecvApi = deDataFollows | 3;
+inline constexpr uint32_t deSendApi = deDataFollows | 4;
+
 using TIpReadLineEvent = std::function<void(TObject* Sender, TSocket Socket, const String& Line)>;
 using TIpStatusEvent = std::function<void(TObject* Sender, TSocket Socket, uint8_t Kind, const TIpConnRec& Connection,
                                           const TIpSockStatRec& Statistics)>;
 using TIpItemSentEvent = std::function<void(TObject* Sender, TSocket Socket, int Handle, int Remaining)>;
 using TIpIdleTimeoutEvent = std::function<void(TObject* Sender, TSocket Socket, bool& Reset)>;
-
-// Posted by the control to its own window right after it closed a socket handle: events that
-// WinSock posted for that number before the close are ahead of it in the queue, so they are
-// dropped until it comes back.
-constexpr uint32_t IPM_SOCKET_CLOSED = 0x1297;
 
 // How ResolveSockAddr treats a host that is not a dotted address.
 enum TIpNameResolution {
@@ -182,6 +203,22 @@ enum TIpNameResolution {
 };
 
 using TIpErrorEvent = std::function<void(TObject* Sender, uint32_t Socket, int ErrCode, const String& ErrStr)>;
+
+// The library's own OnError codes, beside WinSock's (10000 and up) and a SOCKS proxy's.
+inline constexpr int LineTooLongErrorCode = 8001;  // a received line outgrew MaxLineBuf
+inline constexpr int LogWriteErrorCode = 8002;     // the event log could not be written
+
+// Where an OnError code comes from, so that a handler need not know the ranges.
+enum TIpErrorOrigin : uint8_t {
+  eoWinSock,      // a WinSock error (10000 to 11999); the connection failed or broke
+  eoSocks,        // the SOCKS proxy refused (its code, 1 to 255) or its reply could not be read (-1, -2)
+  eoLineTooLong,  // LineTooLongErrorCode: the line was dropped, reading goes on
+  eoLogWrite,     // LogWriteErrorCode: an event-log line was lost, the connection goes on
+  eoLibrary,      // 0: the library refused a call a handler made in the wrong state, such as
+                  // connecting while connected; also a SOCKS4 proxy's result code 0
+  eoUnknown       // any other code
+};
+TIpErrorOrigin ErrorOrigin(int code);
 using TIpErrorReplyEvent = std::function<void(TObject* Sender, uintptr_t Handle, int ErrCode, const String& ErrStr)>;
 
 class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
@@ -189,8 +226,8 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   explicit TIpSockControl(TComponent* owner);
   ~TIpSockControl() override;
 
-  // The four data kinds of the debug log (0x80000001 read, 0x80000002 write, 0x80000003 recv,
-  // 0x80000004 send) as a header line and a hex dump; any other kind leaves Text as it is.
+  // The four data kinds of the debug log (deReadData, deWriteData, deRecvApi, deSendApi) as a
+  // header line and a hex dump; any other kind leaves Text as it is.
   static void FormatDataEntry(int32_t Socket, uint32_t Kind, const void* Data, uint32_t Length, String& Text);
   // 16 bytes a line: the offset, the bytes in upper-case hex in two groups of eight, and the
   // bytes as characters ("." below 0x20 and above 0x7E); each line 79 characters with "\r\n".
@@ -215,7 +252,7 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
 
   // false: received lines reach OnReadLine through the posted IPM_LINE_READY; true: at once.
   bool DirectLineEvents = false;
-  uint8_t StatusKinds = 0x07;  // set of 0..7; bit n = kind n
+  uint8_t StatusKinds = 0x07;  // set of 0..7; bit n = kind n (TIpStatusKind): 0, 1 and 2
   TSockAddrIn LocalAddress{};
   std::vector<THandle> AttachedWindows;
   TIpPendingLookups PendingLookups;
@@ -259,6 +296,8 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   // for a port above 65535, and what ResolveHost raises.
   void ResolveSockAddr(const String& text, TSockAddrIn& addr, uint16_t defaultPort,
                        TIpNameResolution resolution = nrLocal);
+  // The same for a host (a dotted address or a name, read as it is) and a port (host order).
+  void ResolveHostPort(const String& host, uint16_t port, TSockAddrIn& addr, TIpNameResolution resolution = nrLocal);
   // Closes a handle of this control's sockets (exactly once per handle: the platform gives the
   // number to the next socket it makes). Events for the number are dropped from now until the
   // IPM_SOCKET_CLOSED posted here comes back.
@@ -315,8 +354,10 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   // which the platform may give to the next socket.
   virtual void DoReadLine(TSocket socket, String line, const TIpSocket* source = nullptr);
   virtual void DoLookupService(uintptr_t handle, const String& name);
-  // Kind 0 connected, 1 closed, 2 data moved. OnStatus (with a copy of the socket object's
-  // statistics) for the kinds in StatusKinds; an event-log line for kinds 0 and 1.
+  // `kind` a TIpStatusKind. OnStatus (with a copy of the socket object's statistics) for the
+  // kinds in StatusKinds; an event-log line for skConnected and skClosed. A line that cannot be
+  // written reaches OnError (LogWriteErrorCode) once the current message or call is over, not
+  // in the middle of the socket's state change.
   virtual void DoStatus(TSocket socket, uint8_t kind, const TIpConnRec& connection);
   virtual void NotifyAccept(TSocket socket);
   virtual void NotifyClose(TSocket socket);
@@ -330,6 +371,12 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   virtual void WndProc(TMessage& message);
   virtual void AttachWindow(THandle wnd);
   virtual void DetachWindow(THandle wnd);
+
+  // Reports an error through NotifyError once the current message or call is over
+  // (IPM_LATE_ERROR; a post the queue refuses is retried on the next timer tick): for a
+  // failure that a socket object meets in the middle of its own work, where a handler must not
+  // run.
+  void ReportLater(TSocket socket, int code, const String& text);
 
  protected:
   // Message handlers by number: the control's own, then those a descendant adds. Returns false
@@ -348,6 +395,8 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   void LookupDone(TMessage& message);
   // IPM_LINE_READY: delivers the lines queued when the wake-up came, in order.
   void LinesReady();
+  // IPM_LATE_ERROR: reports the errors queued by ReportLater, in order.
+  void LateErrorsDue();
 
  private:
   struct TQueuedLine {
@@ -373,6 +422,14 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   std::deque<TQueuedLine> FLines;
   TWakeUp FLineWake;
   int FCalls = 0;
+  struct TLateError {
+    TSocket Socket;
+    int Code;
+    String Text;
+  };
+  TCriticalSection FLateLock;
+  std::deque<TLateError> FLateErrors;
+  TWakeUp FLateWake;
   // Closed handle numbers, each with the number of IPM_SOCKET_CLOSED barriers still on their way.
   std::map<TSocket, int> FClosedHandles;
 };

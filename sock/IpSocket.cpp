@@ -46,7 +46,7 @@ TIpBaseSocket::TIpBaseSocket(TIpSockControl* owner, TSocket existing, const TSoc
                              const TIpBaseInits* inits, const TIpSocksServerInfo* socks, uint32_t eventMask)
     : FOwner(owner), FEventMask(eventMask), FSocksInfo(std::make_unique<TIpSocksServerInfo>()) {
   if (socks) FSocksInfo->Assign(*socks);
-  if (!FSocksInfo->Address.empty()) FSocksState = 1;
+  if (!FSocksInfo->Address.empty()) FSocksState = TIpSocksHandshake::NotStarted;
   if (existing == InvalidSocket)
     CreateAndBind(localAddress, inits);
   else
@@ -163,7 +163,7 @@ void TIpBaseSocket::Connect(const TSockAddrIn& addr, const String& addressText) 
     FAddressText = addressText;
     FRemoteSockAddr = addr;
     FConnectStarted = true;
-    if (FSocksState != 0) {
+    if (FSocksState != NoSocks) {
       api = "SocksConnect";
       target.sin_family = afInet;
       target.sin_port = FOwner->HostToNetShort(FSocksInfo->Port);
@@ -187,14 +187,14 @@ void TIpBaseSocket::HandleConnect() {
   int len = sizeof FLocalSockAddr;
   WinSockAccess->GetSockName()(FHandle.Get(), reinterpret_cast<TSockAddr*>(&FLocalSockAddr), &len);
   FConnected = true;
-  if (FSocksState == 1) {
+  if (FSocksState == TIpSocksHandshake::NotStarted) {
     // The proxy is reached, the target not yet: the owner hears of it after the handshake.
-    FSocksState = 2;
+    FSocksState = TIpSocksHandshake::RequestSent;
     SendSocksRequest();
     return;
   }
   const TIpConnRec rec = ConnectionRecord();
-  FOwner->DoStatus(FHandle.Get(), 0, rec);
+  FOwner->DoStatus(FHandle.Get(), skConnected, rec);
 }
 
 void TIpBaseSocket::HandleClose() {
@@ -211,5 +211,5 @@ void TIpBaseSocket::Close() {
   // The number is reported as it was; the platform may already have given it to a new socket.
   const TIpConnRec rec = ConnectionRecord();
   FOwner->DeliverLines(this);
-  FOwner->DoStatus(FLastHandle, 1, rec);
+  FOwner->DoStatus(FLastHandle, skClosed, rec);
 }

@@ -72,7 +72,14 @@ class TIpBaseSocket : public TIpSocket {
   TSockAddrIn LocalSockAddr();
   TSockAddrIn RemoteSockAddr();
   int SockType() const { return FSockType; }
+  // NoSocks without a proxy, else the handshake's stage (TIpSocksHandshake::NotStarted to
+  // Connected).
   uint8_t SocksState() const { return FSocksState; }
+  static constexpr uint8_t NoSocks = 0;
+  // The SOCKS handshake is under way: the proxy's replies, not the target's data, are read.
+  bool SocksHandshaking() const {
+    return FSocksState >= TIpSocksHandshake::NotStarted && FSocksState < TIpSocksHandshake::Connected;
+  }
   const TIpSocksServerInfo& SocksInfo() const { return *FSocksInfo; }
   // Copies of the options of the same names.
   bool DiscardReceived() const { return FDiscardReceived; }
@@ -120,7 +127,7 @@ class TIpBaseSocket : public TIpSocket {
   [[noreturn]] static void RaiseLastError(const String& api);
 
   bool FConnected = false;
-  uint8_t FSocksState = 0;
+  uint8_t FSocksState = NoSocks;
   TSockAddrIn FLocalSockAddr{};
   TSockAddrIn FRemoteSockAddr{};
 

@@ -24,9 +24,30 @@ String TIpTelnet::Filter(const String& received) {
   String out;
   if (received.empty()) return out;
   FPending += received;
+  size_t i = 0;
+  // The input read is taken out before the answers go: should sending (or a handler) raise,
+  // the commands already answered are not read, and answered, again.
+  FFiltering = true;
+  try {
+    Scan(out, i);
+  } catch (...) {
+    FFiltering = false;
+    FPending.erase(0, i);
+    try {
+      SendAnswers();
+    } catch (...) {
+    }
+    throw;
+  }
+  FFiltering = false;
+  FPending.erase(0, i);
+  SendAnswers();
+  return out;
+}
+
+void TIpTelnet::Scan(String& out, size_t& i) {
   const String& p = FPending;
   const size_t n = p.size();
-  size_t i = 0;
   while (i < n) {
     if (FInSubnegotiation) {
       if (!ReadSubnegotiation(i)) break;
@@ -54,10 +75,18 @@ String TIpTelnet::Filter(const String& received) {
     }
     const uint8_t opt = static_cast<uint8_t>(p[i + 2]);
     if (IsNegotiation(c)) Logged(tdReceived, c, opt);
-    i += HandleTelnetCommand(c, opt) ? 3 : 2;
+    // A handler that raises has used the option byte.
+    const size_t command = i;
+    i += 3;
+    if (!HandleTelnetCommand(c, opt)) i = command + 2;
   }
-  FPending.erase(0, i);
-  return out;
+}
+
+void TIpTelnet::SendAnswers() {
+  if (FAnswers.empty()) return;
+  String answers;
+  answers.swap(FAnswers);
+  if (OnSend) OnSend(answers);
 }
 
 bool TIpTelnet::ReadSubnegotiation(size_t& i) {
@@ -72,6 +101,10 @@ bool TIpTelnet::ReadSubnegotiation(size_t& i) {
       if (x == tcSE) {
         i += 2;
         FInSubnegotiation = false;
+        if (FSkipping) {
+          FSkipping = false;
+          return true;
+        }
         String body;
         body.swap(FSubBody);
         HandleSubnegotiation(body);
@@ -79,14 +112,16 @@ bool TIpTelnet::ReadSubnegotiation(size_t& i) {
       }
       if (x != tcIAC) item += p[i + 1];
     }
+    i += static_cast<uint8_t>(p[i]) == tcIAC ? 2 : 1;
+    if (FSkipping) continue;
     if (FSubBody.size() + item.size() > MaxSubnegotiation) {
-      // Given up: the item that does not fit starts ordinary input again.
-      FInSubnegotiation = false;
+      // Given up: the body is dropped and the rest of it skipped, up to its IAC SE.
+      FSkipping = true;
       FSubBody.clear();
-      return true;
+      FSubBody.shrink_to_fit();
+      continue;
     }
     FSubBody += item;
-    i += static_cast<uint8_t>(p[i]) == tcIAC ? 2 : 1;
   }
   return false;
 }
@@ -197,7 +232,10 @@ String TIpTelnet::TelnetEscape(const String& data) {
 }
 
 void TIpTelnet::Sent(const String& bytes) {
-  if (OnSend) OnSend(bytes);
+  if (FFiltering)
+    FAnswers += bytes;
+  else if (OnSend)
+    OnSend(bytes);
 }
 
 void TIpTelnet::Logged(uint8_t direction, uint8_t cmd, uint8_t opt) {

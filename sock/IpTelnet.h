@@ -80,17 +80,21 @@ class TIpTelnet {
   // answered on the way; input that ends inside a command is kept and put in front of the
   // next call's bytes. Unless the peer sends in binary mode, CR NUL becomes a bare CR. The
   // result is never longer than received, so a caller may write it over its receive buffer.
+  // The answers go to OnSend in one piece once the input is read: should OnSend (or a
+  // handler) raise, the data of this call is lost with the exception, but what was read is
+  // not read, nor answered, again.
   String Filter(const String& received);
   // Bytes of received input held back for the next call: an unfinished command, or the body
-  // of an unfinished subnegotiation read so far (at most MaxSubnegotiation bytes).
+  // of an unfinished subnegotiation read so far (at most MaxSubnegotiation bytes; none of one
+  // being skipped).
   size_t PendingSize() const { return FPending.size() + FSubBody.size(); }
 
   // Answers a received command with its option byte. True when the option byte belongs to the
   // command (WILL, WONT, DO, DONT); false leaves the byte to be read again as input.
   virtual bool HandleTelnetCommand(uint8_t Cmd, uint8_t Opt);
   // A received subnegotiation: the bytes between IAC SB and IAC SE, option byte first, each
-  // doubled IAC as one 0xFF. A body longer than MaxSubnegotiation is dropped instead, and
-  // reading goes on at its first byte past that length as ordinary input.
+  // doubled IAC as one 0xFF. A body longer than MaxSubnegotiation is dropped instead: the rest
+  // of it is skipped up to its IAC SE, without being kept.
   virtual void HandleSubnegotiation(const String& Text);
 
   // Sends IAC Cmd Opt.
@@ -102,6 +106,8 @@ class TIpTelnet {
   void SendTerminalType();
   // The terminal's width and height. Only while NAWS is enabled here and a terminal exists.
   void SendWindowSize();
+  // IAC SB, the body with 0xFF doubled, IAC SE.
+  void SendSubnegotiation(const String& body);
   // This side performs Opt from now on; for NAWS the window size goes out at once.
   void SetLocalOption(uint8_t Opt);
 
@@ -110,18 +116,22 @@ class TIpTelnet {
 
  private:
   // Reads the body of the subnegotiation that FInSubnegotiation says is open from FPending[i]
-  // on. True when it ended (handed on at IAC SE, or given up when longer than
-  // MaxSubnegotiation, i then at the item that did not fit); false when the input ran out.
+  // on. True when it ended at its IAC SE (handed on, or dropped when it was longer than
+  // MaxSubnegotiation); false when the input ran out.
   bool ReadSubnegotiation(size_t& i);
   // Appends one received data byte to out, unless it is the NUL of a CR NUL.
   void PutData(String& out, uint8_t b);
+  // Reads FPending from i on, answering commands into FAnswers; i ends past what was read.
+  void Scan(String& out, size_t& i);
+  void SendAnswers();
   void Sent(const String& bytes);
   void Logged(uint8_t direction, uint8_t cmd, uint8_t opt);
-  // IAC SB, the body with 0xFF doubled, IAC SE.
-  void SendSubnegotiation(const String& body);
 
   String FPending;                 // received input not yet read
   bool FInSubnegotiation = false;  // after IAC SB, before its IAC SE
   String FSubBody;                 // the undoubled body read so far
-  bool FAfterCR = false;           // the last data byte was a CR
+  bool FSkipping = false;          // the body outgrew MaxSubnegotiation: skipped up to IAC SE
+  bool FFiltering = false;         // inside Filter: answers wait in FAnswers
+  String FAnswers;
+  bool FAfterCR = false;  // the last data byte was a CR
 };

@@ -60,13 +60,10 @@ class NativeSystemApi final : public TSystemApi {
   TSystemTime GetSystemTime() override { return FromTimePoint(std::chrono::system_clock::now(), false); }
   TSystemTime GetLocalTime() override { return FromTimePoint(std::chrono::system_clock::now(), true); }
   // "A required privilege is not held by the client."
-  uint32_t SetSystemTime(const TSystemTime&) override { return kPrivilegeNotHeld; }
-  uint32_t SetLocalTime(const TSystemTime&) override { return kPrivilegeNotHeld; }
+  uint32_t SetSystemTime(const TSystemTime&) override { return errPrivilegeNotHeld; }
+  uint32_t SetLocalTime(const TSystemTime&) override { return errPrivilegeNotHeld; }
   String SystemErrorText(uint32_t code) override { return "System error " + std::to_string(code); }
   void SetPriorityClass(uint32_t) override {}
-
- private:
-  static constexpr uint32_t kPrivilegeNotHeld = 1314;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 // against the platform's own definition.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Window messages.
@@ -18,6 +19,8 @@ constexpr uint32_t wmEndSession = 0x0016;
 constexpr uint32_t wmShowWindow = 0x0018;
 constexpr uint32_t wmWindowPosChanged = 0x0047;
 constexpr uint32_t wmNcDestroy = 0x0082;
+constexpr uint32_t wmKeyDown = 0x0100;
+constexpr uint32_t wmKeyUp = 0x0101;
 constexpr uint32_t wmCommand = 0x0111;
 constexpr uint32_t wmSysCommand = 0x0112;
 constexpr uint32_t wmTimer = 0x0113;
@@ -31,9 +34,11 @@ constexpr uint32_t wmMButtonDown = 0x0207;
 constexpr uint32_t wmMButtonUp = 0x0208;
 constexpr uint32_t wmPowerBroadcast = 0x0218;
 constexpr uint32_t wmUser = 0x0400;
+constexpr uint32_t wmApp = 0x8000;
 
-// The program's own window messages. The shell sends the tray icon's callback message to the
-// handler window for every icon (WParam: the icon's identifier, LParam: the mouse or
+// The program's own window messages, each number once (checked below): a message posted to a
+// window is told apart by its number alone. The shell sends the tray icon's callback message to
+// the handler window for every icon (WParam: the icon's identifier, LParam: the mouse or
 // notification message).
 constexpr uint32_t WM_TRAYICON_CALLBACK = 0x0800;
 // Private messages of the socket layer, all posted to a control's hidden window.
@@ -44,8 +49,37 @@ constexpr uint32_t IPM_SOCKET_FREE = 0x1293;
 constexpr uint32_t IPM_LINE_READY = 0x1294;
 constexpr uint32_t IPM_DATA_COPY = 0x1295;
 constexpr uint32_t IPM_SEND_WINDOW_SIZE = 0x1296;
+// Posted by a control to itself right after it closed a socket handle (WParam: the number).
+constexpr uint32_t IPM_SOCKET_CLOSED = 0x1297;
+// An error that a control reports once the step that met it is over.
+constexpr uint32_t IPM_LATE_ERROR = 0x1298;
 // The SNTP client's reply notice.
 constexpr uint32_t IPM_SNTP_REPLY = 0x129B;
+// LineClient's session window: lines of standard input have come, and the request to close.
+constexpr uint32_t WM_LINE_INPUT = wmApp + 1;
+constexpr uint32_t WM_LINE_CLOSE = wmApp + 2;
+
+inline constexpr uint32_t kPrivateMessages[] = {
+    WM_TRAYICON_CALLBACK, IPM_LOOKUP_DONE, IPM_SOCKET_EVENT,     IPM_SOCKET_STATE,  IPM_SOCKET_FREE,
+    IPM_LINE_READY,       IPM_DATA_COPY,   IPM_SEND_WINDOW_SIZE, IPM_SOCKET_CLOSED, IPM_LATE_ERROR,
+    IPM_SNTP_REPLY,       WM_LINE_INPUT,   WM_LINE_CLOSE};
+// One of the numbers above.
+constexpr bool IsPrivateMessage(uint32_t msg) {
+  for (uint32_t m : kPrivateMessages)
+    if (m == msg) return true;
+  return false;
+}
+// Each above the system's own messages and none twice.
+constexpr bool PrivateMessagesDistinct() {
+  constexpr size_t n = sizeof kPrivateMessages / sizeof kPrivateMessages[0];
+  for (size_t i = 0; i < n; ++i) {
+    if (kPrivateMessages[i] < wmUser) return false;
+    for (size_t j = i + 1; j < n; ++j)
+      if (kPrivateMessages[i] == kPrivateMessages[j]) return false;
+  }
+  return true;
+}
+static_assert(PrivateMessagesDistinct());
 
 // wParam of the power-broadcast message: the system has resumed.
 constexpr uint32_t pbtApmResumeCritical = 6;
@@ -137,6 +171,10 @@ constexpr int wsaeWouldBlock = 10035;
 constexpr int wsaeInval = 10022;
 constexpr int wsaeMsgSize = 10040;
 constexpr int wsaeNoProtoOpt = 10042;
+constexpr int wsaeConnReset = 10054;
 constexpr int wsaeNotConn = 10057;
 constexpr int wsaeShutdown = 10058;
 constexpr int wsahostNotFound = 11001;
+
+// System error codes.
+constexpr uint32_t errPrivilegeNotHeld = 1314;

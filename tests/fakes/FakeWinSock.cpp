@@ -1,9 +1,12 @@
 #include "fakes/FakeWinSock.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
+#include "sock/IpSockControl.h"
 #include "toolkit/Platform.h"
 
 TFakeWinSock* TFakeWinSock::Current = nullptr;
@@ -26,8 +29,7 @@ size_t TFakeWinSock::OpenSockets() const {
 
 void TFakeWinSock::PostEvent(TSocket s, uint32_t event, int error) {
   const SocketState& st = Sockets.at(s);
-  WindowSystem().Post(st.SelectWindow, st.SelectMessage, static_cast<uintptr_t>(s),
-                      static_cast<intptr_t>(event | (static_cast<uint32_t>(error) << 16)));
+  WindowSystem().Post(st.SelectWindow, st.SelectMessage, static_cast<uintptr_t>(s), WinSockParam(event, error));
 }
 
 uintptr_t TFakeWinSock::Load(const String& fileName) {
@@ -61,13 +63,28 @@ struct FakeWinSockEntries {
   static int IP_WINAPI GetLastErrorFn() { return F().WsaLastError; }
   static uint32_t IP_WINAPI Htonl(uint32_t x) { return __builtin_bswap32(x); }
   static uint16_t IP_WINAPI Htons(uint16_t x) { return __builtin_bswap16(x); }
+  // As Windows reads an address: one to four parts, each decimal, octal (a leading 0) or hex
+  // (0x); the last part fills the bytes the others leave ("10.1" is 10.0.0.1, "8080" is
+  // 0.0.31.144). A space ends the text.
   static uint32_t IP_WINAPI InetAddr(const char* text) {
     F().AddressTexts.push_back(text);
-    unsigned a, b, c, d;
-    char tail;
-    if (std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
-      return 0xFFFFFFFFu;
-    return a | (b << 8) | (c << 16) | (d << 24);
+    uint64_t parts[4];
+    int n = 0;
+    for (const char* p = text;; ++p) {
+      if (n == 4 || !std::isdigit(static_cast<unsigned char>(*p))) return 0xFFFFFFFFu;
+      char* end;
+      parts[n++] = std::strtoull(p, &end, 0);
+      if (*(p = end) == '.') continue;
+      if (*p != '\0' && *p != ' ') return 0xFFFFFFFFu;
+      break;
+    }
+    uint32_t host = 0;
+    for (int i = 0; i < n; ++i) {
+      const bool last = i + 1 == n;
+      if (parts[i] > (last ? 0xFFFFFFFFu >> (8 * i) : 255u)) return 0xFFFFFFFFu;
+      host |= static_cast<uint32_t>(parts[i]) << (last ? 0 : 24 - 8 * i);
+    }
+    return __builtin_bswap32(host);
   }
   static char* IP_WINAPI InetNtoa(uint32_t address) {
     std::snprintf(F().FNtoaBuffer, sizeof F().FNtoaBuffer, "%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF,
@@ -463,6 +480,5 @@ void TFakeWinSock::CompleteLookup(uintptr_t handle, int error) {
   if (error == 0) error = FillEntry(lookup, lookup.Buffer, lookup.BufferLength);
   // The low half carries the entry's length; a failed lookup has none.
   const uint32_t length = error == 0 ? static_cast<uint32_t>(lookup.BufferLength) : 0;
-  WindowSystem().Post(lookup.Window, lookup.Message, lookup.Handle,
-                      static_cast<intptr_t>(length | (static_cast<uint32_t>(error) << 16)));
+  WindowSystem().Post(lookup.Window, lookup.Message, lookup.Handle, WinSockParam(length, error));
 }

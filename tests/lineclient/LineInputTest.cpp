@@ -48,13 +48,13 @@ TEST(LineInput, EveryWayOfCuttingTheBytesGivesTheSameLines) {
 TEST(LineInput, OneWakeUpAtATimeAndNoneOnceDetached) {
   TFakePlatform platform;
   int wakeUps = 0;
-  auto window = platform.CreateMessageWindow([&](TMessage& m) { wakeUps += m.Msg == 0x8001; });
+  auto window = platform.CreateMessageWindow([&](TMessage& m) { wakeUps += m.Msg == WM_LINE_INPUT; });
   TLineInput input;
   input.Push("early");  // before anyone listens: kept, no post
   platform.ProcessMessages();
   EXPECT_EQ(wakeUps, 0);
 
-  input.Attach(window->Handle(), 0x8001);  // what came before is announced at once
+  input.Attach(window->Handle(), WM_LINE_INPUT);  // what came before is announced at once
   input.Push("a");
   input.Push("b");
   platform.ProcessMessages();
@@ -80,10 +80,10 @@ TEST(LineInput, OneWakeUpAtATimeAndNoneOnceDetached) {
 TEST(LineInput, AWakeUpTheSystemRefusedIsTriedAgainWithTheNextLine) {
   TFakePlatform platform;
   int wakeUps = 0;
-  auto window = platform.CreateMessageWindow([&](TMessage& m) { wakeUps += m.Msg == 0x8001; });
+  auto window = platform.CreateMessageWindow([&](TMessage& m) { wakeUps += m.Msg == WM_LINE_INPUT; });
   TLineInput input;
-  input.Attach(window->Handle(), 0x8001);
-  platform.RefusedPost = 0x8001;
+  input.Attach(window->Handle(), WM_LINE_INPUT);
+  platform.RefusedPost = WM_LINE_INPUT;
   input.Push("a");
   platform.RefusedPost = 0;
   input.Push("b");

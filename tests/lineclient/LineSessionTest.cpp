@@ -141,7 +141,7 @@ TEST(LineSession, RunsToTheStatusItShould) {
        {"10.1.2.3"},
        [](World& w) {
          w.Up();
-         w.Session->Client().NotifyError(w.S, 0, "cannot write event.log");
+         w.Session->Client().NotifyError(w.S, LogWriteErrorCode, "cannot write event.log");
          w.Arrive("next\r\n");
          w.PeerCloses();
        },

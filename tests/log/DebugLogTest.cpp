@@ -477,11 +477,13 @@ TEST_F(DebugLogFixture, FailedWritesKeepEveryEntryBuffered) {
   Log.SetFileName(Folder.File("debug.log"));
   Log.SetWriteMode(wmAppend);
   WriteBytes(Folder / "debug.log", "earlier\r\n");
-  {
-    TFileSizeLimit full(9);
+  // Nothing of a write that failed stays in the file, whether it failed on its first byte or
+  // part-way.
+  for (size_t room : {0, 40}) {
+    TFileSizeLimit full(9 + room);
     EXPECT_THROW(Log.WriteDebugLog(), ELogFileError);
+    EXPECT_EQ(Written(), "earlier\r\n") << room;
   }
-  EXPECT_EQ(Written(), "earlier\r\n");
   Log.WriteDebugLog();
   EXPECT_EQ(Written(), "earlier\r\n" + entries);
   EXPECT_TRUE(Log.BufferEmpty());

@@ -7,6 +7,7 @@
 
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
+#include "fakes/TempFolder.h"
 #include "sock/IpClient.h"
 #include "sock/IpDataSocket.h"
 #include "toolkit/Application.h"
@@ -79,6 +80,10 @@ TEST_F(Client, ConnectToReadsTheAddressText) {
       {"ntp.test:65535", 0, kNtpTest, 65535},  // the largest port
       {"255.255.255.255", 9, 0xFFFFFFFFu, 9},  // taken out before the conversion
       {"192.168.100.100", 7, 0x6464A8C0u, 7},  // fifteen characters
+      // The address parser reads a dotless word before a colon as a scheme, and the platform
+      // reads the digits after it as an address of one part: 0.0.0.25 and 0.0.31.144.
+      {"mail:25", 7, 0x19000000u, 7},
+      {"localhost:8080", 7, 0x901F0000u, 7},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.Text);
@@ -97,6 +102,19 @@ TEST_F(Client, ConnectToReadsTheAddressText) {
   }
 }
 
+// A host and a port apart: no address parser in between.
+TEST_F(Client, ConnectToAHostAndAPort) {
+  Fake.Hosts["localhost"] = {0x0100007Fu};
+  for (auto [host, address] : {std::pair{"localhost", 0x0100007Fu}, {"10.1.2.3", 0x0302010Au}}) {
+    const TSocket s = C.ConnectTo(host, 8080);
+    EXPECT_EQ(Fake.Sockets.at(s).Connects.at(0).sin_addr, address);
+    EXPECT_EQ(PortOf(Fake.Sockets.at(s).Connects.at(0)), 8080);
+    EXPECT_EQ(C.DataSocket()->AddressText(), host);
+    C.Disconnect(s);
+  }
+  for (const char* refused : {"mail", "", "localhost:8080"}) EXPECT_THROW(C.ConnectTo(refused, 80), EIpWinSockError);
+}
+
 TEST_F(Client, ConnectToRefusesTextsThatNameNoReachableAddress) {
   struct Row {
     const char* Text;
@@ -113,8 +131,6 @@ TEST_F(Client, ConnectToRefusesTextsThatNameNoReachableAddress) {
       {"192.168.100.1000", "WinSock Error (11001): Host not found, on API 'gethostbyname'", 11001, "192.168.100.1000"},
       // An unknown name went to 0.0.0.0.
       {"nowhere.test", "WinSock Error (11001): Host not found, on API 'gethostbyname'", 11001, "nowhere.test"},
-      // The address parser reads a dotless word before a colon as a scheme: the host is "25".
-      {"mail:25", "WinSock Error (11001): Host not found, on API 'gethostbyname'", 11001, "25"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.Text);
@@ -270,10 +286,11 @@ TEST_F(Client, ConnectionUpAndDownReachOnStatusAndTheAttachedWindows) {
   ASSERT_EQ(Statuses.size(), 1u);
   EXPECT_EQ(Statuses[0].Kind, 0);
   EXPECT_EQ(Statuses[0].Socket, s);
-  EXPECT_EQ(Statuses[0].Connection.RemoteAddress, 0x0302010Au);
-  EXPECT_EQ(Statuses[0].Connection.RemotePort, 2323);
-  EXPECT_EQ(Statuses[0].Connection.LocalAddress, 0x0100007Fu);
-  EXPECT_EQ(Statuses[0].Connection.LocalPort, static_cast<uint16_t>(40000 + s));
+  // The record is packed: its fields are compared by value (+), not bound by reference.
+  EXPECT_EQ(+Statuses[0].Connection.RemoteAddress, 0x0302010Au);
+  EXPECT_EQ(+Statuses[0].Connection.RemotePort, 2323);
+  EXPECT_EQ(+Statuses[0].Connection.LocalAddress, 0x0100007Fu);
+  EXPECT_EQ(+Statuses[0].Connection.LocalPort, 40000 + static_cast<int>(s));
   EXPECT_EQ(StatePosts(), (std::vector<std::pair<uintptr_t, intptr_t>>{{s, 0x00010001}}));
   // A window attached late learns the state at once.
   Platform.ForeignPosts.clear();
@@ -285,13 +302,30 @@ TEST_F(Client, ConnectionUpAndDownReachOnStatusAndTheAttachedWindows) {
   ASSERT_EQ(Statuses.size(), 2u);
   EXPECT_EQ(Statuses[1].Kind, 1);
   EXPECT_EQ(Statuses[1].Socket, s);
-  EXPECT_EQ(Statuses[1].Connection.RemotePort, 2323);
+  EXPECT_EQ(+Statuses[1].Connection.RemotePort, 2323);
   // Attached twice, told twice.
   EXPECT_EQ(StatePosts(), (std::vector<std::pair<uintptr_t, intptr_t>>{{s, 0x00010002}, {s, 0x00010002}}));
   EXPECT_FALSE(C.IsActive());
   EXPECT_EQ(C.SocketHandle(), InvalidSocket);
   EXPECT_EQ(Fake.Sockets.at(s).Closes, 1);
   EXPECT_TRUE(Errors.empty());
+}
+
+// The event log is written while the socket changes state: a failure comes once the step is
+// over, after the attached windows were told.
+TEST_F(Client, AnEventLogThatCannotBeWrittenIsReportedAfterTheStateMessage) {
+  TTempFolder folder("client-eventlog");
+  C.EventLog().SetFileName(folder.File("missing/event.log"));
+  C.EventLog().SetEnabled(true);
+  C.AttachWindow(kAttached);
+  std::vector<size_t> toldBefore;
+  C.OnError = [&](TObject*, uint32_t, int code, const String&) {
+    EXPECT_EQ(code, LogWriteErrorCode);
+    toldBefore.push_back(StatePosts().size());
+  };
+  C.Disconnect(ConnectUp("10.1.2.3:2323"));
+  Pump();
+  EXPECT_EQ(toldBefore, (std::vector<size_t>{1, 2}));
 }
 
 TEST_F(Client, ConnectAnsweringOtherThanWouldBlockRaises) {

@@ -255,26 +255,80 @@ TEST_F(ProxiedSocket, TelnetModeAnswersNegotiationFromTheReceivePathAndLogsIt) {
   }
   // The user's 0xFF is doubled; the window size goes out again when the control asks for it.
   Sock().Output.clear();
-  C.SendText(Bytes({'x', 255}));
-  EXPECT_EQ(Sock().Output, Bytes({'x', 255, 255}));
+  C.SendText(Bytes({255, 'x'}));
+  EXPECT_EQ(Sock().Output, Bytes({255, 255, 'x'}));
   D().SetTelnetTerminal({"vt100", 100, 40});
   Sock().Output.clear();
   WindowSystem().Post(C.WindowHandle(), IPM_SEND_WINDOW_SIZE, static_cast<uintptr_t>(S), 0);
   Pump();
   EXPECT_EQ(Sock().Output, Bytes({255, 250, 31, 0, 100, 0, 40, 255, 240}));
-  // Each command received and sent, as deTelnet entries: direction, command * 256 + option.
+  // Each command received and sent, as deTelnet entries: direction, command * 256 + option;
+  // the user's bytes as written data, undoubled.
   std::vector<std::pair<uintptr_t, uint32_t>> logged;
+  std::vector<String> written;
   TIpLogEntry e;
-  while (C.DebugLog().GetLogEntry(e))
+  while (C.DebugLog().GetLogEntry(e)) {
     if (e.Kind == deTelnet) logged.emplace_back(reinterpret_cast<uintptr_t>(e.Data), e.Length);
+    if (e.Kind == deWriteData) written.emplace_back(static_cast<const char*>(e.Data), e.Length);
+  }
   EXPECT_EQ(logged, (std::vector<std::pair<uintptr_t, uint32_t>>{
                         {1, 253 * 256 + 24}, {2, 251 * 256 + 24}, {1, 253 * 256 + 31}, {2, 251 * 256 + 31}}));
+  EXPECT_EQ(written, std::vector<String>{Bytes({255, 'x'})});
   // Without loTelnet nothing is logged.
   D().LogOptions = 0;
   C.DebugLog().ClearBuffer();
   Receive(Bytes({255, 253, 3}));
   EXPECT_EQ(Sock().Output.substr(Sock().Output.size() - 3), Bytes({255, 251, 3}));
   EXPECT_FALSE(C.DebugLog().GetLogEntry(e));
+  // An answer whose send fails: the read keeps its data, the next read too, the error comes
+  // after the read, and the answer, still queued, goes out once.
+  Sock().Output.clear();
+  Lines.clear();
+  Sock().SendError = 10054;
+  Receive("ab" + Bytes({255, 253, 0}) + "c\r\n");
+  Sock().SendError = 0;
+  Receive("d\r\n");
+  EXPECT_EQ(Lines, (std::vector<String>{"abc\r\n", "d\r\n"}));
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_EQ(std::get<1>(Errors[0]), 10054);
+  Event(fdWrite);
+  EXPECT_EQ(Sock().Output, Bytes({255, 251, 0}));
+}
+
+// A socket class of its own answers an option the telnet logic does not know, and hands the
+// rest to the usual answers; it may start negotiation itself.
+TEST_F(ProxiedSocket, TheTelnetHooksDriveTheNegotiation) {
+  struct Hooked : TIpDataSocket {
+    using TIpDataSocket::TIpDataSocket;
+    String Seen;  // option bytes of the commands, then "sub"
+    bool HandleTelnetCommand(uint8_t Cmd, uint8_t Opt) override {
+      Seen += static_cast<char>(Opt);
+      if (Cmd != 253 || Opt != 42) return TIpDataSocket::HandleTelnetCommand(Cmd, Opt);
+      SendTelnetCommand(251, 42);
+      SendSubnegotiation(Bytes({42, 255}));
+      return true;
+    }
+    void HandleSubnegotiation(const String& Text) override { Seen += "sub", TIpDataSocket::HandleSubnegotiation(Text); }
+  };
+  struct HookedClient : TIpCustomClient {
+    HookedClient()
+        : TIpCustomClient(nullptr, [](TIpCustomClient& c) -> std::unique_ptr<TIpDataSocket> {
+            return std::make_unique<Hooked>(&c, InvalidSocket, c.LocalAddress, &c.DataInits(), nullptr);
+          }) {}
+  } client;
+  client.DataInits().SocketOptions = SockOption(soTelnet);
+  S = client.ConnectTo("10.1.2.3:23");
+  Event(fdConnect);
+  Event(fdWrite);
+  Receive(Bytes({255, 253, 42, 255, 253, 24, 255, 250, 24, 1, 255, 240}));
+  EXPECT_EQ(Sock().Output, Bytes({255, 251, 42,  255, 250, 42,  255, 255, 255, 240, 255, 251,
+                                  24,  255, 250, 24,  0,   'd', 'u', 'm', 'b', 255, 240}));
+  auto& hooked = static_cast<Hooked&>(*client.DataSocket());
+  EXPECT_EQ(hooked.Seen, Bytes({42, 24}) + "sub");
+  hooked.Telnet().SetLocalOption(toStatus);
+  Sock().Output.clear();
+  hooked.SendStatus();
+  EXPECT_EQ(Sock().Output, Bytes({255, 250, 5, 0, 251, 5, 251, 24, 255, 240}));
 }
 
 }  // namespace

@@ -306,6 +306,15 @@ TEST_F(DataSocket, TheSendQueueHandsOutIdsAndReportsEachItemSent) {
   EXPECT_THROW(C.SendText("x"), EIpWinSockError);
 }
 
+TEST_F(DataSocket, ItemIdsWrapPastTheLargestAndNeverAre0) {
+  struct Counted : TIpDataSocket {
+    using TIpDataSocket::TIpDataSocket;
+    int Next(uint32_t after) { return FItemCounter = after, QueueData("x", 1, nullptr, false, false, false); }
+  } d(&C, WinSockAccess->Socket()(afInet, sockStream, 0), C.LocalAddress, nullptr, nullptr);  // never writable
+  EXPECT_EQ(std::vector<int>({d.Next(0x7FFFFFFE), d.Next(0x7FFFFFFF), d.Next(0xFFFFFFFE), d.Next(0xFFFFFFFF)}),
+            (std::vector<int>{INT32_MAX, INT32_MIN, -1, 1}));
+}
+
 TEST_F(DataSocket, AStreamGoesOutInChunks) {
   struct Row {
     size_t Size;
@@ -373,6 +382,15 @@ TEST_F(DataSocket, IdleTimeoutOnTheThirdQuietTickThenEveryTickUntilReset) {
   Platform.Advance(1000);
   EXPECT_EQ(at.size(), 4u);
   Platform.Advance(500);
+  EXPECT_EQ(at.size(), 5u);
+  // A socket that a status handler closed on the same tick has no idle time.
+  D().IdleTimeout = 100;
+  C.OnStatus = [&](TObject*, TSocket socket, uint8_t kind, const TIpConnRec&, const TIpSockStatRec&) {
+    if (kind == skDataMoved) C.Disconnect(socket);
+  };
+  Receive("y\r\n");
+  Platform.Advance(500);
+  EXPECT_FALSE(C.IsActive());
   EXPECT_EQ(at.size(), 5u);
 }
 

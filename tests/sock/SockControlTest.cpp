@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "fakes/AddressForms.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWinSock.h"
 #include "fakes/TempFolder.h"
@@ -201,7 +202,8 @@ TEST_F(SockControl, SocketFreeAndWindowSizeReachOnlyTheSocketOfTheirHandle) {
 TEST_F(SockControl, MessageParametersArriveAtPointerWidth) {
   // Messages carry pointers and socket handles, which are 64 bits wide on 64-bit Windows: a
   // handler must see the parameters exactly as they were posted or sent.
-  constexpr uint32_t kProbe = 0x1297;
+  constexpr uint32_t kProbe = wmApp + 0x100;
+  static_assert(!IsPrivateMessage(kProbe));
   struct Probing : TIpSockControl {
     using TIpSockControl::TIpSockControl;
     std::vector<std::pair<uintptr_t, intptr_t>> Seen;
@@ -306,8 +308,8 @@ TEST_F(SockControl, SocketKindAndFindSocket) {
 TEST_F(SockControl, DefaultsAfterConstruction) {
   TIpSockControl plain(nullptr);
   EXPECT_EQ(plain.StatusKinds, 0x07);
-  EXPECT_EQ(plain.LocalAddress.sin_family, afInet);
-  EXPECT_EQ(plain.LocalAddress.sin_addr, 0u);
+  EXPECT_EQ(+plain.LocalAddress.sin_family, afInet);  // packed: compared by value
+  EXPECT_EQ(+plain.LocalAddress.sin_addr, 0u);
   EXPECT_EQ(plain.DataInits().ReceiveBufferSize, 4096);
   EXPECT_EQ(plain.DataInits().LineTerminator, ltCRLF);
   EXPECT_EQ(plain.DataInits().LogOptions, LogOption(loHighData) | LogOption(loTelnet));
@@ -361,6 +363,7 @@ TEST_F(SockControl, TextToAddressTakesNoTextLongerThanFifteenCharacters) {
     EXPECT_EQ(C.TextToAddress(c.Text), c.Address);
     EXPECT_EQ(WinSock.Fake.AddressTexts, c.Given ? std::vector<String>{c.Given} : std::vector<String>{});
   }
+  for (const TAddressForm& f : kAddressForms) EXPECT_EQ(C.TextToAddress(f.Text), f.Address) << f.Text;
 }
 
 TEST_F(SockControl, ByteOrderPutsTheMostSignificantByteFirstOnTheWire) {
@@ -871,21 +874,30 @@ TEST_F(StatusControl, NoSocketObjectRaisesOnlyWhenOnStatusWantsItsStatistics) {
 TEST_F(StatusControl, AFailedEventLogWriteIsReportedAfterTheWholeStatusStep) {
   ListenToStatus();
   C.EventLog().SetFileName(Folder.File("missing/event.log"));
-  std::vector<String> order;
-  C.OnError = [&](TObject* sender, uint32_t socket, int code, const String& text) {
-    EXPECT_EQ(sender, &C);
-    Errors.emplace_back(socket, code, text);
-    order.push_back("error after " + std::to_string(Statuses.size()) + " status");
-  };
   for (uint8_t kind : {0, 1}) EXPECT_NO_THROW(C.DoStatus(7, kind, Connection));
   EXPECT_EQ(Statuses.size(), 2u);
-  ASSERT_EQ(Errors.size(), 2u);
-  EXPECT_EQ(order, (std::vector<String>{"error after 1 status", "error after 2 status"}));
+  EXPECT_TRUE(Errors.empty());  // not inside the step
+  // A refused wake-up leaves them for the timer.
+  Platform.RefusedPost = IPM_LATE_ERROR;
+  C.DoStatus(7, 0, Connection);
+  Platform.RefusedPost = 0;
+  Platform.ProcessMessages();
+  Platform.Advance(500);
+  ASSERT_EQ(Errors.size(), 3u);
   for (auto& [socket, code, text] : Errors) {
     EXPECT_EQ(socket, 7u);
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(code, LogWriteErrorCode);
+    EXPECT_EQ(ErrorOrigin(code), eoLogWrite);
     EXPECT_NE(text.find(Folder.File("missing/event.log")), String::npos) << text;
   }
+}
+
+TEST(ErrorOrigins, EachCodeTellsWhereItCameFrom) {
+  const std::pair<int, TIpErrorOrigin> rows[] = {
+      {10054, eoWinSock},    {11001, eoWinSock}, {91, eoSocks},  {255, eoSocks},  {-1, eoSocks},     {-2, eoSocks},
+      {8001, eoLineTooLong}, {8002, eoLogWrite}, {0, eoLibrary}, {-3, eoUnknown}, {9999, eoUnknown}, {12000, eoUnknown},
+  };
+  for (auto [code, origin] : rows) EXPECT_EQ(ErrorOrigin(code), origin) << code;
 }
 
 }  // namespace

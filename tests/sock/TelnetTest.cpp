@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "fakes/ByteText.h"
@@ -228,8 +229,8 @@ TEST(IpTelnet, CarriageReturns) {
 }
 
 // A subnegotiation body is read pair by pair, so a doubled IAC inside it neither ends it nor
-// reaches the handler doubled. A body longer than MaxSubnegotiation bytes is given up: the
-// first byte that would make it longer, and everything after it, is read as ordinary input.
+// reaches the handler doubled. A body longer than MaxSubnegotiation bytes is dropped: the rest
+// of it, up to its IAC SE, is skipped and none of it is data.
 TEST(IpTelnet, SubnegotiationBodies) {
   const String x4095(4095, 'x');
   const String body4096 = Hex(B({24}) + x4095);
@@ -258,18 +259,18 @@ TEST(IpTelnet, SubnegotiationBodies) {
        {},
        {},
        {body4096}},
-      {"data resumes at the byte past the longest body; the late IAC SE is dropped",
-       {{B({IAC, SB, 24}) + x4095 + "DA" + B({IAC, SE}) + "B", "DAB", ""}},
+      {"a longer body is skipped to its IAC SE; data resumes after it",
+       {{B({IAC, SB, 24}) + x4095 + "DA" + B({IAC, SE}) + "B", "B", ""}},
        {},
        {},
        {}},
-      {"the byte past the longest body may be an escaped 0xFF",
-       {{B({IAC, SB, 24}) + x4095 + B({IAC, IAC, 'q'}), B({0xFF, 'q'}), ""}},
+      {"IAC IAC SE in the skipped part is 0xFF and SE, not the end",
+       {{B({IAC, SB, 24}) + x4095 + B({IAC, IAC, SE, 'q', IAC, SE, 'r'}), "r", ""}},
        {},
        {},
        {}},
-      {"or a command, which is answered",
-       {{B({IAC, SB, 24}) + x4095 + B({IAC, DO, 3}), "", B({IAC, WILL, 3})}},
+      {"a command in the skipped part is not answered",
+       {{B({IAC, SB, 24}) + x4095 + B({IAC, DO, 3, IAC, SE, IAC, DO, 3}), "", B({IAC, WILL, 3})}},
        {{In, DO, 3}, {Out, WILL, 3}},
        {3},
        {}},
@@ -281,11 +282,28 @@ TEST(IpTelnet, AnEndlessSubnegotiationHoldsBackNoMoreThanItsLongestBody) {
   Wire w(std::nullopt);
   String got = w.Filter(B({IAC, SB, 24}));
   for (int read = 0; read < 100; ++read) {
-    got += w.Filter(String(1000, 'x'));
+    got += w.Filter(String(1000, 'x') + B({IAC}));
     EXPECT_LE(w.PendingSize(), TIpTelnet::MaxSubnegotiation + 2);
+    got += w.Filter(B({IAC}));
   }
-  EXPECT_EQ(got, String(100000 - (TIpTelnet::MaxSubnegotiation - 1), 'x'));
+  EXPECT_EQ(got, "");
+  EXPECT_LE(w.PendingSize(), 1u);
+  EXPECT_EQ(w.Filter(B({IAC, SE}) + "x"), "x");
   EXPECT_TRUE(w.Subs.empty());
+}
+
+// The answers go out once the input they answer is read: a send that raises loses neither the
+// next read's data nor the filter's place, and nothing is answered twice.
+TEST(IpTelnet, AnAnswerWhoseSendRaisesIsNotReadAgain) {
+  Wire w(std::nullopt);
+  w.OnSend = [&](const String& bytes) {
+    w.Sent.empty() ? throw std::runtime_error("send failed") : void(w.Sent += bytes);
+  };
+  EXPECT_THROW(w.Filter(B({'a', IAC, DO, 3, 'b'})), std::runtime_error);
+  w.Sent = "-";
+  EXPECT_EQ(w.Filter(B({'c', IAC, DO, 1})), "c");
+  EXPECT_EQ(Hex(w.Sent), Hex("-" + B({IAC, WONT, 1})));  // DO 3 not answered again
+  EXPECT_EQ(Members(w.LocalEnabled), std::vector<int>{3});
 }
 
 // The peer learns that we will send our window size before it gets one.

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "fakes/AddressForms.h"
 #include "sock/IpSockControl.h"
 #include "toolkit/Application.h"
 #include "toolkit/Platform.h"
@@ -38,6 +39,11 @@ TEST_F(SockControlWine, LoadsWinSock2Level2) {
   EXPECT_EQ(WinSockAccess->WinSockLevel, 2);
   EXPECT_EQ(WinSockAccess->WsaData.wVersion, 0x0202);
   EXPECT_NE(WinSockAccess->LibraryHandle(), 0u);
+}
+
+// The forms the fake WinSock accepts are the platform's own.
+TEST_F(SockControlWine, InetAddrReadsTheFormsTheFakeReads) {
+  for (const TAddressForm& f : kAddressForms) EXPECT_EQ(WinSockAccess->InetAddr()(f.Text), f.Address) << f.Text;
 }
 
 TEST_F(SockControlWine, DatagramArrivesAsSocketEventAndReachesNotifyRead) {
