@@ -133,19 +133,24 @@ void TIpCustomClient::CloseAndRetire(TSocket socket, void (TIpDataSocket::*close
 
 TSocket TIpCustomClient::ConnectTo(const String& address) {
   TCallGuard call(*this);
-  if (FDataSocket && FDataSocket->LinkUp() && !FDataSocket->Refused())
-    throw EIpWinSockError(String(SAlreadyConnected));
+  RefuseWhileConnected();
   TSockAddrIn addr{};
   ResolveSockAddr(address, addr, DefaultPort, NameResolution());
   return StartConnect(addr, address);
 }
 
 TSocket TIpCustomClient::ConnectTo(const String& host, uint16_t port) {
-  TBusy busy(*this);
-  if (FDataSocket && FDataSocket->Connected()) throw EIpWinSockError(String(SAlreadyConnected));
+  TCallGuard call(*this);
+  RefuseWhileConnected();
   TSockAddrIn addr{};
   ResolveHostPort(host, port, addr, NameResolution());
   return StartConnect(addr, host);
+}
+
+void TIpCustomClient::RefuseWhileConnected() const {
+  // A proxy's handshake counts as connected: its link is up.
+  if (FDataSocket && FDataSocket->LinkUp() && !FDataSocket->Refused())
+    throw EIpWinSockError(String(SAlreadyConnected));
 }
 
 TIpNameResolution TIpCustomClient::NameResolution() const {

@@ -137,6 +137,8 @@ class TIpCustomClient : public TIpSockControl {
   // client with it links that code.
   static std::unique_ptr<TIpDataSocket> MakeDataSocket(TIpCustomClient& client);
   TIpDataSocket& SendingSocket();
+  // Raises "Socket is already connected" while the data socket's link is up.
+  void RefuseWhileConnected() const;
   TIpNameResolution NameResolution() const;
   // Connects the data socket (a fresh one unless it never tried) to `addr`.
   TSocket StartConnect(const TSockAddrIn& addr, const String& addressText);
