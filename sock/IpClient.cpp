@@ -184,11 +184,6 @@ int TIpCustomClient::SendStream(std::unique_ptr<TStream> stream, bool closeAfter
   return SendingSocket().QueueData(nullptr, 0, std::move(stream), closeAfter, false, false);
 }
 
-void TIpCustomClient::CloseWhenDone() {
-  TCallGuard call(*this);
-  SendingSocket().FinishSending();
-}
-
 int TIpCustomClient::CloseAfterSent() {
   TCallGuard call(*this);
   return SendingSocket().QueueData(nullptr, 0, nullptr, true, false, false);

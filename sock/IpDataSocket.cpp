@@ -616,6 +616,13 @@ void TIpDataSocket::HandleClose() {
   Close();
 }
 
+// Defined here, not with the client: it calls the data socket directly, and a program whose
+// clients make no data socket (the SNTP client) would otherwise link all of the data socket.
+void TIpCustomClient::CloseWhenDone() {
+  TCallGuard call(*this);
+  SendingSocket().FinishSending();
+}
+
 std::unique_ptr<TIpDataSocket> TIpCustomClient::MakeDataSocket(TIpCustomClient& client) {
   return std::make_unique<TIpDataSocket>(&client, InvalidSocket, client.LocalAddress, &client.DataInits(),
                                          client.FSocksServer.get());

@@ -416,10 +416,16 @@ void TIpSockControl::DeliverLines(const TIpSocket* source) {
     TQueuedLine line;
     {
       std::lock_guard guard(FLinesLock);
-      auto it = std::find_if(FLines.begin(), FLines.end(), [source](const TQueuedLine& l) { return l.Source == source; });
+      auto it = std::find_if(FLines.begin(), FLines.end(),
+                             [source](const TQueuedLine& l) { return l.Source == source && !l.Taken; });
       if (it == FLines.end()) return;
       line = std::move(*it);
-      FLines.erase(it);
+      // One behind another socket's line is marked, not erased from the middle: LinesReady
+      // drops it when its turn comes.
+      if (it == FLines.begin())
+        FLines.pop_front();
+      else
+        it->Taken = true;
     }
     DeliverLine(line);
   }
@@ -452,6 +458,7 @@ void TIpSockControl::LinesReady() {
       line = std::move(FLines.front());
       FLines.pop_front();
     }
+    if (line.Taken) continue;
     DeliverLine(line);
   }
 }
@@ -485,25 +492,30 @@ void TIpSockControl::ReportLater(TSocket socket, int code, const String& text) {
 }
 
 void TIpSockControl::LateErrorsDue() {
-  std::deque<TLateError> due;
+  size_t due;
   {
     std::lock_guard guard(FLateLock);
     if (!FLateWake.Arrived()) return;
-    due.swap(FLateErrors);
-    FLateWake.Done();
+    due = FLateErrors.size();  // errors reported from here on wait for the next wake-up
   }
-  while (!due.empty()) {
-    const TLateError e = std::move(due.front());
-    due.pop_front();
-    try {
-      NotifyError(e.Socket, e.Code, e.Text);
-    } catch (...) {
-      // The rest wait for a wake-up of their own, in front of any reported since.
-      std::lock_guard guard(FLateLock);
-      FLateErrors.insert(FLateErrors.begin(), std::make_move_iterator(due.begin()), std::make_move_iterator(due.end()));
-      if (!FLateErrors.empty()) FLateWake.Request();
-      throw;
+  // Whatever ends the loop, a handler that raised included, the rest get a wake-up of their own.
+  struct Rearm {
+    TIpSockControl& Control;
+    ~Rearm() {
+      std::lock_guard guard(Control.FLateLock);
+      Control.FLateWake.Done();
+      if (!Control.FLateErrors.empty()) Control.FLateWake.Request();
     }
+  } rearm{*this};
+  for (; due > 0; --due) {
+    TLateError e;
+    {
+      std::lock_guard guard(FLateLock);
+      if (FLateErrors.empty()) break;
+      e = std::move(FLateErrors.front());
+      FLateErrors.pop_front();
+    }
+    NotifyError(e.Socket, e.Code, e.Text);
   }
 }
 

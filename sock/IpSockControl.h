@@ -403,6 +403,7 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
     TSocket Socket;
     String Line;
     const TIpSocket* Source;  // compared only: the object may be gone
+    bool Taken = false;       // delivered ahead of its turn, by DeliverLines; skipped in its turn
   };
   // One queued line to OnReadLine, its handler's exception reported.
   void DeliverLine(const TQueuedLine& line);
@@ -423,8 +424,8 @@ class TIpSockControl : public TIpBaseComponent, public TIpLogOwner {
   TWakeUp FLineWake;
   int FCalls = 0;
   struct TLateError {
-    TSocket Socket;
-    int Code;
+    TSocket Socket = 0;
+    int Code = 0;
     String Text;
   };
   TCriticalSection FLateLock;
