@@ -400,6 +400,44 @@ void TIpSockControl::DoReadLine(TSocket socket, String line, const TIpSocket* so
   FLineWake.Request();
 }
 
+namespace {
+
+// Hands on, oldest first, the items that were queued when their wake-up came (with
+// `evenIfStray`, also for a wake-up that was not outstanding): items queued by the handlers
+// wait for the next wake-up, so other messages get their turn. Whatever ends the loop, a
+// handler that raised included, what is still queued gets a wake-up of its own.
+template <class TItem, class THandOn>
+void DeliverQueued(TCriticalSection& lock, std::deque<TItem>& queue, TWakeUp& wake, bool evenIfStray, THandOn handOn) {
+  size_t due;
+  {
+    std::lock_guard guard(lock);
+    if (!wake.Arrived() && !evenIfStray) return;
+    due = queue.size();
+  }
+  struct Rearm {
+    TCriticalSection& Lock;
+    std::deque<TItem>& Queue;
+    TWakeUp& Wake;
+    ~Rearm() {
+      std::lock_guard guard(Lock);
+      Wake.Done();
+      if (!Queue.empty()) Wake.Request();
+    }
+  } rearm{lock, queue, wake};
+  for (; due > 0; --due) {
+    TItem item;
+    {
+      std::lock_guard guard(lock);
+      if (queue.empty()) break;
+      item = std::move(queue.front());
+      queue.pop_front();
+    }
+    handOn(item);
+  }
+}
+
+}  // namespace
+
 void TIpSockControl::DeliverLine(const TQueuedLine& line) {
   if (!OnReadLine) return;
   try {
@@ -432,35 +470,10 @@ void TIpSockControl::DeliverLines(const TIpSocket* source) {
 }
 
 void TIpSockControl::LinesReady() {
-  size_t due;
-  {
-    std::lock_guard guard(FLinesLock);
-    // Lines queued from here on wait for the wake-up posted at the end: the handlers get no
-    // lines queued by their own work before other messages have had their turn.
-    FLineWake.Arrived();
-    due = FLines.size();
-  }
-  // Whatever ends the delivery, a handler that raised included, lines still queued get their
-  // wake-up.
-  struct Rearm {
-    TIpSockControl& Control;
-    ~Rearm() {
-      std::lock_guard guard(Control.FLinesLock);
-      Control.FLineWake.Done();
-      if (!Control.FLines.empty()) Control.FLineWake.Request();
-    }
-  } rearm{*this};
-  for (; due > 0; --due) {
-    TQueuedLine line;
-    {
-      std::lock_guard guard(FLinesLock);
-      if (FLines.empty()) break;
-      line = std::move(FLines.front());
-      FLines.pop_front();
-    }
-    if (line.Taken) continue;
-    DeliverLine(line);
-  }
+  // A stray wake-up delivers too: lines are never left waiting.
+  DeliverQueued(FLinesLock, FLines, FLineWake, true, [this](const TQueuedLine& line) {
+    if (!line.Taken) DeliverLine(line);
+  });
 }
 
 void TIpSockControl::DoLookupService(uintptr_t handle, const String& name) {
@@ -492,31 +505,8 @@ void TIpSockControl::ReportLater(TSocket socket, int code, const String& text) {
 }
 
 void TIpSockControl::LateErrorsDue() {
-  size_t due;
-  {
-    std::lock_guard guard(FLateLock);
-    if (!FLateWake.Arrived()) return;
-    due = FLateErrors.size();  // errors reported from here on wait for the next wake-up
-  }
-  // Whatever ends the loop, a handler that raised included, the rest get a wake-up of their own.
-  struct Rearm {
-    TIpSockControl& Control;
-    ~Rearm() {
-      std::lock_guard guard(Control.FLateLock);
-      Control.FLateWake.Done();
-      if (!Control.FLateErrors.empty()) Control.FLateWake.Request();
-    }
-  } rearm{*this};
-  for (; due > 0; --due) {
-    TLateError e;
-    {
-      std::lock_guard guard(FLateLock);
-      if (FLateErrors.empty()) break;
-      e = std::move(FLateErrors.front());
-      FLateErrors.pop_front();
-    }
-    NotifyError(e.Socket, e.Code, e.Text);
-  }
+  DeliverQueued(FLateLock, FLateErrors, FLateWake, false,
+                [this](const TLateError& e) { NotifyError(e.Socket, e.Code, e.Text); });
 }
 
 TIpErrorOrigin ErrorOrigin(int code) {
