@@ -270,17 +270,22 @@ TEST_F(DataSocketWine, ConnectAndCloseCyclesLeaveNoHandleWindowOrMemoryBehind) {
   C.OnStatus = [&](TObject*, TSocket, uint8_t kind, const TIpConnRec&, const TIpSockStatRec&) {
     ++(kind == 0 ? ups : downs);
   };
+  // A closed socket's number is given back once its barrier comes round, so both counts are
+  // taken after the same settling pump; a slow machine may still hold one at either count, so
+  // the numbers must not grow rather than match.
+  const auto settled = [] {
+    WindowSystem().PumpUntil([] { return false; }, 200);
+    return Holdings::Now();
+  };
   Holdings before;
   for (int i = 0; i < kWarmUp + kCycles; ++i) {
-    if (i == kWarmUp) before = Holdings::Now();
+    if (i == kWarmUp) before = settled();
     const TSocket s = C.ConnectTo("127.0.0.1");
     ASSERT_TRUE(PumpUntil([&] { return C.Connected(); })) << i << (Errors.empty() ? "" : Errors[0]);
     C.Disconnect(s);
     ASSERT_FALSE(C.IsActive());
   }
-  // The barriers of the closed numbers come back.
-  WindowSystem().PumpUntil([] { return false; }, 200);
-  const Holdings after = Holdings::Now();
+  const Holdings after = settled();
   for (const Holdings& h : {before, after})
     std::printf("next handle %#llx, next socket %llu, %d hidden windows, %llu heap bytes in use\n",
                 static_cast<unsigned long long>(h.NextHandle), static_cast<unsigned long long>(h.NextSocket),
@@ -288,8 +293,9 @@ TEST_F(DataSocketWine, ConnectAndCloseCyclesLeaveNoHandleWindowOrMemoryBehind) {
   EXPECT_EQ(ups, static_cast<size_t>(kWarmUp + kCycles));
   EXPECT_EQ(downs, static_cast<size_t>(kWarmUp + kCycles));
   EXPECT_TRUE(Errors.empty()) << Errors[0];
-  EXPECT_EQ(after.NextHandle, before.NextHandle);
-  EXPECT_EQ(after.NextSocket, before.NextSocket);
+  // One number held per cycle would push these up by thousands.
+  EXPECT_LE(after.NextHandle, before.NextHandle + 8);
+  EXPECT_LE(after.NextSocket, before.NextSocket + 8);
   EXPECT_GT(before.Windows, 0);
   EXPECT_EQ(after.Windows, before.Windows);
   // A leak of one small object per cycle would be 2000 times its size.
