@@ -607,11 +607,14 @@ void TIpDataSocket::HandleClose() {
   TIpSockControl::TCallGuard call(*Owner());
   if (!LinkUp()) return;
   // A proxy that hangs up before its final reply refused the connection: an error, not an
-  // orderly close.
+  // orderly close. A reset was reported as itself already.
   if (FSocks && !FSocks->Done()) {
     FSocks->Closed();
     FSocksDone = false;
-    SocksFinished();
+    if (FCloseFollowsError)
+      FHeldItems.clear();
+    else
+      SocksFinished();
   }
   Close();
 }

@@ -616,9 +616,17 @@ bool TIpSockControl::Dispatch(TMessage& message) {
       LateErrorsDue();
       return true;
     case IPM_SOCKET_FREE: FreeSocket(static_cast<TSocket>(message.WParam)); return true;
-    case IPM_SEND_WINDOW_SIZE:
-      if (TIpSocket* s = FindSocket(static_cast<TSocket>(message.WParam), false)) s->SendWindowSize();
+    case IPM_SEND_WINDOW_SIZE: {
+      // Posted by the telnet negotiation, so no socket event's handler is on the stack to take
+      // a failed send: it is reported here, as one in an event would be.
+      const auto socket = static_cast<TSocket>(message.WParam);
+      try {
+        if (TIpSocket* s = FindSocket(socket, false)) s->SendWindowSize();
+      } catch (const std::exception& e) {
+        ReportException(socket, e);
+      }
       return true;
+    }
     case IPM_SOCKET_CLOSED: {
       auto it = FClosedHandles.find(static_cast<TSocket>(message.WParam));
       if (it != FClosedHandles.end() && --it->second == 0) FClosedHandles.erase(it);
@@ -654,7 +662,10 @@ void TIpSockControl::SocketEvent(TMessage& message) {
         if (event != fdClose) throw;
         HandleException(e);  // the connection closes all the same
       }
-      if (event == fdClose && same()) NotifyClose(socket);
+      if (event == fdClose && same()) {
+        if (target) target->CloseFollowsError();
+        NotifyClose(socket);
+      }
     } else {
       switch (event) {
         case fdRead: NotifyRead(socket); break;

@@ -115,10 +115,14 @@ class TIpSocket : public TObject {
   // The socket object's lock (re-entrant), around every change of its state.
   void Lock() { FLock.lock(); }
   void Unlock() { FLock.unlock(); }
+  // The event that closes the socket carried an error, already reported: the close reports no
+  // second failure of its own.
+  void CloseFollowsError() { FCloseFollowsError = true; }
 
  protected:
   TCriticalSection FLock;
   TIpSockStatRec FStatistics{};
+  bool FCloseFollowsError = false;
 };
 
 // The LParam of IPM_SOCKET_EVENT and of IPM_LOOKUP_DONE as WinSock makes it: the event (for a

@@ -220,6 +220,14 @@ TEST_F(ProxiedSocket, ARefusalIsAnErrorAndNothingAfterItIsData) {
   EXPECT_EQ(Errors, (std::vector<std::tuple<TSocket, int, String>>{
                         {S, 10054, "SOCKS proxy closed the connection during the handshake"}}));
   EXPECT_EQ(Statuses, std::vector<uint8_t>{1});
+  // One that resets: the reset is the one error.
+  Connect("10.1.2.3:23");
+  Fake.PostEvent(S, fdClose, 10054);
+  Pump();
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_EQ(std::get<2>(Errors[0]), "WinSock Error (10054): Connection reset by peer, on API 'Fd_Close'");
+  EXPECT_EQ(Statuses, std::vector<uint8_t>{1});
+  EXPECT_FALSE(C.Connected());
 }
 
 TEST_F(ProxiedSocket, TelnetModeAnswersNegotiationFromTheReceivePathAndLogsIt) {

@@ -22,7 +22,11 @@ struct RecordingSocket : TIpSocket {
   void HandleOutOfBand() override { Log->push_back("HandleOutOfBand"); }
   void HandleConnect() override { Log->push_back("HandleConnect"); }
   void HandleClose() override { Log->push_back("HandleClose"); }
-  void SendWindowSize() override { Log->push_back("SendWindowSize"); }
+  std::function<void()> ThrowFromWindowSize;
+  void SendWindowSize() override {
+    if (ThrowFromWindowSize) ThrowFromWindowSize();
+    Log->push_back("SendWindowSize");
+  }
   void SetStatistics(const TIpSockStatRec& s) { FStatistics = s; }
 };
 
@@ -139,6 +143,15 @@ TEST_F(SockControl, WinSockExceptionInHookBecomesOnErrorOtherGoesToApplication) 
   Post(IPM_SOCKET_EVENT, 5, Event(fdRead));
   EXPECT_EQ(shown, std::vector<String>{"boom"});
   EXPECT_EQ(Errors.size(), 1u);
+  // The same for the window size, which the control sends outside any socket event.
+  C.Add(6);
+  C.Sockets[6]->ThrowFromWindowSize = [] { throw EIpWinSockError(10054, "Send"); };
+  Post(IPM_SEND_WINDOW_SIZE, 6, 0);
+  ASSERT_EQ(Errors.size(), 2u);
+  EXPECT_EQ(std::get<1>(Errors[1]), 10054);
+  C.Sockets[6]->ThrowFromWindowSize = [] { throw Exception("bang"); };
+  Post(IPM_SEND_WINDOW_SIZE, 6, 0);
+  EXPECT_EQ(shown, (std::vector<String>{"boom", "bang"}));
 }
 
 TEST_F(SockControl, UnassignedOnErrorDropsTheError) {
