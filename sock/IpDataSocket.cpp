@@ -138,7 +138,7 @@ int TIpDataSocket::ReadSocket(bool force) {
   }
   if (n <= 0) return 0;  // the peer closed its side; FD_CLOSE follows
   const uint32_t raw = static_cast<uint32_t>(n);
-  if (FSocksState >= 1 && FSocksState <= 4) n = ProcessSocksReply(at, n);
+  if (SocksHandshaking()) n = ProcessSocksReply(at, n);
   if (TelnetMode()) n = TelnetFilter(at, n);
   if (StripHighBit())
     for (int i = 0; i < n; ++i) at[i] &= 0x7F;
@@ -352,7 +352,7 @@ void TIpDataSocket::ShutSendWhenSent() {
   std::lock_guard guard(FLock);
   // The SOCKS handshake still talks to the proxy; a blocked send waits for FD_WRITE.
   if (!FFinishing || FSendShut || !FWritable || Handle() == InvalidSocket || !FSendQueue.empty() ||
-      !FHeldItems.empty() || (FSocksState >= 1 && FSocksState <= 4))
+      !FHeldItems.empty() || SocksHandshaking())
     return;
   FSendShut = true;
   WinSockAccess->Shutdown()(Handle(), sdSend);
